@@ -1,0 +1,36 @@
+#include "app/BatchUser.h"
+
+BatchUser::BatchUser(CourseSettings settings, std::optional<std::string> folder, std::FILE* messages,
+                     bool showProgress)
+    : m_settings(std::move(settings)), m_folder(std::move(folder)), m_messages(messages), m_showProgress(showProgress) {}
+
+std::optional<std::string> BatchUser::ChooseFolder(const std::string& captionText, const std::string& promptText) {
+    (void)captionText;
+    (void)promptText;
+    return m_folder;
+}
+
+void BatchUser::ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) {
+    (void)style;
+    EndProgress();
+    std::fprintf(m_messages, "%s: %s\n", caption.c_str(), text.c_str());
+    std::fflush(m_messages);
+}
+
+void BatchUser::ReportProgress(int done, const std::string& currentFolder) {
+    if (!m_showProgress) return;
+    // One line, redrawn in place; long paths are cut from the left.
+    constexpr std::size_t kWidth = 60;
+    const std::string shown =
+        currentFolder.size() > kWidth ? "..." + currentFolder.substr(currentFolder.size() - kWidth) : currentFolder;
+    std::fprintf(stderr, "\r\033[K%d patched  %s", done, shown.c_str());
+    std::fflush(stderr);
+    m_progressShown = true;
+}
+
+void BatchUser::EndProgress() {
+    if (!m_progressShown) return;
+    std::fprintf(stderr, "\r\033[K");
+    std::fflush(stderr);
+    m_progressShown = false;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "app/UserInterface.h"
+
+// The person's answers for a run without a display: settings and folder
+// given up front, message boxes printed as "caption: text".
+class BatchUser final : public UserInterface {
+public:
+    BatchUser(CourseSettings settings, std::optional<std::string> folder, std::FILE* messages, bool showProgress);
+
+    std::optional<CourseSettings> ChooseSettings() override { return m_settings; }
+    std::optional<std::string> ChooseFolder(const std::string& captionText, const std::string& promptText) override;
+    void ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) override;
+    void ReportProgress(int done, const std::string& currentFolder) override;
+    void EndProgress() override;
+
+private:
+    CourseSettings m_settings;
+    std::optional<std::string> m_folder;
+    std::FILE* m_messages;
+    bool m_showProgress;
+    bool m_progressShown = false;
+};

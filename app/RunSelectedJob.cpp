@@ -1,0 +1,85 @@
+#include <ctime>
+
+#include "app/QuarvelRun.h"
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+
+RunOutcome QuarvelRun::RunSelectedJob() {
+    // Without an install folder every path would start at the file-system
+    // root: refuse to start rather than write there.
+    if (GetInstallFolder().empty()) {
+        m_ui.ShowMessage("The install folder is not set. Add the line 'NB Path=FOLDER' to '" + m_store.Path() +
+                             "', FOLDER being the folder that holds the template folder 'web'.",
+                         "Quarvel", MessageStyle::Stop);
+        return RunOutcome::NotStarted;
+    }
+    const std::optional<CourseSettings> chosen = m_ui.ChooseSettings();
+    if (!chosen) return RunOutcome::Ran;
+    settings = *chosen;
+    if (settings.createVodPackages) {
+        RunVodJob();
+    } else if (settings.updateFromSpreadsheet) {
+        RunSpreadsheetJob();
+    } else {
+        RunMainJob();
+    }
+    return RunOutcome::Ran;
+}
+
+void QuarvelRun::RunVodJob() {
+    const auto folder = m_ui.ChooseFolder("Browse to the Starting VOD content folder:", "");
+    if (!folder || !platform::FindFirst(*folder)) return;
+    BuildVodPackages(*folder, false);
+    m_ui.EndProgress();
+    m_ui.ShowMessage("VOD packages created in 'VOD packages' subfolder.", "VOD Status", MessageStyle::Stop);
+}
+
+void QuarvelRun::RunSpreadsheetJob() {
+    const SpreadsheetResult result = ConvertSpreadsheet();
+    if (result.updated) {
+        m_ui.ShowMessage("'HTML course descriptions.txt' and 'VOD info.txt updated'", "Files updated",
+                         MessageStyle::Plain);
+    } else {
+        m_ui.ShowMessage(result.problem, "Files not updated", MessageStyle::Stop);
+    }
+}
+
+void QuarvelRun::RunMainJob() {
+    const auto folder =
+        m_ui.ChooseFolder("Browse to the Starting course folder:", "Reminder:    BACK UP ALL COURSE FILES before proceeding");
+    if (!folder || !platform::FindFirst(*folder)) return;
+    if (settings.updateDescriptionsFromHtml) LoadDescriptionCatalogue();
+    if (platform::Contains(*folder, "vod packages")) PrepareVodPackageFolders(*folder);
+    WalkCourseFolder(*folder);
+    m_ui.EndProgress();
+    m_ui.ShowMessage("Check '" + PatchLogPath() + "' for course bundle error status.", "Course Bundle Patch Status",
+                     MessageStyle::Stop);
+    AppendPatchLog();
+}
+
+void QuarvelRun::PrepareVodPackageFolders(const std::string& startFolder) {
+    for (const platform::DirEntry& entry : platform::FindEntries(startFolder, "*.*")) {
+        if (!entry.isDirectory) continue;
+        const std::string packageFolder = platform::JoinPath(startFolder, entry.name);
+        const std::string xmlFolder = packageFolder + "/xml";
+        const std::string settingsFile = xmlFolder + "/interface.xml";
+        // Only a folder without the file gets one: a file that merely cannot
+        // be read holds the course's settings and is left alone.
+        if (platform::FindFirst(settingsFile)) continue;
+        if (!platform::FindFirst(xmlFolder)) platform::CreateFolder(xmlFolder);
+        WriteBundleFile(settingsFile, MinimalInterfaceFile(false));
+    }
+}
+
+void QuarvelRun::AppendPatchLog() {
+    const std::tm now = m_clock.LocalNow();
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%m/%d/%Y %H:%M", &now);
+    const std::string section =
+        std::string("\n\nThe following course bundles were updated ") + stamp + ":\n" + updatedList;
+    const std::string logPath = PatchLogPath();
+    if (const std::error_code ec = platform::AppendUtf16LeText(logPath, section)) {
+        m_ui.ShowMessage("The patch log '" + logPath + "' could not be opened or created: " + ec.message() + ".",
+                         "Course Bundle Patch Status", MessageStyle::Stop);
+    }
+}

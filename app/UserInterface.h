@@ -1,0 +1,30 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "settings/CourseSettings.h"
+
+// Message box styles: an OK button, system-modal; with or without the stop icon.
+enum class MessageStyle : unsigned { Stop = 0x1010, Plain = 0x1000 };
+
+// Everything a run asks of the person at the screen. The desktop program, the
+// batch program and the tests each answer it their own way.
+class UserInterface {
+public:
+    virtual ~UserInterface() = default;
+
+    // The settings dialog: the record after OK, nothing after Cancel.
+    virtual std::optional<CourseSettings> ChooseSettings() = 0;
+    // The folder browser: the chosen folder, nothing after Cancel.
+    virtual std::optional<std::string> ChooseFolder(const std::string& captionText, const std::string& promptText) = 0;
+    // A modal message box; returns when it is dismissed.
+    virtual void ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) = 0;
+
+    // Progress of a long job: called between bundles (or videos), never required.
+    virtual void ReportProgress(int done, const std::string& currentFolder) {
+        (void)done;
+        (void)currentFolder;
+    }
+    virtual void EndProgress() {}
+};

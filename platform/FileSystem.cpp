@@ -1,0 +1,464 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/Text.h"
+
+namespace platform {
+namespace {
+
+std::error_code LastError() { return {errno, std::generic_category()}; }
+
+mode_t CurrentUmask() {
+    static const mode_t mask = [] {
+        const mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+    }();
+    return mask;
+}
+
+constexpr std::string_view kTempPrefix = ".quarvel-";
+constexpr std::string_view kTempSuffix = ".tmp";
+
+std::error_code WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return LastError();
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return {};
+}
+
+// A temporary file beside `target`, created exclusively.
+int CreateTempBeside(const std::string& target, std::string& tempPath) {
+    tempPath = JoinPath(ParentPath(target), std::string(kTempPrefix) + "XXXXXX" + std::string(kTempSuffix));
+    return ::mkostemps(tempPath.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC);
+}
+
+// Closes and renames the finished temporary file over `target`, or removes it on failure.
+std::error_code FinishTemp(int fd, const std::string& tempPath, const std::string& target, std::error_code ec) {
+    if (::close(fd) != 0 && !ec) ec = LastError();
+    if (!ec && ::rename(tempPath.c_str(), target.c_str()) != 0) ec = LastError();
+    if (ec) ::unlink(tempPath.c_str());
+    return ec;
+}
+
+// Where a write to `path` lands: the existing entry in any letter case, and
+// through a link to the file it names.
+std::error_code PrepareTarget(const std::string& path, std::string& target, struct stat& st, bool& exists) {
+    target = ResolveCase(path);
+    exists = false;
+    struct stat lst {};
+    if (::lstat(target.c_str(), &lst) != 0) return {};
+    if (S_ISLNK(lst.st_mode)) {
+        if (::stat(target.c_str(), &st) != 0) return {};  // dangling link: replace the link itself
+        char* real = ::realpath(target.c_str(), nullptr);
+        if (real != nullptr) {
+            target = real;
+            std::free(real);
+        }
+    } else {
+        st = lst;
+    }
+    exists = true;
+    if (S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::is_a_directory);
+    if ((st.st_mode & S_IWUSR) == 0) return std::make_error_code(std::errc::permission_denied);
+    return {};
+}
+
+bool IsDots(const char* name) { return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')); }
+
+bool MatchFrom(std::string_view name, std::size_t n, std::string_view pattern, std::size_t p) {
+    while (p < pattern.size()) {
+        const char pc = pattern[p];
+        if (pc == '*') {
+            while (p < pattern.size() && pattern[p] == '*') ++p;
+            if (p == pattern.size()) return true;
+            for (std::size_t k = n; k <= name.size(); ++k) {
+                if (MatchFrom(name, k, pattern, p)) return true;
+            }
+            return false;
+        }
+        if (n >= name.size()) return false;
+        std::size_t nn = n, pp = p;
+        const char32_t a = NextCodePoint(name, nn);
+        const char32_t b = NextCodePoint(pattern, pp);
+        if (b != '?' && ToUpperCodePoint(a) != ToUpperCodePoint(b)) return false;
+        n = nn;
+        p = pp;
+    }
+    return n == name.size();
+}
+
+}  // namespace
+
+std::string ParentPath(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string LastComponent(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string JoinPath(const std::string& folder, std::string_view name) {
+    std::string out = folder;
+    if (out.empty() || out.back() != '/') out.push_back('/');
+    out.append(name);
+    return out;
+}
+
+int CompareNames(std::string_view a, std::string_view b) {
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const char32_t x = ToUpperCodePoint(NextCodePoint(a, i));
+        const char32_t y = ToUpperCodePoint(NextCodePoint(b, j));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (i < a.size()) return 1;
+    if (j < b.size()) return -1;
+    return a.compare(b);  // names equal but for case: a fixed order all the same
+}
+
+bool MatchesWildcard(std::string_view name, std::string_view pattern) {
+    if (pattern == "*" || pattern == "*.*") return true;
+    return MatchFrom(name, 0, pattern, 0);
+}
+
+std::string ResolveCase(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::lstat(path.c_str(), &st) == 0) return path;
+    const bool absolute = path.front() == '/';
+    std::string current = absolute ? "/" : "";
+    std::size_t pos = 0;
+    while (pos <= path.size()) {
+        std::size_t end = path.find('/', pos);
+        if (end == std::string::npos) end = path.size();
+        const std::string_view component(path.data() + pos, end - pos);
+        pos = end + 1;
+        if (component.empty()) continue;
+        std::string candidate = current.empty() ? std::string(component) : JoinPath(current, component);
+        if (component == "." || component == ".." || ::lstat(candidate.c_str(), &st) == 0) {
+            current = std::move(candidate);
+            continue;
+        }
+        std::string found;
+        if (DIR* dir = ::opendir(current.empty() ? "." : current.c_str())) {
+            while (const dirent* entry = ::readdir(dir)) {
+                if (IsDots(entry->d_name) || !EqualsIgnoringCase(entry->d_name, component)) continue;
+                if (found.empty() || CompareNames(entry->d_name, found) < 0) found = entry->d_name;
+            }
+            ::closedir(dir);
+        }
+        if (found.empty()) {
+            // Nothing of that name: the rest of the path stays as given.
+            current = std::move(candidate);
+            if (pos <= path.size()) current = JoinPath(current, std::string_view(path).substr(pos));
+            return current;
+        }
+        current = current.empty() ? found : JoinPath(current, found);
+    }
+    return current;
+}
+
+bool FindFirst(const std::string& path) {
+    if (path.empty() || path.find_first_not_of('/') == std::string::npos) return false;
+    struct stat st {};
+    return ::lstat(ResolveCase(path).c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(ResolveCase(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(ResolveCase(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::vector<DirEntry> FindEntries(const std::string& folder, std::string_view pattern) {
+    std::vector<DirEntry> entries;
+    const std::string resolved = ResolveCase(folder);
+    DIR* dir = ::opendir(resolved.c_str());
+    if (dir == nullptr) return entries;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (IsDots(entry->d_name) || !MatchesWildcard(entry->d_name, pattern)) continue;
+        bool isDirectory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            isDirectory = ::fstatat(dirFd, entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        }
+        entries.push_back({entry->d_name, isDirectory});
+    }
+    ::closedir(dir);
+    std::sort(entries.begin(), entries.end(),
+              [](const DirEntry& a, const DirEntry& b) { return CompareNames(a.name, b.name) < 0; });
+    return entries;
+}
+
+std::vector<DirEntry> FindEntries(const std::string& patternPath) {
+    return FindEntries(ParentPath(patternPath), LastComponent(patternPath));
+}
+
+std::optional<FolderIdentity> IdentifyFolder(const std::string& path) {
+    struct stat st {};
+    if (::stat(ResolveCase(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    return FolderIdentity{static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};
+}
+
+std::optional<std::string> ReadFileBytes(const std::string& path, std::error_code& ec) {
+    ec.clear();
+    const int fd = ::open(ResolveCase(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        ec = LastError();
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ec = S_ISDIR(st.st_mode) ? std::make_error_code(std::errc::is_a_directory) : LastError();
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string bytes;
+    bytes.resize(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 0));
+    std::size_t have = 0;
+    while (true) {
+        if (have == bytes.size()) bytes.resize(bytes.size() + 65536);
+        const ssize_t n = ::read(fd, bytes.data() + have, bytes.size() - have);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ec = LastError();
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        have += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    bytes.resize(have);
+    return bytes;
+}
+
+std::optional<std::string> ReadFileBytes(const std::string& path) {
+    std::error_code ec;
+    return ReadFileBytes(path, ec);
+}
+
+bool CanOpenForReading(const std::string& path) {
+    const int fd = ::open(ResolveCase(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    ::close(fd);
+    return ok;
+}
+
+std::error_code ReplaceFileSafely(const std::string& path, std::string_view bytes) {
+    std::string target;
+    struct stat st {};
+    bool exists = false;
+    if (const std::error_code ec = PrepareTarget(path, target, st, exists)) return ec;
+    const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+    std::string tempPath;
+    const int fd = CreateTempBeside(target, tempPath);
+    if (fd < 0) return LastError();
+    std::error_code ec = WriteAll(fd, bytes);
+    if (!ec && ::fchmod(fd, mode) != 0) ec = LastError();
+    return FinishTemp(fd, tempPath, target, ec);
+}
+
+std::error_code CopyFileOver(const std::string& source, const std::string& destination) {
+    const int in = ::open(ResolveCase(source).c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return LastError();
+    struct stat sst {};
+    if (::fstat(in, &sst) != 0 || S_ISDIR(sst.st_mode)) {
+        const std::error_code ec =
+            S_ISDIR(sst.st_mode) ? std::make_error_code(std::errc::is_a_directory) : LastError();
+        ::close(in);
+        return ec;
+    }
+    std::string target;
+    struct stat dst {};
+    bool exists = false;
+    if (const std::error_code ec = PrepareTarget(destination, target, dst, exists)) {
+        ::close(in);
+        return ec;
+    }
+    std::string tempPath;
+    const int out = CreateTempBeside(target, tempPath);
+    if (out < 0) {
+        const std::error_code ec = LastError();
+        ::close(in);
+        return ec;
+    }
+    std::error_code ec;
+    bool fallback = false;
+    while (true) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
+        if (n > 0) continue;
+        if (n == 0) break;
+        if (errno == EINTR) continue;
+        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+            fallback = true;  // not on this file system: plain reads and writes from where it stopped
+        } else {
+            ec = LastError();
+        }
+        break;
+    }
+    if (fallback) {
+        char buffer[65536];
+        ssize_t r = 0;
+        while ((r = ::read(in, buffer, sizeof buffer)) > 0 || (r < 0 && errno == EINTR)) {
+            if (r < 0) continue;
+            if ((ec = WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(r))))) break;
+        }
+        if (r < 0 && !ec) ec = LastError();
+    }
+    ::close(in);
+    if (!ec && ::fchmod(out, sst.st_mode & 07777) != 0) ec = LastError();
+    const struct timespec times[2] = {sst.st_atim, sst.st_mtim};
+    if (!ec && ::futimens(out, times) != 0) ec = LastError();
+    return FinishTemp(out, tempPath, target, ec);
+}
+
+std::error_code RemoveFile(const std::string& path) {
+    const std::string target = ResolveCase(path);
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0) return errno == ENOENT ? std::error_code{} : LastError();
+    if (S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::is_a_directory);
+    if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return std::make_error_code(std::errc::permission_denied);
+    if (::unlink(target.c_str()) != 0 && errno != ENOENT) return LastError();
+    return {};
+}
+
+std::error_code CreateFolder(const std::string& path) {
+    if (::mkdir(ResolveCase(path).c_str(), 0777) != 0) return LastError();
+    return {};
+}
+
+bool IsReadOnly(const std::string& path) {
+    struct stat st {};
+    return ::stat(ResolveCase(path).c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
+}
+
+std::error_code ClearReadOnly(const std::string& path) {
+    const std::string target = ResolveCase(path);
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) return LastError();
+    if ((st.st_mode & S_IWUSR) != 0) return {};
+    if (::chmod(target.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) return LastError();
+    return {};
+}
+
+std::optional<LocalDate> LastWriteLocalDate(const std::string& path) {
+    struct stat st {};
+    if (::stat(ResolveCase(path).c_str(), &st) != 0) return std::nullopt;
+    struct tm local {};
+    const time_t seconds = st.st_mtim.tv_sec;
+    if (::localtime_r(&seconds, &local) == nullptr) return std::nullopt;
+    return LocalDate{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+std::error_code AppendToExistingFile(const std::string& path, std::string_view bytes) {
+    const int fd = ::open(ResolveCase(path).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) return LastError();
+    std::error_code ec = WriteAll(fd, bytes);
+    if (::close(fd) != 0 && !ec) ec = LastError();
+    return ec;
+}
+
+std::error_code AppendUtf16LeText(const std::string& path, std::string_view text) {
+    const int fd = ::open(ResolveCase(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return LastError();
+    struct stat st {};
+    std::string bytes;
+    if (::fstat(fd, &st) == 0 && st.st_size == 0) bytes = "\xFF\xFE";
+    bytes += Utf8ToUtf16Le(ReplaceAll(text, "\n", "\r\n"));
+    // One write, so that an interruption leaves the section whole or absent.
+    std::error_code ec = WriteAll(fd, bytes);
+    if (::close(fd) != 0 && !ec) ec = LastError();
+    return ec;
+}
+
+std::string EncodeUtf8TextStream(std::string_view text) { return "\xEF\xBB\xBF" + ReplaceAll(text, "\n", "\r\n"); }
+
+bool IsSafeReplaceTempName(std::string_view name) {
+    if (name.size() != kTempPrefix.size() + 6 + kTempSuffix.size()) return false;
+    if (name.substr(0, kTempPrefix.size()) != kTempPrefix) return false;
+    if (name.substr(name.size() - kTempSuffix.size()) != kTempSuffix) return false;
+    const std::string_view middle = name.substr(kTempPrefix.size(), 6);
+    return std::all_of(middle.begin(), middle.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    });
+}
+
+void RemoveStaleTempFiles(const std::string& folder) {
+    const std::string resolved = ResolveCase(folder);
+    DIR* dir = ::opendir(resolved.c_str());
+    if (dir == nullptr) return;
+    const int dirFd = ::dirfd(dir);
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsSafeReplaceTempName(entry->d_name)) continue;
+        struct stat st {};
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+            stale.emplace_back(entry->d_name);
+        }
+    }
+    for (const std::string& name : stale) ::unlinkat(dirFd, name.c_str(), 0);
+    ::closedir(dir);
+}
+
+}  // namespace platform
+
+namespace platform {
+
+std::string AbsolutePath(const std::string& path) {
+    std::string full = path;
+    if (full.empty() || full.front() != '/') {
+        std::string cwd(PATH_MAX, '\0');
+        if (::getcwd(cwd.data(), cwd.size()) != nullptr) {
+            cwd.resize(std::char_traits<char>::length(cwd.c_str()));
+            full = JoinPath(cwd, path);
+        }
+    }
+    std::vector<std::string_view> parts;
+    std::string_view rest(full);
+    while (!rest.empty()) {
+        const std::size_t slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::string out;
+    for (const std::string_view part : parts) {
+        out.push_back('/');
+        out.append(part);
+    }
+    return out.empty() ? "/" : out;
+}
+
+}  // namespace platform

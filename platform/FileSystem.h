@@ -1,0 +1,116 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+// The file system as the course tools expect it: names found regardless of
+// letter case, folders listed in a fixed order, a read-only attribute, and
+// files replaced so that an interruption never leaves a truncated file.
+// Paths use "/" and carry no trailing separator. No call throws.
+namespace platform {
+
+struct DirEntry {
+    std::string name;
+    bool isDirectory = false;
+};
+
+struct LocalDate {
+    int year = 0;
+    int month = 0;  // 1-12
+    int day = 0;    // 1-31
+};
+
+// `path` with each component that does not exist as spelled replaced by an
+// existing entry whose name differs only in letter case (the first in listing
+// order). Components from the first one that matches nothing stay as given.
+std::string ResolveCase(const std::string& path);
+
+// A find-first query on the path itself: true when a file or folder of that
+// name exists. The file-system root finds nothing.
+bool FindFirst(const std::string& path);
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+
+// Entries of `folder` whose names match the wildcard `pattern` ("*", "?";
+// "*.*" matches every name) regardless of letter case, sorted by their
+// upper-cased names code point by code point. "." and ".." are left out;
+// a folder that cannot be listed gives nothing. Links to folders count as folders.
+std::vector<DirEntry> FindEntries(const std::string& folder, std::string_view pattern);
+// The same for a path whose last component is the pattern ("dir/*.css").
+std::vector<DirEntry> FindEntries(const std::string& patternPath);
+
+bool MatchesWildcard(std::string_view name, std::string_view pattern);
+// Orders names as the listing does: negative, zero or positive.
+int CompareNames(std::string_view a, std::string_view b);
+
+// Device and inode of a folder, to avoid entering one twice through links.
+struct FolderIdentity {
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    bool operator<(const FolderIdentity& o) const {
+        return device < o.device || (device == o.device && inode < o.inode);
+    }
+};
+std::optional<FolderIdentity> IdentifyFolder(const std::string& path);
+
+// Whole content of a file, or nothing with the reason.
+std::optional<std::string> ReadFileBytes(const std::string& path, std::error_code& ec);
+std::optional<std::string> ReadFileBytes(const std::string& path);
+// True when the file exists, is not a folder and can be opened for reading.
+bool CanOpenForReading(const std::string& path);
+
+// Replaces (or creates) the file with `bytes`: the new content is written
+// beside it and renamed over it, so the old file stays whole until the new one
+// is complete. The new file keeps the old one's permission bits. Fails with
+// permission_denied on a read-only file, as opening it for writing would.
+std::error_code ReplaceFileSafely(const std::string& path, std::string_view bytes);
+
+// Copies `source` over `destination` (the overwriting copy): the destination
+// gets the source's bytes, permission bits and last-write time. Fails on a
+// read-only destination or a missing destination folder.
+std::error_code CopyFileOver(const std::string& source, const std::string& destination);
+
+// Deletes a file; a missing file is no error; a read-only file is refused.
+std::error_code RemoveFile(const std::string& path);
+
+// Creates one folder; its parent must exist.
+std::error_code CreateFolder(const std::string& path);
+
+// Read-only attribute: set when the owner has no write permission.
+bool IsReadOnly(const std::string& path);
+// Adds the owner's write bit; other bits and the time stamps stay.
+std::error_code ClearReadOnly(const std::string& path);
+
+// Last-write time of a file as a local calendar date.
+std::optional<LocalDate> LastWriteLocalDate(const std::string& path);
+
+// Appends to an existing file only (never creates it); what it held stays.
+std::error_code AppendToExistingFile(const std::string& path, std::string_view bytes);
+
+// Appends `text` (UTF-8) as UTF-16LE with every LF written as CR LF. A file
+// that is created (or found empty) starts with the byte-order mark.
+std::error_code AppendUtf16LeText(const std::string& path, std::string_view text);
+
+// The bytes a UTF-8 text stream writes: byte-order mark, every LF as CR LF.
+std::string EncodeUtf8TextStream(std::string_view text);
+
+// True for the names of the temporary files ReplaceFileSafely and CopyFileOver
+// write beside their targets.
+bool IsSafeReplaceTempName(std::string_view name);
+// Deletes such temporary files left in `folder` by an interrupted run.
+void RemoveStaleTempFiles(const std::string& folder);
+
+std::string ParentPath(const std::string& path);
+std::string LastComponent(const std::string& path);
+std::string JoinPath(const std::string& folder, std::string_view name);
+
+}  // namespace platform
+
+namespace platform {
+// An absolute form of `path` (relative to the current folder), with "." and
+// ".." components resolved by name and no trailing "/".
+std::string AbsolutePath(const std::string& path);
+}  // namespace platform

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Quarvel needs to build and test, when missing.
+set -euo pipefail
+packages=(g++ cmake ninja-build ccache libgtest-dev libgmock-dev qt6-base-dev libxml2-utils
+          xvfb xauth chromium nodejs npm strace time)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

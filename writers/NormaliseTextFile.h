@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <system_error>
+
+// The normaliser's byte rule: a first byte 0xEF takes the first three bytes
+// with it (taken to be a byte-order mark), and every CR byte is left out.
+std::string NormaliseBytes(std::string_view bytes);
+
+// The bytes a generated text file ends up with after it was written through a
+// UTF-8 text stream (byte-order mark, CR LF) and then normalised: the UTF-8
+// text with every CR left out. Writers write these bytes once.
+std::string FinishedTextBytes(std::string_view text);
+
+// Rewrites the file at `path` in place by the byte rule. A file that cannot be
+// read is left as it was (a missing one is not created); a file named like the
+// temporary copy ("<path>_temp") is removed. A file whose bytes would not
+// change is not written again.
+std::error_code NormaliseTextFile(const std::string& path);
