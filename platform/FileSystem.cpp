@@ -368,6 +368,18 @@ std::error_code ClearReadOnly(const std::string& path) {
     return {};
 }
 
+std::optional<FileStamp> ReadableFileStamp(const std::string& path) {
+    const int fd = ::open(ResolveCase(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    ::close(fd);
+    if (!ok) return std::nullopt;
+    return FileStamp{static_cast<long long>(st.st_size),
+                     static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec,
+                     static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};
+}
+
 std::optional<LocalDate> LastWriteLocalDate(const std::string& path) {
     struct stat st {};
     if (::stat(ResolveCase(path).c_str(), &st) != 0) return std::nullopt;

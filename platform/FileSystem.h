@@ -84,6 +84,18 @@ bool IsReadOnly(const std::string& path);
 // Adds the owner's write bit; other bits and the time stamps stay.
 std::error_code ClearReadOnly(const std::string& path);
 
+// What tells a file read earlier from a changed one: size, last-write time and
+// inode (a file replaced by rename gets a new one).
+struct FileStamp {
+    long long size = -1;
+    long long modifiedNanoseconds = 0;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+// The stamp of a file that can be opened for reading; nothing otherwise.
+std::optional<FileStamp> ReadableFileStamp(const std::string& path);
+
 // Last-write time of a file as a local calendar date.
 std::optional<LocalDate> LastWriteLocalDate(const std::string& path);
 

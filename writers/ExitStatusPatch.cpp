@@ -1,3 +1,17 @@
 #include "app/QuarvelRun.h"
+#include "writers/ExitStatusText.h"
 
-void QuarvelRun::PatchExitStatus(const std::string& scriptsFolder) { (void)scriptsFolder; }
+std::string ExitStatusSnippet(ExitStatusMode mode) {
+    if (mode == ExitStatusMode::CompletedIncomplete) {
+        return "\t\t\t\tif (args == 'passed')\n\t\t\t\t\targs = 'completed';\n"
+               "\t\t\t\telse if (args == 'failed')\n\t\t\t\t\targs = 'incomplete';\n\n";
+    }
+    if (mode == ExitStatusMode::PassedIncomplete) return "\t\t\t\tif (args == 'failed')\n\t\t\t\t\targs = 'incomplete';\n\n";
+    return "\t\t\t\tif (args == 'completed')\n\t\t\t\t\targs = 'passed';\n\n";
+}
+
+void QuarvelRun::PatchExitStatus(const std::string& scriptsFolder) {
+    // The read-only attribute stays: a read-only script is refused and noted.
+    CopyTemplate(GetInstallFolder() + "/web/scripts/communication.js", scriptsFolder + "/communication.js",
+                 {{"LMS_SetLessonStatus", ExitStatusSnippet(settings.exitStatusMode), true}}, ReadOnly::keep);
+}

@@ -1,3 +1,158 @@
-#include "app/QuarvelRun.h"
+#include <tuple>
 
-void QuarvelRun::WriteScormManifest(const std::string& path) { (void)path; }
+#include "app/QuarvelRun.h"
+#include "platform/Text.h"
+#include "writers/ManifestText.h"
+#include "writers/NormaliseTextFile.h"
+
+namespace {
+
+constexpr std::string_view kImscpNamespace = "http://www.imsproject.org/xsd/imscp_rootv1p1p2";
+constexpr std::string_view kAdlcpNamespace = "http://www.adlnet.org/xsd/adlcp_rootv1p2";
+constexpr std::string_view kXsiNamespace = "http://www.w3.org/2001/XMLSchema-instance";
+constexpr std::string_view kImsmdNamespace = "http://www.imsglobal.org/xsd/imsmd_rootv1p2p1";
+
+// True when `line` holds the opening tag and, after it, the closing tag.
+bool HoldsWholeElement(std::string_view line, std::string_view open, std::string_view close) {
+    const std::size_t at = line.find(open);
+    return at != std::string_view::npos && line.find(close, at + open.size()) != std::string_view::npos;
+}
+
+std::string Cat(std::initializer_list<std::string_view> parts) {
+    std::string text;
+    for (const std::string_view part : parts) text += part;
+    return text;
+}
+
+}  // namespace
+
+std::string DecodeManifestText(std::string_view bytes) {
+    std::string text = platform::DecodeUtf8Lossy(bytes);
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+    return text;
+}
+
+std::string FirstLineContaining(std::string_view text, std::string_view marker) {
+    while (!text.empty()) {
+        const std::size_t lf = text.find('\n');
+        std::string_view line = text.substr(0, lf);
+        text = lf == std::string_view::npos ? std::string_view() : text.substr(lf + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty() && line.find(marker) != std::string_view::npos) return std::string(line);
+    }
+    return {};
+}
+
+std::string FindFirstLineContaining(const std::string& path, std::string_view marker) {
+    const auto bytes = platform::ReadFileBytes(path);
+    return bytes ? FirstLineContaining(DecodeManifestText(*bytes), marker) : std::string();
+}
+
+CarriedOverLines FindCarriedOverLines(std::string_view oldManifestText) {
+    CarriedOverLines lines;
+    lines.description = FirstLineContaining(oldManifestText, "<![CDATA");
+    lines.title = FirstLineContaining(oldManifestText, "<title>");
+    if (!HoldsWholeElement(lines.title, "<title>", "</title>")) lines.title.clear();
+    lines.titleText = FirstLineContaining(oldManifestText, "<langstring>");
+    if (!HoldsWholeElement(lines.titleText, "<langstring>", "</langstring>")) lines.titleText.clear();
+    return lines;
+}
+
+std::string PlayerDateStamp(const std::optional<platform::LocalDate>& date) {
+    if (!date) return "00000000";
+    return platform::FormatInt(date->month, 2) + platform::FormatInt(date->day, 2) + platform::FormatInt(date->year, 4);
+}
+
+std::string LanguageLine(std::string_view language) {
+    std::string_view code = "en";
+    if (platform::EqualsIgnoringAsciiCase(language, "English")) {
+        code = "en";
+    } else if (platform::EqualsIgnoringAsciiCase(language, "Espa\xC3\xB1ol")) {
+        code = "es";
+    } else if (platform::EqualsIgnoringAsciiCase(language, "Portugu\xC3\xAAs")) {
+        code = "po";  // the code the LMS side has always been given for Portuguese
+    }
+    return Cat({"\t\t\t\t\t<language>", code, "</language>"});
+}
+
+std::string DescriptionLineFrom(std::string_view webDescription) {
+    std::string line = Cat({"\t\t\t\t\t\t\t<![CDATA[", webDescription, "]]>"});
+    platform::ReplaceAllInPlace(line, "&lt;", "<");
+    platform::ReplaceAllInPlace(line, "&gt;", ">");
+    return line;
+}
+
+std::string ScormManifestText(const ManifestValues& v) {
+    const std::string mastery = platform::FormatInt(v.masteryScore == -1 ? 0 : v.masteryScore);
+    return Cat({
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n\n",
+        "<manifest identifier=\"", v.productCode, "\" version=\"5.14\"\n",
+        "\txmlns=\"", kImscpNamespace, "\"\n",
+        "\txmlns:adlcp=\"", kAdlcpNamespace, "\"\n",
+        "\txmlns:xsi=\"", kXsiNamespace, "\"\n",
+        "\txmlns:adlmd=\"", kImsmdNamespace, "\"\n\n",
+        "\t\txsi:schemaLocation=\"", kImscpNamespace, " imscp_rootv1p1p2.xsd\n",
+        "\t\t", kImsmdNamespace, " imsmd_rootv1p2p1.xsd\n",
+        "\t\t", kAdlcpNamespace, " adlcp_rootv1p2.xsd\" >\n\n",
+        "<metadata>\n",
+        "\t<schema>ADL SCORM</schema>\n",
+        "\t<schemaversion>1.2</schemaversion>\n",
+        "</metadata>\n\n",
+        "<organizations default=\"", v.courseID, "_org\">\n",
+        "\t<organization identifier=\"", v.courseID, "_org\">\n",
+        v.titleLine, "\n",
+        "\t\t<item identifier=\"", v.courseID, "_", v.dateStamp, "\" identifierref=\"DORVANE", v.dateStamp, "\">\n",
+        v.titleLine, "\n",
+        "\t\t\t<adlcp:masteryscore>", mastery, "</adlcp:masteryscore>\n",
+        "\t\t</item>\n",
+        "\t</organization>\n",
+        "</organizations>\n\n",
+        "<resources>\n",
+        "\t<resource identifier=\"DORVANE", v.dateStamp, "\" adlcp:scormtype=\"sco\" type=\"webcontent\" href=\"",
+        v.courseID, ".htm\">\n",
+        "\t\t<metadata>\n",
+        "\t\t\t<lom xmlns=\"", kImsmdNamespace, "\">\n",
+        "\t\t\t\t<general>\n",
+        "\t\t\t\t\t<title>\n",
+        v.titleTextLine, "\n",
+        "\t\t\t\t\t</title>\n",
+        LanguageLine(v.language), "\n",
+        "\t\t\t\t\t<description>\n",
+        "\t\t\t\t\t\t<langstring>\n",
+        v.descriptionLine, "\n",
+        "\t\t\t\t\t\t</langstring>\n",
+        "\t\t\t\t\t</description>\n",
+        "\t\t\t\t</general>\n",
+        "\t\t\t</lom>\n",
+        "\t\t</metadata>\n",
+        "\t\t<file href=\"", v.courseID, ".htm\" />\n",
+        "\t</resource>\n",
+        "</resources>\n",
+        "</manifest>\n",
+    });
+}
+
+void QuarvelRun::WriteScormManifest(const std::string& path) {
+    if (platform::IsRegularFile(path)) std::ignore = platform::ClearReadOnly(path);
+    // The old manifest is read once, whole, before it is replaced.
+    const auto oldBytes = platform::ReadFileBytes(path);
+    const CarriedOverLines carried = oldBytes ? FindCarriedOverLines(DecodeManifestText(*oldBytes)) : CarriedOverLines{};
+
+    ManifestValues values;
+    values.productCode = record.ProductCode;
+    values.courseID = record.courseID;
+    values.titleLine = carried.title;
+    values.titleTextLine = carried.titleText;
+    if (settings.createVodPackages) {
+        values.titleLine = "\t\t\t<title>" + record.WebTitle + "</title>";
+        values.titleTextLine = "\t\t\t\t\t\t<langstring>" + record.WebTitle + "</langstring>";
+    }
+    values.descriptionLine = (settings.updateDescriptionsInInterfaceXml || settings.updateDescriptionsFromHtml)
+                                 ? DescriptionLineFrom(record.WebDescription)
+                                 : carried.description;
+    values.dateStamp =
+        PlayerDateStamp(platform::LastWriteLocalDate(GetInstallFolder() + "/web/scripts/NimbrelWebPlayer.js"));
+    values.masteryScore = settings.posttestPassingScore;
+    values.language = record.Language;
+    WriteBundleFile(path, FinishedTextBytes(ScormManifestText(values)));
+}
