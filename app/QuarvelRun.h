@@ -104,6 +104,9 @@ private:
     void AppendPatchLog();
 
     void PatchBundle(const std::string& xmlFolder);
+    // Patches the bundle whose settings file xmlFolder/interface.xml holds
+    // `settingsBytes`; true when the walk goes on into the xml folder.
+    bool PatchBundle(const std::string& xmlFolder, std::string_view settingsBytes);
     void PackageVideo(const std::string& sourceFolder, const std::string& fileName, bool copyVideo);
 
     UserInterface& m_ui;
@@ -114,10 +117,13 @@ private:
     // Folders the walk has entered, so that links never lead round in a circle.
     std::set<platform::FolderIdentity> m_enteredFolders;
     int m_bundlesPatched = 0;
+    int m_videosPackaged = 0;
 
     // Lower-cased key -> index of the first entry with that key.
     std::unordered_map<std::string, std::size_t> m_descriptionIndex;
     std::unordered_map<std::string, std::size_t> m_vodIndex;
+    // "VOD info.txt" as last parsed; a reload of an unchanged file keeps the table.
+    std::optional<std::string> m_vodCatalogueBytes;
 
     // Templates read once per run and reused while their file is unchanged.
     struct TemplateCache;

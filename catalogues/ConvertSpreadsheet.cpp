@@ -1,3 +1,57 @@
-#include "app/QuarvelRun.h"
+#include <tuple>
 
-SpreadsheetResult QuarvelRun::ConvertSpreadsheet() { return {}; }
+#include "app/QuarvelRun.h"
+#include "catalogues/SpreadsheetParser.h"
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+
+namespace {
+
+const char kUnchanged[] = " 'HTML course descriptions.txt' and 'VOD info.txt' were not changed.";
+const char kCheckEnds[] = " Check the ends of 'HTML course descriptions.txt' and 'VOD info.txt'.";
+
+// Makes a read-only catalogue writable and tries to open it for appending
+// (an empty append opens and closes it). The catalogues are never created.
+std::error_code OpenCatalogueForAppending(const std::string& path) {
+    if (platform::FindFirst(path)) std::ignore = platform::ClearReadOnly(path);
+    return platform::AppendToExistingFile(path, "");
+}
+
+std::string Problem(const std::string& path, const std::string& what, std::error_code ec) {
+    return "'" + path + "' could not be " + what + ": " + ec.message() + "." + kUnchanged;
+}
+
+}  // namespace
+
+SpreadsheetResult QuarvelRun::ConvertSpreadsheet() {
+    const std::string& install = GetInstallFolder();
+    const std::string spreadsheetPath = install + "/spreadsheet.txt";
+    std::error_code ec;
+    const std::optional<std::string> bytes = platform::ReadFileBytes(spreadsheetPath, ec);
+    if (!bytes) return {false, Problem(spreadsheetPath, "read", ec)};
+    const std::vector<SpreadsheetRow> rows = ParseSpreadsheetText(platform::Cp1252ToUtf8(*bytes));
+
+    // Both catalogues must open before either receives anything.
+    const std::string coursePath = install + "/HTML course descriptions.txt";
+    const std::string vodPath = install + "/VOD info.txt";
+    if ((ec = OpenCatalogueForAppending(coursePath))) return {false, Problem(coursePath, "opened", ec)};
+    if ((ec = OpenCatalogueForAppending(vodPath))) return {false, Problem(vodPath, "opened", ec)};
+
+    // Each catalogue gets its whole append in one write, so an interruption
+    // leaves it with all of this run's lines or none. The leading LF starts
+    // the run's lines on a fresh line.
+    std::string courseLines = "\n";
+    std::string vodLines = "\n";
+    for (const SpreadsheetRow& row : rows) {
+        courseLines += CourseDescriptionLine(row);
+        vodLines += VodInfoLine(row);
+    }
+    // Both opened a moment ago, so a failure here is rare (a full disk).
+    if ((ec = platform::AppendToExistingFile(coursePath, courseLines))) {
+        return {false, "'" + coursePath + "' could not be written: " + ec.message() + "." + kCheckEnds};
+    }
+    if ((ec = platform::AppendToExistingFile(vodPath, vodLines))) {
+        return {false, "'" + vodPath + "' could not be written: " + ec.message() + "." + kCheckEnds};
+    }
+    return {true, {}};
+}

@@ -1,8 +1,27 @@
 #include "app/QuarvelRun.h"
+#include "catalogues/VodCatalogueParser.h"
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
 
-void QuarvelRun::LoadVodCatalogue() { vodCatalogue.clear(); }
+void QuarvelRun::LoadVodCatalogue() {
+    std::optional<std::string> bytes = platform::ReadFileBytes(GetInstallFolder() + "/VOD info.txt");
+    // The VOD job reloads the catalogue in every folder it enters; reading is
+    // cheap, parsing and indexing a large catalogue again is not. Comparing
+    // the bytes (not size and time stamp) also sees a rewrite within the
+    // file system's time stamp granularity.
+    if (bytes && m_vodCatalogueBytes && *bytes == *m_vodCatalogueBytes) return;
+    vodCatalogue.clear();
+    m_vodIndex.clear();
+    m_vodCatalogueBytes = std::move(bytes);
+    if (!m_vodCatalogueBytes) return;  // no catalogue: every video gets the defaults
+    vodCatalogue = ParseVodCatalogue(*m_vodCatalogueBytes);
+    for (std::size_t i = 0; i < vodCatalogue.size(); ++i) {
+        // emplace keeps the first entry of a key: older lines win.
+        m_vodIndex.emplace(platform::ToLowerText(vodCatalogue[i].vodKey), i);
+    }
+}
 
 const VodInfoEntry* QuarvelRun::FindVodInfo(const std::string& title) const {
-    (void)title;
-    return nullptr;
+    const auto found = m_vodIndex.find(platform::ToLowerText(title));
+    return found == m_vodIndex.end() ? nullptr : &vodCatalogue[found->second];
 }

@@ -1,0 +1,80 @@
+#include "catalogues/VodCatalogueParser.h"
+
+#include <string>
+
+#include "platform/Text.h"
+
+namespace {
+
+// The line up to its first CR that follows other text; CRs in front of the
+// text are skipped. Empty when the line holds nothing but CRs.
+std::string_view CutAtCarriageReturn(std::string_view line) {
+    const std::size_t start = line.find_first_not_of('\r');
+    if (start == std::string_view::npos) return {};
+    line.remove_prefix(start);
+    return line.substr(0, line.find('\r'));
+}
+
+}  // namespace
+
+VodInfoEntry SplitVodCatalogueLine(std::string_view line) {
+    VodInfoEntry entry;
+    std::size_t pos = line.find_first_not_of('\t');
+    if (pos == std::string_view::npos) return entry;
+
+    std::size_t tab = line.find('\t', pos);
+    entry.vodKey = std::string(line.substr(pos, tab - pos));
+    if (tab == std::string_view::npos) return entry;
+
+    pos = tab + 1;
+    if (pos < line.size() && line[pos] == '\t') {
+        // An empty product code: the key stands in for it.
+        entry.productCode = entry.vodKey;
+        tab = pos;
+    } else {
+        tab = line.find('\t', pos);
+        entry.productCode = std::string(line.substr(pos, tab - pos));
+        if (tab == std::string_view::npos) return entry;
+    }
+
+    // TABs in a row in front of the title count as one separator.
+    pos = line.find_first_not_of('\t', tab);
+    if (pos == std::string_view::npos) return entry;
+    tab = line.find('\t', pos);
+    entry.courseTitle = std::string(line.substr(pos, tab - pos));
+    if (tab == std::string_view::npos) return entry;
+
+    entry.htmlDescription = std::string(line.substr(tab + 1));
+    return entry;
+}
+
+VodCatalogue ParseVodCatalogue(std::string_view bytes) {
+    std::string text = platform::DecodeUtf8Lossy(bytes);
+    std::string_view rest = text;
+    if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
+
+    VodCatalogue catalogue;
+    bool firstLine = true;
+    while (!rest.empty()) {
+        const std::size_t lf = rest.find('\n');
+        const std::string_view rawLine = rest.substr(0, lf);
+        rest = lf == std::string_view::npos ? std::string_view() : rest.substr(lf + 1);
+        if (rawLine.empty()) continue;  // runs of LF
+
+        const std::string_view line = CutAtCarriageReturn(rawLine);
+        if (line.empty()) {
+            // An empty CR LF line ends the catalogue; in front of the first
+            // entry it is only a leading blank line.
+            if (firstLine) continue;
+            break;
+        }
+        VodInfoEntry entry = SplitVodCatalogueLine(line);
+        if (firstLine) {
+            entry.vodKey = std::string(platform::TrimAsciiSpace(entry.vodKey));
+            entry.productCode = std::string(platform::TrimAsciiSpace(entry.productCode));
+            firstLine = false;
+        }
+        catalogue.push_back(std::move(entry));
+    }
+    return catalogue;
+}
