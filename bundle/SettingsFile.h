@@ -1,0 +1,35 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A course settings file (xml/interface.xml) as the patcher reads it.
+struct SettingsLines {
+    // False when the file must be converted to UTF-8 before it can be patched
+    // (UTF-16 in either byte order, or bytes that are not UTF-8).
+    bool isUtf8 = true;
+    // The first non-empty line; nothing for a file without one (zero bytes,
+    // or only line ends).
+    std::optional<std::string> header;
+    // The remaining non-empty lines in file order, without their line ends.
+    std::vector<std::string> lines;
+};
+
+// Splits the file's bytes into its header line and lines. A UTF-8 byte-order
+// mark is dropped; CR LF reads like LF; empty lines are dropped.
+SettingsLines ReadSettingsLines(std::string_view bytes);
+
+// The text between the first "<name>" and the first "</name>" of the line;
+// empty when the closing tag is missing or stands before the opening one ends.
+std::string ElementValue(std::string_view line, std::string_view name);
+
+// The folder of a course folder that receives the player assets:
+// "<C>/course bundle/<n>/media" when "course bundle" exists, else "<C>/<n>/media"
+// or "<C>/<n>" when found, else the course folder itself; <n> is the course
+// folder's name (taken in front of "/media" when the path holds it), lower-cased.
+std::string LocateContentFolder(const std::string& courseFolder);
+
+// The three letters that pick the question and test background images.
+std::string BackgroundCode(std::string_view courseID);
