@@ -1,0 +1,50 @@
+#include "app/QtUser.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+
+#include "app/CDirDialog.h"
+#include "app/ProgressWindow.h"
+#include "app/QtText.h"
+#include "settings/CCustomCourse.h"
+
+QtUser::QtUser(QWidget* owner) : m_owner(owner) {}
+
+QtUser::~QtUser() = default;
+
+std::optional<CourseSettings> QtUser::ChooseSettings() {
+    CCustomCourse dialog(m_owner);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.settings;
+}
+
+std::optional<std::string> QtUser::ChooseFolder(const std::string& captionText, const std::string& promptText) {
+    CDirDialog picker;
+    picker.captionText = captionText;
+    picker.promptText = promptText;
+    if (!picker.ChooseFolder()) return std::nullopt;
+    return picker.chosenPath;
+}
+
+void QtUser::ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) {
+    QMessageBox box(style == MessageStyle::Stop ? QMessageBox::Critical : QMessageBox::NoIcon, ToQString(caption),
+                    ToQString(text), QMessageBox::Ok, m_owner);
+    box.setObjectName(QStringLiteral("messageBox"));
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
+}
+
+void QtUser::ReportProgress(int done, const std::string& currentFolder) {
+    if (!m_progress) m_progress = std::make_unique<ProgressWindow>(m_owner);
+    m_progress->Update(done, currentFolder);
+    // Paint now: the job holds the thread until the next bundle. Input waits,
+    // so nothing can start a second run inside this one.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void QtUser::EndProgress() {
+    if (!m_progress) return;
+    m_progress->close();
+    m_progress.reset();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}

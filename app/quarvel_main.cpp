@@ -1,0 +1,14 @@
+#include <QApplication>
+
+#include "app/CquarvelApp.h"
+
+int main(int argc, char** argv) {
+    // The program takes no arguments, not even Qt's own: Qt sees only its name.
+    static char programName[] = "quarvel";
+    char* qtArgv[] = {argc > 0 ? argv[0] : programName, nullptr};
+    int qtArgc = 1;
+    QApplication application(qtArgc, qtArgv);
+    CquarvelApp app;
+    app.InitInstance();
+    return app.ExitStatus();
+}

@@ -1,0 +1,185 @@
+#include "res/DialogBuilder.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "app/QtText.h"
+
+DialogUnits::DialogUnits(const QFont& font) {
+    // The average width of the 52 letters, rounded as the classic dialog
+    // managers round it; the height is the font's line height.
+    const QFontMetrics metrics(font);
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    m_baseWidth = std::max(1, (letters / 26 + 1) / 2);
+    m_baseHeight = std::max(1, metrics.height());
+}
+
+QRect DialogUnits::ToPixels(int x, int y, int width, int height) const {
+    const auto across = [this](int units) { return units * m_baseWidth / 4; };
+    const auto down = [this](int units) { return units * m_baseHeight / 8; };
+    return QRect(across(x), down(y), across(width), down(height));
+}
+
+namespace {
+
+bool IsTypedNonDigit(const QString& text) {
+    for (const QChar c : text) {
+        if (c.isPrint() && !(c >= u'0' && c <= u'9')) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void DigitEdit::keyPressEvent(QKeyEvent* event) {
+    // Shortcuts (Ctrl+V and the like) carry control characters or none.
+    if (!(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) && IsTypedNonDigit(event->text())) {
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+void DigitEdit::inputMethodEvent(QInputMethodEvent* event) {
+    if (IsTypedNonDigit(event->commitString())) {
+        event->accept();
+        return;
+    }
+    QLineEdit::inputMethodEvent(event);
+}
+
+QString ControlObjectName(const ControlTemplate& control, int index) {
+    if (control.id == kStaticId) {
+        return (control.kind == ControlKind::GroupBox ? QStringLiteral("group") : QStringLiteral("static")) +
+               QString::number(index);
+    }
+    QString prefix;
+    switch (control.kind) {
+        case ControlKind::DefaultPushButton:
+        case ControlKind::PushButton: prefix = QStringLiteral("button"); break;
+        case ControlKind::Radio: prefix = QStringLiteral("radio"); break;
+        case ControlKind::Checkbox: prefix = QStringLiteral("check"); break;
+        case ControlKind::Edit: prefix = QStringLiteral("edit"); break;
+        case ControlKind::Label: prefix = QStringLiteral("label"); break;
+        case ControlKind::GroupBox: prefix = QStringLiteral("group"); break;
+    }
+    return prefix + QString::number(control.id);
+}
+
+namespace {
+
+// The width a control needs to show its text on one line, or 0 when it
+// shows no text of its own.
+int OneLineWidth(QWidget* widget) {
+    if (qobject_cast<QCheckBox*>(widget) || qobject_cast<QRadioButton*>(widget) ||
+        qobject_cast<QPushButton*>(widget)) {
+        return widget->sizeHint().width();
+    }
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        if (label->heightForWidth(label->width()) <= label->height()) return 0;
+        return label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->margin() + 1;
+    }
+    return 0;
+}
+
+// Fonts differ from the one the template was drawn for: a text that would be
+// cut off widens its control into the free room on its right, up to the
+// next control of its row, its group box's frame or the dialog's edge.
+void WidenControlsToTheirText(QDialog& dialog, const std::vector<std::pair<const ControlTemplate*, QWidget*>>& built,
+                              const DialogUnits& units) {
+    const int gap = units.ToPixels(2, 0, 2, 0).width();
+    for (const auto& [control, widget] : built) {
+        const int wanted = OneLineWidth(widget);
+        if (control->kind == ControlKind::GroupBox || wanted <= widget->width()) continue;
+        const QRect rect = widget->geometry();
+        int limit = dialog.width() - gap;
+        for (const auto& [other, otherWidget] : built) {
+            if (otherWidget == widget) continue;
+            const QRect o = otherWidget->geometry();
+            if (other->kind == ControlKind::GroupBox) {
+                if (control->group && std::string_view(control->group) == other->text) {
+                    limit = std::min(limit, o.right() - gap);
+                }
+                continue;
+            }
+            const bool sameRow = o.top() <= rect.bottom() && rect.top() <= o.bottom();
+            if (sameRow && o.left() > rect.left()) limit = std::min(limit, o.left() - gap);
+        }
+        widget->resize(std::max(rect.width(), std::min(wanted, limit - rect.left() + 1)), rect.height());
+    }
+}
+
+}  // namespace
+
+QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTemplate& dialogTemplate) {
+    dialog.setWindowTitle(ToQString(dialogTemplate.caption));
+    const DialogUnits units(dialog.font());
+    const QRect client = units.ToPixels(0, 0, dialogTemplate.width, dialogTemplate.height);
+    dialog.setFixedSize(client.size());
+
+    QHash<int, QWidget*> byId;
+    std::vector<std::pair<const ControlTemplate*, QWidget*>> built;
+    QWidget* previousTabStop = nullptr;
+    int index = 0;
+    for (const ControlTemplate& control : dialogTemplate.controls) {
+        const QString text = ToQString(control.text);
+        QWidget* widget = nullptr;
+        switch (control.kind) {
+            case ControlKind::DefaultPushButton:
+            case ControlKind::PushButton: {
+                auto* button = new QPushButton(text, &dialog);
+                button->setDefault(control.kind == ControlKind::DefaultPushButton);
+                widget = button;
+                break;
+            }
+            case ControlKind::Radio: widget = new QRadioButton(text, &dialog); break;
+            case ControlKind::Checkbox: widget = new QCheckBox(text, &dialog); break;
+            case ControlKind::Edit: widget = new DigitEdit(text, &dialog); break;
+            case ControlKind::Label: {
+                // Static text wraps at word boundaries and starts at the top.
+                auto* label = new QLabel(text, &dialog);
+                label->setWordWrap(true);
+                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                widget = label;
+                break;
+            }
+            case ControlKind::GroupBox: {
+                auto* box = new QGroupBox(text, &dialog);
+                widget = box;
+                break;
+            }
+        }
+        widget->setObjectName(ControlObjectName(control, index));
+        widget->setGeometry(units.ToPixels(control.x, control.y, control.width, control.height));
+        if (control.kind == ControlKind::GroupBox) {
+            // A frame only: it must not cover the controls it encloses.
+            widget->lower();
+        } else if (control.kind != ControlKind::Label) {
+            if (control.tabStop) {
+                widget->setFocusPolicy(Qt::StrongFocus);
+                if (previousTabStop) QWidget::setTabOrder(previousTabStop, widget);
+                previousTabStop = widget;
+            } else {
+                widget->setFocusPolicy(Qt::ClickFocus);
+            }
+        }
+        if (control.id != kStaticId) byId.insert(control.id, widget);
+        built.emplace_back(&control, widget);
+        ++index;
+    }
+    WidenControlsToTheirText(dialog, built, units);
+    return byId;
+}

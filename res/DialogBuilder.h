@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QFont>
+#include <QHash>
+#include <QLineEdit>
+#include <QRect>
+
+#include "res/DialogTemplate.h"
+
+class QDialog;
+class QWidget;
+
+// Dialog units of a font: a quarter of its average letter width across, an
+// eighth of its line height down, so a template keeps its look at any font
+// size and any scale factor.
+class DialogUnits {
+public:
+    explicit DialogUnits(const QFont& font);
+    QRect ToPixels(int x, int y, int width, int height) const;
+    int baseWidth() const { return m_baseWidth; }
+    int baseHeight() const { return m_baseHeight; }
+
+private:
+    int m_baseWidth;
+    int m_baseHeight;
+};
+
+// An edit box that takes only digits from the keyboard. Pasted text goes in
+// as it is: the OK rules convert whatever the box holds.
+class DigitEdit : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+};
+
+// Object name of a control: "button1", "radio1011", "check1013", "edit1007",
+// "label1014"; labels without an id "static<index>", group boxes "group<index>".
+QString ControlObjectName(const ControlTemplate& control, int index);
+
+// Builds the template's controls on `dialog` (caption, fixed size, positions,
+// tab order, default button) and returns the controls that have an id. A
+// control whose text the dialog's font makes too wide for it is widened
+// into the free room on its right.
+QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTemplate& dialogTemplate);
