@@ -1,0 +1,31 @@
+#pragma once
+
+#include <memory>
+
+#include "support/TestSupport.h"
+
+inline const fs::path kWriterData = fs::path(QUARVEL_TEST_DATA) / "writers";
+
+// A run over an installation whose template folder holds the writers' test
+// templates, and a course folder "course" for the files written.
+class WriterTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        install = MakeInstall(dir());
+        fs::copy(kWriterData / "web", install.installFolder / "web", fs::copy_options::recursive);
+        fs::create_directories(course());
+        StartRun();
+        run->record.courseID = "fire101";
+    }
+    // A new run, as the next start of the program.
+    void StartRun() { run = std::make_unique<QuarvelRun>(user, clock, install.store()); }
+    fs::path course() const { return dir() / "course"; }
+    std::string coursePath(const std::string& name) const { return (course() / name).string(); }
+    fs::path web() const { return install.installFolder / "web"; }
+
+    FakeUser user;
+    platform::FixedClock clock{TestTime()};
+    TestInstall install;
+    std::unique_ptr<QuarvelRun> run;
+};
