@@ -1,0 +1,300 @@
+#!/usr/bin/env node
+// End-to-end checks of the packages quarvel-batch generates from the sample
+// installation and courses:
+//   browser  each exit-status mode and both package types, played in headless
+//            Chromium against the SCORM 1.2 runtime of scorm-again;
+//   schemas  every generated manifest and activity file checked with xmllint
+//            against the public SCORM 1.2 and xAPI schemas.
+// Usage: node e2e.mjs browser|schemas --batch PATH [--shared DIR] [--keep]
+import { spawn, spawnSync } from 'node:child_process';
+import { cpSync, existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync, writeFileSync,
+  createReadStream } from 'node:fs';
+import http from 'node:http';
+import { tmpdir } from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const repo = path.resolve(here, '../..');
+const args = process.argv.slice(2);
+const mode = args[0];
+const option = (name, fallback) => {
+  const i = args.indexOf(name);
+  return i >= 0 ? args[i + 1] : fallback;
+};
+const batch = option('--batch', path.join(repo, 'build/bin/quarvel-batch'));
+const shared = option('--shared', path.resolve(repo, '../shared'));
+const keep = args.includes('--keep');
+
+let failures = 0;
+function check(ok, what, detail = '') {
+  console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}${detail ? ` (${detail})` : ''}`);
+  if (!ok) failures++;
+}
+
+// ---- patched copies of the sample ----------------------------------------
+
+const work = mkdtempSync(path.join(tmpdir(), `quarvel-e2e-${mode}-`));
+const install = path.join(work, 'install');
+const config = path.join(work, 'quarvel.conf');
+cpSync(path.join(repo, 'sample/install'), install, { recursive: true });
+writeFileSync(config, `NB Path=${install}\n`);
+
+function runBatch(settings, folder) {
+  const r = spawnSync(batch, [...settings, folder], {
+    env: { ...process.env, QUARVEL_CONFIG: config }, encoding: 'utf8' });
+  if (r.error || r.status !== 0) {
+    throw new Error(`quarvel-batch ${settings.join(' ')} failed: ${r.error || r.stderr || r.status}`);
+  }
+  return r.stdout;
+}
+
+// A fresh copy of the sample courses patched with the given settings; returns its folder.
+function patchCourses(name, settings) {
+  const folder = path.join(work, 'runs', name);
+  cpSync(path.join(repo, 'sample/courses'), folder, { recursive: true });
+  runBatch(settings, folder);
+  return folder;
+}
+
+function buildVodPackages() {
+  const videos = path.join(work, 'videos');
+  cpSync(path.join(repo, 'sample/videos'), videos, { recursive: true });
+  runBatch(['createVodPackages=true'], videos);
+  return path.join(install, 'vod packages');
+}
+
+const sampleCourses = readdirSync(path.join(repo, 'sample/courses')).sort();
+
+// Posttest questions of a sample course, with their right answers and one wrong option each.
+function posttest(course) {
+  const file = path.join(repo, 'sample/courses', course, 'xml/question.xml');
+  if (!existsSync(file)) return [];
+  const text = readFileSync(file, 'utf8');
+  const block = /<posttest>([\s\S]*?)<\/posttest>/.exec(text);
+  if (!block) return [];
+  return [...block[1].matchAll(/<question id="([^"]+)" answer="([^"]+)">([\s\S]*?)<\/question>/g)].map((m) => {
+    const keys = [...m[3].matchAll(/<option key="([^"]+)"/g)].map((o) => o[1]);
+    return { id: m[1], right: m[2], wrong: keys.find((k) => k !== m[2]) };
+  });
+}
+
+function files(folder, name) {
+  const found = [];
+  for (const entry of readdirSync(folder, { withFileTypes: true })) {
+    const full = path.join(folder, entry.name);
+    if (entry.isDirectory()) found.push(...files(full, name));
+    else if (entry.name.toLowerCase() === name) found.push(full);
+  }
+  return found.sort();
+}
+
+// ---- browser ---------------------------------------------------------------
+
+const expected = {
+  ScormConformant: { passing: 'passed', failing: 'failed', none: 'completed' },
+  CompletedIncomplete: { passing: 'completed', failing: 'incomplete', none: 'completed' },
+  PassedIncomplete: { passing: 'passed', failing: 'incomplete', none: 'completed' },
+  PassedNoPosttest: { passing: 'passed', failing: 'failed', none: 'passed' },
+};
+
+const types = { '.html': 'text/html', '.htm': 'text/html', '.js': 'text/javascript', '.css': 'text/css',
+  '.xml': 'application/xml', '.json': 'application/json', '.png': 'image/png', '.jpg': 'image/jpeg',
+  '.vtt': 'text/vtt', '.mp4': 'video/mp4' };
+
+// Static files from three roots on a loopback port, plus the plan and the results.
+function serve(plan, onResults) {
+  const roots = { '/lms/': path.join(here, 'lms'), '/scorm-again/': path.join(here, 'node_modules/scorm-again/dist'),
+    '/': work };
+  const server = http.createServer((req, res) => {
+    const url = new URL(req.url, 'http://127.0.0.1');
+    if (url.pathname === '/plan') {
+      res.writeHead(200, { 'content-type': 'application/json' });
+      return res.end(JSON.stringify(plan));
+    }
+    if (url.pathname === '/results' && req.method === 'POST') {
+      let body = '';
+      req.on('data', (chunk) => { body += chunk; });
+      req.on('end', () => { res.writeHead(204); res.end(); onResults(JSON.parse(body)); });
+      return undefined;
+    }
+    const prefix = Object.keys(roots).find((p) => url.pathname.startsWith(p));
+    let file;
+    try {
+      file = path.join(roots[prefix], decodeURIComponent(url.pathname.slice(prefix.length)));
+    } catch {
+      file = '';
+    }
+    if (!file.startsWith(roots[prefix]) || !existsSync(file) || !statSync(file).isFile()) {
+      res.writeHead(404);
+      return res.end();
+    }
+    res.writeHead(200, { 'content-type': types[path.extname(file).toLowerCase()] || 'application/octet-stream',
+      'cache-control': 'no-store' });
+    if (req.method === 'HEAD') return res.end();
+    return createReadStream(file).pipe(res);
+  });
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
+}
+
+function ensureRuntime() {
+  if (existsSync(path.join(here, 'node_modules/scorm-again/dist/scorm12.min.js'))) return;
+  const r = spawnSync('npm', ['ci', '--no-audit', '--no-fund'], { cwd: here, stdio: 'inherit' });
+  if (r.status !== 0) throw new Error('npm ci failed in tests/e2e');
+}
+
+async function playInChromium(plan) {
+  let deliver;
+  const results = new Promise((resolve) => { deliver = resolve; });
+  const server = await serve(plan, deliver);
+  const profile = path.join(work, 'chromium-profile');
+  const url = `http://127.0.0.1:${server.address().port}/lms/lms.html`;
+  const browser = spawn('chromium', ['--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
+    '--disable-component-update', '--disable-sync', '--no-first-run', `--user-data-dir=${profile}`, url],
+  { detached: true, stdio: 'ignore' });
+  let timer;
+  const timeout = new Promise((resolve) => {
+    timer = setTimeout(() => resolve({ error: 'no results from the browser within 150 s' }), 150000);
+  });
+  const exited = new Promise((resolve) => {
+    browser.on('error', (e) => resolve({ error: `chromium did not start: ${e.message}` }));
+  });
+  try {
+    return await Promise.race([results, timeout, exited]);
+  } finally {
+    clearTimeout(timer);
+    try { process.kill(-browser.pid, 'SIGKILL'); } catch { /* already gone */ }
+    server.close();
+  }
+}
+
+async function browser() {
+  ensureRuntime();
+  const plan = [];
+  const scormCase = (name, run, course, answers, expect) => {
+    const questions = posttest(course);
+    const choose = Object.fromEntries(questions.map((q) => [q.id, answers === 'passing' ? q.right : q.wrong]));
+    plan.push({ name, kind: 'scorm', url: `/runs/${run}/${course}/${course}.htm`, choose, expect });
+  };
+  for (const [exitStatus, outcome] of Object.entries(expected)) {
+    patchCourses(exitStatus, [`exitStatusMode=${exitStatus}`, 'posttestPassingScore=80']);
+    for (const course of sampleCourses) {
+      const hasPosttest = posttest(course).length > 0;
+      // Every layout once; the exit statuses on one course with a posttest and one without.
+      if (hasPosttest && (course === 'fire101' || exitStatus === 'ScormConformant')) {
+        scormCase(`${exitStatus} ${course} passing`, exitStatus, course, 'passing', outcome.passing);
+        if (course === 'fire101') scormCase(`${exitStatus} ${course} failing`, exitStatus, course, 'failing', outcome.failing);
+      } else if (!hasPosttest) {
+        scormCase(`${exitStatus} ${course} without posttest`, exitStatus, course, 'none', outcome.none);
+      }
+    }
+  }
+  const vod = buildVodPackages();
+  for (const pkg of readdirSync(vod).sort()) {
+    const id = pkg.toLowerCase();
+    plan.push({ name: `VOD ${pkg}`, kind: 'scorm', url: `/install/vod packages/${pkg}/${id}.htm`, choose: {},
+      expect: 'completed' });
+  }
+  patchCourses('xapi', ['packageType=Xapi']);
+  const launch = 'endpoint=http%3A%2F%2Flrs.example.invalid%2Fxapi%2F&auth=Basic%20dGVzdDp0ZXN0'
+    + '&actor=%7B%22name%22%3A%22Ada%22%2C%22mbox%22%3A%22mailto%3Aada%40example.invalid%22%7D&registration=42';
+  for (const course of sampleCourses) {
+    plan.push({ name: `Xapi ${course} index.html forwards`, kind: 'forward',
+      url: `/runs/xapi/${course}/index.html?${launch}`,
+      expectPath: `/runs/xapi/${course}/${course}.htm?${launch}&DorvaneID=${course}` });
+  }
+
+  const started = Date.now();
+  const results = await playInChromium(plan);
+  console.log(`browser: ${plan.length} cases in ${((Date.now() - started) / 1000).toFixed(1)} s`);
+  if (!Array.isArray(results)) return check(false, 'browser run', results.error);
+  for (const item of plan) {
+    const r = results.find((x) => x.name === item.name) || { error: 'no result' };
+    if (r.error) {
+      check(false, item.name, r.error);
+    } else if (item.kind === 'forward') {
+      const got = new URL(r.href);
+      check(got.pathname + got.search === item.expectPath, item.name, `went to ${got.pathname}${got.search}`);
+    } else {
+      // The score reaches the LMS unchanged: every answer right or every answer wrong.
+      const score = Object.keys(item.choose).length ? (item.name.endsWith('passing') ? '100' : '0') : '';
+      check(r.status === item.expect && r.score === score, item.name,
+        `lesson_status ${r.status}, expected ${item.expect}; score '${r.score}', expected '${score}'`);
+    }
+  }
+  return undefined;
+}
+
+// ---- schemas ---------------------------------------------------------------
+
+const namespaceNoise = 'namespace error : xml namespace URI cannot be the default namespace';
+const missingTitle = "Element '{http://www.imsglobal.org/xsd/imsmd_rootv1p2p1}title': Missing child element(s). "
+  + "Expected is ( {http://www.imsglobal.org/xsd/imsmd_rootv1p2p1}langstring ).";
+
+function xmllint(schema, file) {
+  const r = spawnSync('xmllint', ['--noout', '--schema', schema, file], { encoding: 'utf8' });
+  if (r.error) throw new Error(`xmllint: ${r.error.message}`);
+  const errors = r.stderr.split('\n').filter((l) => l.includes('Schemas validity error') || l.includes('parser error'));
+  return { status: r.status, errors, validates: r.stderr.includes(`${file} validates`) };
+}
+
+function schemas() {
+  const manifestSchema = path.join(shared, 'schemas/scorm12-wrapper.xsd');
+  const tincanSchema = path.join(shared, 'schemas/xapi/tincan.xsd');
+  if (!existsSync(manifestSchema) || !existsSync(tincanSchema)) {
+    return check(false, 'schemas present', `not found under ${shared}/schemas`);
+  }
+  const noise = spawnSync('xmllint', ['--noout', '--schema', manifestSchema, manifestSchema], { encoding: 'utf8' });
+  check(noise.stderr.includes(namespaceNoise), 'xmllint prints the known ims_xml.xsd namespace notice');
+
+  const scorm = patchCourses('scorm', ['posttestPassingScore=80']);
+  const xapi = patchCourses('xapi', ['packageType=Xapi']);
+  const vod = buildVodPackages();
+  for (const course of sampleCourses) {
+    const hadManifest = existsSync(path.join(repo, 'sample/courses', course, 'imsmanifest.xml'));
+    const file = path.join(scorm, course, 'imsmanifest.xml');
+    if (!existsSync(file)) {
+      check(false, `${course}: imsmanifest.xml written`);
+      continue;
+    }
+    const r = xmllint(manifestSchema, file);
+    check(readFileSync(file, 'utf8').includes(`href="${course}.htm"`) && !readFileSync(file, 'utf8').includes('_res"'),
+      `${course}: imsmanifest.xml regenerated`);
+    if (hadManifest) {
+      check(r.status === 0 && r.validates, `${course}: imsmanifest.xml validates`, r.errors.join(' | '));
+    } else {
+      // Written without an earlier manifest, the metadata title has no langstring.
+      const only = r.errors.length === 1 && r.errors[0].endsWith(missingTitle);
+      check(r.status === 3 && only, `${course}: imsmanifest.xml without an earlier manifest fails only on the metadata title`,
+        `status ${r.status}: ${r.errors.join(' | ')}`);
+    }
+    check(!existsSync(path.join(scorm, course, 'index.html')) && !existsSync(path.join(scorm, course, 'tincan.xml')),
+      `${course}: SCORM run leaves no index.html or tincan.xml`);
+
+    const tincan = path.join(xapi, course, 'tincan.xml');
+    const t = existsSync(tincan) ? xmllint(tincanSchema, tincan) : { status: -1, errors: ['missing'] };
+    check(t.status === 0 && t.validates, `${course}: tincan.xml validates`, t.errors.join(' | '));
+    check(!existsSync(path.join(xapi, course, 'imsmanifest.xml')), `${course}: xAPI run leaves no imsmanifest.xml`);
+  }
+  const packages = existsSync(vod) ? readdirSync(vod).sort() : [];
+  check(packages.length === 4, 'VOD job builds one package per sample video', `${packages.length} packages`);
+  for (const pkg of packages) {
+    const r = xmllint(manifestSchema, path.join(vod, pkg, 'imsmanifest.xml'));
+    check(r.status === 0 && r.validates, `VOD ${pkg}: imsmanifest.xml validates`, r.errors.join(' | '));
+  }
+  return undefined;
+}
+
+// ---- main ------------------------------------------------------------------
+
+try {
+  if (mode === 'browser') await browser();
+  else if (mode === 'schemas') schemas();
+  else throw new Error('usage: node e2e.mjs browser|schemas --batch PATH [--shared DIR] [--keep]');
+} catch (e) {
+  check(false, 'run', e.message);
+}
+if (keep || failures) console.log(`work folder kept: ${work}`);
+else rmSync(work, { recursive: true, force: true });
+console.log(failures ? `${failures} check(s) failed` : 'all checks passed');
+process.exit(failures ? 1 : 0);
