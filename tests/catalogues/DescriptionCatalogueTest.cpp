@@ -1,0 +1,97 @@
+#include <chrono>
+
+#include "catalogues/DescriptionCatalogue.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+TEST(ParseDescriptionCatalogueTest, EachLineRuleKeepsOrSkipsTheLine) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::vector<std::pair<std::string, std::string>> entries;
+    };
+    const Case cases[] = {
+        {"plain line", "abc\t<p>A</p>\n", {{"abc", "<p>A</p>"}}},
+        {"byte-order mark", "\xEF\xBB\xBF" "abc\t<p>A</p>", {{"abc", "<p>A</p>"}}},
+        {"CR LF and several CRs", "abc\t<p>A</p>\r\r\n", {{"abc", "<p>A</p>"}}},
+        {"CR inside a line stays", "abc\t<p>\rA</p>\n", {{"abc", "<p>\rA</p>"}}},
+        {"TABs before the key", "\t\tabc\t<p>A</p>\n", {{"abc", "<p>A</p>"}}},
+        {"spaces belong to the key", "  abc\t<p>A</p>\n", {{"  abc", "<p>A</p>"}}},
+        {"two TABs", "abc\t\t<p>A</p>\n", {{"abc", "\t<p>A</p>"}}},
+        {"further TABs kept", "abc\t<p>A\tB</p>\n", {{"abc", "<p>A\tB</p>"}}},
+        {"nothing after the TAB", "abc\t\r\n", {}},
+        {"no TAB", "abc <p>A</p>\n", {}},
+        {"TABs only", "\t\t\n", {}},
+        {"empty lines", "\n\n\r\nabc\tA\n\n\nxyz\tB", {{"abc", "A"}, {"xyz", "B"}}},
+        {"invalid UTF-8 replaced", "abc\tcaf\xE9\n", {{"abc", "caf\xEF\xBF\xBD"}}},
+        {"empty file", "", {}},
+        {"mark only", "\xEF\xBB\xBF", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DescriptionCatalogue parsed = ParseDescriptionCatalogue(c.bytes);
+        std::vector<std::pair<std::string, std::string>> got;
+        for (const DescriptionEntry& e : parsed) got.emplace_back(e.courseKey, e.htmlDescription);
+        EXPECT_EQ(got, c.entries);
+    }
+}
+
+class DescriptionCatalogueTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        install = MakeInstall(dir());
+        run = std::make_unique<QuarvelRun>(user, clock, install.store());
+    }
+    fs::path CatalogueFile() const { return install.installFolder / "HTML course descriptions.txt"; }
+
+    TestInstall install;
+    FakeUser user;
+    platform::FixedClock clock{TestTime()};
+    std::unique_ptr<QuarvelRun> run;
+};
+
+TEST_F(DescriptionCatalogueTest, TheFirstEntryOfAKeyWinsInAnyLetterCase) {
+    WriteBytes(CatalogueFile(), "Abc_Int_01\t<p>first</p>\r\nxyz\t<p>x</p>\r\n\n"
+                                "ABC_INT_01\t<p>appended later</p>\n\xC3\x89t\xC3\xA9\t<p>e</p>\n");
+    run->LoadDescriptionCatalogue();
+    EXPECT_EQ(run->descriptionCatalogue.size(), 4u);
+    EXPECT_EQ(run->FindCourseDescription("abc_int_01"), std::optional<std::string>("<p>first</p>"));
+    EXPECT_EQ(run->FindCourseDescription("ABC_int_01"), std::optional<std::string>("<p>first</p>"));
+    EXPECT_EQ(run->FindCourseDescription("XYZ"), std::optional<std::string>("<p>x</p>"));
+    EXPECT_EQ(run->FindCourseDescription("\xC3\xA9t\xC3\xA9"), std::optional<std::string>("<p>e</p>"));
+    EXPECT_EQ(run->FindCourseDescription("abc_int_0"), std::nullopt);
+    EXPECT_EQ(run->FindCourseDescription(" xyz"), std::nullopt);
+
+    // Loading again starts afresh.
+    WriteBytes(CatalogueFile(), "xyz\t<p>new</p>\n");
+    run->LoadDescriptionCatalogue();
+    EXPECT_EQ(run->descriptionCatalogue.size(), 1u);
+    EXPECT_EQ(run->FindCourseDescription("abc_int_01"), std::nullopt);
+    EXPECT_EQ(run->FindCourseDescription("xyz"), std::optional<std::string>("<p>new</p>"));
+}
+
+TEST_F(DescriptionCatalogueTest, AMissingFileLeavesTheCatalogueEmpty) {
+    run->descriptionCatalogue.push_back({"old", "x"});
+    run->LoadDescriptionCatalogue();
+    EXPECT_TRUE(run->descriptionCatalogue.empty());
+    EXPECT_EQ(run->FindCourseDescription("old"), std::nullopt);
+}
+
+TEST_F(DescriptionCatalogueTest, ALargeCatalogueIsLookedUpWithoutScanning) {
+    std::string bytes;
+    const int count = 200000;
+    for (int i = 0; i < count; ++i) bytes += "course_" + std::to_string(i) + "\t<p>" + std::to_string(i) + "</p>\n";
+    WriteBytes(CatalogueFile(), bytes);
+    run->LoadDescriptionCatalogue();
+    ASSERT_EQ(run->descriptionCatalogue.size(), static_cast<std::size_t>(count));
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) {
+        ASSERT_TRUE(run->FindCourseDescription("COURSE_" + std::to_string(i)).has_value());
+    }
+    // A scan per lookup would take minutes here.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+}  // namespace
