@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -84,6 +85,10 @@ int RunBatch(int argc, char** argv) {
         // The folder browser answers with a full path; the root keeps its "/".
         folder = platform::AbsolutePath(*folder);
     }
+
+    // Past a file-size limit a write should fail with EFBIG like any other
+    // write error, not end the run halfway.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     BatchUser user(settings, folder, stdout, ::isatty(STDERR_FILENO) != 0);
     platform::SystemClock clock;
