@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileSystemModel>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -38,6 +39,9 @@ bool CDirDialog::ChooseFolder() {
     tree->setHeaderHidden(true);
     for (int column = 1; column < model.columnCount(); ++column) tree->hideColumn(column);
     tree->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Room for the window title and a few levels of folders.
+    const QFontMetrics metrics = tree->fontMetrics();
+    tree->setMinimumSize(metrics.averageCharWidth() * 52, metrics.height() * 16);
     // The top of the file system, opened one level, nothing selected.
     tree->expand(model.index(QStringLiteral("/")));
 

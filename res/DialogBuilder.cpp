@@ -11,6 +11,8 @@
 #include <QGroupBox>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QStyle>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -77,6 +79,29 @@ QString ControlObjectName(const ControlTemplate& control, int index) {
         case ControlKind::GroupBox: prefix = QStringLiteral("group"); break;
     }
     return prefix + QString::number(control.id);
+}
+
+void TemplateGroupBox::paintEvent(QPaintEvent* event) {
+    (void)event;
+    // The frame runs through the middle of the title, as dialog templates
+    // place their group boxes: a control just below the title line stays
+    // inside the frame.
+    // Styles place their own frame below the title, so it is drawn here.
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QFontMetrics metrics = fontMetrics();
+    const QRectF frame = QRectF(rect()).adjusted(0.5, metrics.height() / 2 + 0.5, -0.5, -0.5);
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.setBrush(palette().color(QPalette::Window).darker(104));
+    painter.drawRoundedRect(frame, 2, 2);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    if (title().isEmpty()) return;
+    const int padding = std::max(1, metrics.averageCharWidth() / 3);
+    const QRect titleRect(metrics.averageCharWidth(), 0, metrics.horizontalAdvance(title()) + 2 * padding,
+                          metrics.height());
+    painter.fillRect(titleRect, palette().brush(backgroundRole()));
+    style()->drawItemText(&painter, titleRect, Qt::AlignCenter | Qt::TextShowMnemonic, palette(), isEnabled(),
+                          title(), QPalette::WindowText);
 }
 
 namespace {
@@ -157,7 +182,7 @@ QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTempla
                 break;
             }
             case ControlKind::GroupBox: {
-                auto* box = new QGroupBox(text, &dialog);
+                auto* box = new TemplateGroupBox(text, &dialog);
                 widget = box;
                 break;
             }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFont>
+#include <QGroupBox>
 #include <QHash>
 #include <QLineEdit>
 #include <QRect>
@@ -34,6 +35,16 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
+};
+
+// A group box drawn as a template's group box: a frame only, its line
+// through the middle of the title.
+class TemplateGroupBox : public QGroupBox {
+public:
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // Object name of a control: "button1", "radio1011", "check1013", "edit1007",

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Screenshots of the desktop program for the README, taken of the real
+# program on a virtual X display with a window manager for the frames.
+# Needs xvfb-run, openbox, xdotool and ImageMagick's import.
+#   tools/screenshots.sh [BUILD_FOLDER]     (default: build)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+if [[ ${1:-} == --inside ]]; then
+    # Runs on the virtual display: $2 is the program, $3 the output folder, $4 the name suffix.
+    program=$2 out=$3 suffix=$4
+    openbox >/dev/null 2>&1 &
+    wm=$!
+    sleep 1
+
+    settle() { sleep 1.5; }
+    grab() {
+        # The window with its frame: the client's place, less its offset in the frame.
+        local info x y rx ry w h
+        info=$(xwininfo -id "$1")
+        x=$(awk '/Absolute upper-left X/ {print $4}' <<<"$info")
+        y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$info")
+        rx=$(awk '/Relative upper-left X/ {print $4}' <<<"$info")
+        ry=$(awk '/Relative upper-left Y/ {print $4}' <<<"$info")
+        w=$(awk '/Width:/ {print $2}' <<<"$info")
+        h=$(awk '/Height:/ {print $2}' <<<"$info")
+        import -window root -crop "$((w + 2 * rx))x$((h + ry + rx))+$((x - rx))+$((y - ry))" +repage "$out/$2"
+    }
+    wait_window() { xdotool search --sync --onlyvisible --name "$1" | head -1; }
+
+    # The settings dialog as it opens; then on to the folder picker.
+    "$program" &
+    pid=$!
+    id=$(wait_window '^course configuration$')
+    settle
+    grab "$id" "settings-dialog$suffix.png"
+    if [[ -z $suffix ]]; then
+        xdotool windowfocus --sync "$id" key Return
+        picker=$(wait_window '^Browse to the Starting course folder:$')
+        settle
+        grab "$picker" "folder-picker.png"
+        xdotool windowfocus --sync "$picker" key Escape
+    else
+        xdotool windowfocus --sync "$id" key Escape
+    fi
+    wait "$pid" || true
+
+    if [[ -z $suffix ]]; then
+        # Assessment mode: Tab to the "Pretest" radio, then the arrow key moves to "Assessment / ADL".
+        "$program" &
+        pid=$!
+        id=$(wait_window '^course configuration$')
+        settle
+        xdotool windowfocus --sync "$id" key --delay 100 Tab Tab Tab Tab Tab Tab Right
+        settle
+        grab "$id" "settings-dialog-assessment.png"
+        xdotool windowfocus --sync "$id" key Escape
+        wait "$pid" || true
+    fi
+    kill "$wm" 2>/dev/null || true
+    exit 0
+fi
+
+build=$(cd "${1:-$root/build}" && pwd)
+program=$build/bin/quarvel
+out=$root/docs
+mkdir -p "$out"
+
+# A throw-away installation, so the program starts as it does for a user.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp -r "$root/sample/install" "$work/install"
+printf 'NB Path=%s\n' "$work/install" >"$work/quarvel.conf"
+export QUARVEL_CONFIG=$work/quarvel.conf
+unset QT_QPA_PLATFORM
+
+xvfb-run -a -s "-screen 0 1400x900x24" "$0" --inside "$program" "$out" ""
+QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 2600x1600x24" "$0" --inside "$program" "$out" "-200"
+ls -l "$out"/*.png
