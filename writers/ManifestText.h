@@ -36,7 +36,8 @@ std::string PlayerDateStamp(const std::optional<platform::LocalDate>& date);
 std::string LanguageLine(std::string_view language);
 
 // The description line built from a description: the text stands in a CDATA
-// section with "&lt;" and "&gt;" turned back into markup.
+// section with "&lt;" and "&gt;" turned back into markup; a "]]>" in it is
+// split over two sections so that the section holds.
 std::string DescriptionLineFrom(std::string_view webDescription);
 
 // Everything the manifest is built from. Lines are given without line end.

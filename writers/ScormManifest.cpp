@@ -76,10 +76,13 @@ std::string LanguageLine(std::string_view language) {
 }
 
 std::string DescriptionLineFrom(std::string_view webDescription) {
-    std::string line = Cat({"\t\t\t\t\t\t\t<![CDATA[", webDescription, "]]>"});
-    platform::ReplaceAllInPlace(line, "&lt;", "<");
-    platform::ReplaceAllInPlace(line, "&gt;", ">");
-    return line;
+    std::string text(webDescription);
+    platform::ReplaceAllInPlace(text, "&lt;", "<");
+    platform::ReplaceAllInPlace(text, "&gt;", ">");
+    // A "]]>" in the description would end the section early and break the
+    // manifest: it is split over two sections, which read back as the same text.
+    platform::ReplaceAllInPlace(text, "]]>", "]]]]><![CDATA[>");
+    return Cat({"\t\t\t\t\t\t\t<![CDATA[", text, "]]>"});
 }
 
 std::string ScormManifestText(const ManifestValues& v) {

@@ -25,6 +25,8 @@ TEST(ManifestPartsTest, DateStampAndDescriptionLine) {
     EXPECT_EQ(PlayerDateStamp(std::nullopt), "00000000");
     EXPECT_EQ(DescriptionLineFrom("&lt;p&gt;A &amp;lt; 5% &lt;b&gt;&amp;&lt;/b&gt;&lt;/p&gt;"),
               "\t\t\t\t\t\t\t<![CDATA[<p>A &amp;lt; 5% <b>&amp;</b></p>]]>");
+    // The section must not end early: "]]>" (also as "]]&gt;") is split.
+    EXPECT_EQ(DescriptionLineFrom("a]]>b]]&gt;c]]"), "\t\t\t\t\t\t\t<![CDATA[a]]]]><![CDATA[>b]]]]><![CDATA[>c]]]]>");
 }
 
 TEST(ManifestPartsTest, CarriedOverLines) {
