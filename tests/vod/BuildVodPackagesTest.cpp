@@ -211,6 +211,31 @@ TEST_F(BuildVodPackagesTest, TheDriverBuildsWithoutVideosAndCopyVideoAddsThem) {
     EXPECT_EQ(ReadBytes(Packages() / "z_vid_late/video/z_vid_late.mp4"), "video 4");
 }
 
+TEST_F(BuildVodPackagesTest, TheMainJobOverThePackagesRewritesOnlyTheirSettingsFiles) {
+    {
+        QuarvelRun run(user, clock, install.store());
+        run.settings = settings;
+        run.BuildVodPackages(path("src"), false);
+    }
+    Files expected = SnapshotTree(Packages());
+    for (auto& [name, bytes] : expected) {
+        if (name.size() > 18 && name.substr(name.size() - 18) == "/xml/interface.xml") {
+            // Rewritten with the isHRS line kept, then normalised.
+            const bool hrs = name.rfind("Safety", 0) == 0;
+            bytes = std::string("<xmlFile>\n\t<Attributes>\n") +
+                    (hrs ? "\t\t<isHRS>true</isHRS>\n" : "\t\t<isHRS>false</isHRS>\n") + "\t</Attributes>\n</xmlFile>\n";
+        }
+    }
+
+    user.settings = DefaultOkSettings();
+    user.folder = Packages().string();
+    QuarvelRun run(user, clock, install.store());
+    run.RunSelectedJob();
+    EXPECT_EQ(SnapshotTree(Packages()), expected);
+    // Packages are no course bundles of the run report.
+    EXPECT_EQ(run.updatedList, "");
+}
+
 TEST_F(BuildVodPackagesTest, LanguageMarkers) {
     struct Case {
         const char* title;
