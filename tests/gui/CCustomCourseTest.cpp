@@ -90,6 +90,9 @@ TEST(CCustomCourseTest, OpensWithTheDefaultControls) {
     EXPECT_EQ(Label(dialog, 1015)->text(), QStringLiteral("Pretest Passing Score"));
     EXPECT_TRUE(Button(dialog, 1)->isDefault());
     EXPECT_FALSE(Button(dialog, 2)->isDefault());
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_EQ(dialog.focusWidget(), Button(dialog, 1));
 }
 
 TEST(CCustomCourseTest, EveryControlSitsWhereTheTemplatePutsItAndShowsItsWholeText) {
