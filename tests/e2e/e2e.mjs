@@ -276,6 +276,13 @@ function schemas() {
     check(t.status === 0 && t.validates, `${course}: tincan.xml validates`, t.errors.join(' | '));
     check(!existsSync(path.join(xapi, course, 'imsmanifest.xml')), `${course}: xAPI run leaves no imsmanifest.xml`);
   }
+  // A second run over patched bundles, nothing changed, gives the same manifests.
+  const first = new Map(sampleCourses.map((c) => [c, readFileSync(path.join(scorm, c, 'imsmanifest.xml'), 'utf8')]));
+  runBatch(['posttestPassingScore=80'], scorm);
+  for (const course of sampleCourses) {
+    check(readFileSync(path.join(scorm, course, 'imsmanifest.xml'), 'utf8') === first.get(course),
+      `${course}: a second run gives the same imsmanifest.xml`);
+  }
   const packages = existsSync(vod) ? readdirSync(vod).sort() : [];
   check(packages.length === 4, 'VOD job builds one package per sample video', `${packages.length} packages`);
   for (const pkg of packages) {
