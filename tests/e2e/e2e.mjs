@@ -4,8 +4,10 @@
 //   browser  each exit-status mode and both package types, played in headless
 //            Chromium against the SCORM 1.2 runtime of scorm-again;
 //   schemas  every generated manifest and activity file checked with xmllint
-//            against the public SCORM 1.2 and xAPI schemas.
-// Usage: node e2e.mjs browser|schemas --batch PATH [--shared DIR] [--keep]
+//            against the public SCORM 1.2 and xAPI schemas;
+//   install  cmake --install of a build into a fresh prefix, and a run of the
+//            installed program with the installed sample.
+// Usage: node e2e.mjs browser|schemas|install --batch PATH [--shared DIR] [--build-dir DIR] [--keep]
 import { spawn, spawnSync } from 'node:child_process';
 import { cpSync, existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync, writeFileSync,
   createReadStream } from 'node:fs';
@@ -292,12 +294,49 @@ function schemas() {
   return undefined;
 }
 
+// ---- install ---------------------------------------------------------------
+
+// cmake --install into a fresh prefix, with a store that already holds other lines,
+// then one run of the installed program over the installed sample courses.
+function installed() {
+  const buildDir = option('--build-dir', path.join(repo, 'build'));
+  const prefix = path.join(work, 'prefix');
+  const store = path.join(work, 'installed.conf');
+  writeFileSync(store, '# kept\nOther=1\nNB Path=/nowhere\n');
+  const r = spawnSync('cmake', ['--install', buildDir, '--prefix', prefix],
+    { env: { ...process.env, QUARVEL_CONFIG: store }, encoding: 'utf8' });
+  check(r.status === 0, 'cmake --install', r.stderr.trim());
+  const folder = path.join(prefix, 'share/quarvel/install');
+  check(readFileSync(store, 'utf8') === `# kept\nOther=1\nNB Path=${folder}\n`, 'the store names the installed folder',
+    readFileSync(store, 'utf8').replaceAll('\n', '|'));
+  for (const f of ['web/quarvel.exe', 'web/html/courseID.htm', 'web/scripts/communication.js',
+    'buttons png/arrows/gray/up png/up_exit.png', 'buttons png/arrows/royal/dn png/dn_exit.png',
+    'HTML course descriptions.txt', 'VOD info.txt', 'spreadsheet.txt']) {
+    check(existsSync(path.join(folder, f)), `installed ${f}`);
+  }
+  const courses = path.join(work, 'courses');
+  cpSync(path.join(prefix, 'share/quarvel/sample-courses'), courses, { recursive: true });
+  const run = spawnSync(path.join(prefix, 'bin/quarvel-batch'), ['exitStatusMode=PassedIncomplete', courses],
+    { env: { ...process.env, QUARVEL_CONFIG: store }, encoding: 'utf8' });
+  check(run.status === 0, 'the installed quarvel-batch runs', run.stderr.trim());
+  const log = readFileSync(path.join(folder, 'nb_logfile.txt')).toString('utf16le');
+  for (const course of sampleCourses) {
+    check(log.includes(`${courses}/${course}/xml\r\n`), `${course}: in the patch log`);
+    check(existsSync(path.join(courses, course, `${course}.htm`)), `${course}: course page written`);
+  }
+  const scripts = files(courses, 'communication.js');
+  check(scripts.length === sampleCourses.length
+    && scripts.every((f) => readFileSync(f, 'utf8').includes("args = 'incomplete';")),
+  'every bundle has the patched communication.js', `${scripts.length} found`);
+}
+
 // ---- main ------------------------------------------------------------------
 
 try {
   if (mode === 'browser') await browser();
   else if (mode === 'schemas') schemas();
-  else throw new Error('usage: node e2e.mjs browser|schemas --batch PATH [--shared DIR] [--keep]');
+  else if (mode === 'install') installed();
+  else throw new Error('usage: node e2e.mjs browser|schemas|install --batch PATH [--shared DIR] [--build-dir DIR] [--keep]');
 } catch (e) {
   check(false, 'run', e.message);
 }
