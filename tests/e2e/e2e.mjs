@@ -43,7 +43,7 @@ cpSync(path.join(repo, 'sample/install'), install, { recursive: true });
 writeFileSync(config, `NB Path=${install}\n`);
 
 function runBatch(settings, folder) {
-  const r = spawnSync(batch, [...settings, folder], {
+  const r = spawnSync(batch, folder ? [...settings, folder] : settings, {
     env: { ...process.env, QUARVEL_CONFIG: config }, encoding: 'utf8' });
   if (r.error || r.status !== 0) {
     throw new Error(`quarvel-batch ${settings.join(' ')} failed: ${r.error || r.stderr || r.status}`);
@@ -62,6 +62,8 @@ function patchCourses(name, settings) {
 function buildVodPackages() {
   const videos = path.join(work, 'videos');
   cpSync(path.join(repo, 'sample/videos'), videos, { recursive: true });
+  // The spreadsheet export fills the video catalogue that titles the packages.
+  runBatch(['updateFromSpreadsheet=true'], '');
   runBatch(['createVodPackages=true'], videos);
   return path.join(install, 'vod packages');
 }
@@ -92,6 +94,10 @@ function files(folder, name) {
 }
 
 // ---- browser ---------------------------------------------------------------
+
+// Titles of the sample videos listed in sample/install/spreadsheet.txt.
+const vodTitles = { fire_vid_01_en: 'Fire Safety Basics', safety_vid_02_en: 'Safety Essentials: Module 2',
+  hrs_vid_03_sp: 'Finance for Managers' };
 
 const expected = {
   ScormConformant: { passing: 'passed', failing: 'failed', none: 'completed' },
@@ -195,7 +201,7 @@ async function browser() {
   for (const pkg of readdirSync(vod).sort()) {
     const id = pkg.toLowerCase();
     plan.push({ name: `VOD ${pkg}`, kind: 'scorm', url: `/install/vod packages/${pkg}/${id}.htm`, choose: {},
-      expect: 'completed' });
+      expect: 'completed', title: vodTitles[pkg] || id });
   }
   patchCourses('xapi', ['packageType=Xapi']);
   const launch = 'endpoint=http%3A%2F%2Flrs.example.invalid%2Fxapi%2F&auth=Basic%20dGVzdDp0ZXN0'
@@ -222,6 +228,7 @@ async function browser() {
       const score = Object.keys(item.choose).length ? (item.name.endsWith('passing') ? '100' : '0') : '';
       check(r.status === item.expect && r.score === score, item.name,
         `lesson_status ${r.status}, expected ${item.expect}; score '${r.score}', expected '${score}'`);
+      if (item.title) check(r.title === item.title, `${item.name}: title`, `'${r.title}', expected '${item.title}'`);
     }
   }
   return undefined;
