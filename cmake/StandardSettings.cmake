@@ -8,6 +8,12 @@ if(QUARVEL_SANITIZE)
   target_link_options(standard_settings INTERFACE -fsanitize=address,undefined)
 endif()
 
+if(QUARVEL_FUZZ)
+  # Coverage for libFuzzer in every library; the fuzz programs add the fuzzer main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 add_library(standard_warnings INTERFACE)
 target_compile_options(standard_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual

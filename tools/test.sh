@@ -11,3 +11,5 @@ cmake --build build -j "$jobs"
 cmake -S . -B build-sanitize -G Ninja -DQUARVEL_WARNINGS_AS_ERRORS=ON -DQUARVEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build-sanitize -j "$jobs"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$jobs" -LE "reliability|e2e")
+# Each fuzz target for a short while (the saved corpus is replayed by both ctest runs above).
+tools/fuzz.sh "${QUARVEL_FUZZ_SECONDS:-15}"
