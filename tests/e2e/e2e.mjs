@@ -212,6 +212,11 @@ async function browser() {
       expectPath: `/runs/xapi/${course}/${course}.htm?${launch}&DorvaneID=${course}` });
   }
 
+  // A launch that names the course already passes on as it is.
+  plan.push({ name: 'Xapi fire101 index.html keeps a given DorvaneID', kind: 'forward',
+    url: `/runs/xapi/fire101/index.html?DorvaneID=fire101&${launch}`,
+    expectPath: `/runs/xapi/fire101/fire101.htm?DorvaneID=fire101&${launch}` });
+
   const started = Date.now();
   const results = await playInChromium(plan);
   console.log(`browser: ${plan.length} cases in ${((Date.now() - started) / 1000).toFixed(1)} s`);
