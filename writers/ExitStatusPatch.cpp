@@ -6,7 +6,8 @@ std::string ExitStatusSnippet(ExitStatusMode mode) {
         return "\t\t\t\tif (args == 'passed')\n\t\t\t\t\targs = 'completed';\n"
                "\t\t\t\telse if (args == 'failed')\n\t\t\t\t\targs = 'incomplete';\n\n";
     }
-    if (mode == ExitStatusMode::PassedIncomplete) return "\t\t\t\tif (args == 'failed')\n\t\t\t\t\targs = 'incomplete';\n\n";
+    if (mode == ExitStatusMode::PassedIncomplete)
+        return "\t\t\t\tif (args == 'failed')\n\t\t\t\t\targs = 'incomplete';\n\n";
     return "\t\t\t\tif (args == 'completed')\n\t\t\t\t\targs = 'passed';\n\n";
 }
 

@@ -12,13 +12,13 @@ void QuarvelRun::WriteCoursePage(const std::string& path) {
 }
 
 void QuarvelRun::WriteIndexPage(const std::string& path) {
-    CopyTemplate(GetInstallFolder() + "/web/html/index.html", path,
-                 {
-                     {"'DorvaneID=courseID", "\t\t\t\t\t\t'DorvaneID=" + record.courseID + "'\n"},
-                     // The template's next line continues the expression after " +".
-                     {"window.location.assign", "\t\t\t\t\t\twindow.location.assign('" + record.courseID + ".htm?' +\n"},
-                     {"sParameterName[1].replace",
-                      "\t\t\t\t\t\t\t\t\t\treturn sParameterName[1].replace(/%20/g, ' ');\n"},
-                 },
-                 ReadOnly::clear);
+    CopyTemplate(
+        GetInstallFolder() + "/web/html/index.html", path,
+        {
+            {"'DorvaneID=courseID", "\t\t\t\t\t\t'DorvaneID=" + record.courseID + "'\n"},
+            // The template's next line continues the expression after " +".
+            {"window.location.assign", "\t\t\t\t\t\twindow.location.assign('" + record.courseID + ".htm?' +\n"},
+            {"sParameterName[1].replace", "\t\t\t\t\t\t\t\t\t\treturn sParameterName[1].replace(/%20/g, ' ');\n"},
+        },
+        ReadOnly::clear);
 }

@@ -87,6 +87,8 @@ std::string DescriptionLineFrom(std::string_view webDescription) {
 
 std::string ScormManifestText(const ManifestValues& v) {
     const std::string mastery = platform::FormatInt(v.masteryScore == -1 ? 0 : v.masteryScore);
+    // One source line per manifest line, so the layout reads as written.
+    // clang-format off
     return Cat({
         "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n\n",
         "<manifest identifier=\"", v.productCode, "\" version=\"5.14\"\n",
@@ -133,13 +135,15 @@ std::string ScormManifestText(const ManifestValues& v) {
         "</resources>\n",
         "</manifest>\n",
     });
+    // clang-format on
 }
 
 void QuarvelRun::WriteScormManifest(const std::string& path) {
     if (platform::IsRegularFile(path)) std::ignore = platform::ClearReadOnly(path);
     // The old manifest is read once, whole, before it is replaced.
     const auto oldBytes = platform::ReadFileBytes(path);
-    const CarriedOverLines carried = oldBytes ? FindCarriedOverLines(DecodeManifestText(*oldBytes)) : CarriedOverLines{};
+    const CarriedOverLines carried =
+        oldBytes ? FindCarriedOverLines(DecodeManifestText(*oldBytes)) : CarriedOverLines{};
 
     ManifestValues values;
     values.productCode = record.ProductCode;

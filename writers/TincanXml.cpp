@@ -39,10 +39,12 @@ void QuarvelRun::WriteTincanXml(const std::string& path) {
     }
     CopyTemplate(GetInstallFolder() + "/web/html/tincan.xml", path,
                  {
-                     {"<activity id=", "\t\t<activity id=\"" + XapiActivityId(*m_templateCache->xapiHost, record.courseID) +
-                                           "\"\n"},
+                     {"<activity id=",
+                      "\t\t<activity id=\"" + XapiActivityId(*m_templateCache->xapiHost, record.courseID) + "\"\n"},
                      {"<name lang=", "\t\t<name lang=\"en-US\">" + record.WebTitle + "</name>\n"},
-                     {"<description lang=", {}, false,
+                     {"<description lang=",
+                      {},
+                      false,
                       [this] {
                           // The record keeps the escaped text: a second marker line escapes it again.
                           record.WebDescription = EscapeXapiDescription(record.WebDescription);

@@ -31,7 +31,11 @@ TEST(FillTemplateTest, LinesAndRules) {
         {"lone cr inside a line dropped by the finish", "h\na\rb\n", "h\nab\n"},
         {"bom removed from the first line", "\xEF\xBB\xBFh\nx\n", "h\nx\n"},
         {"bom later is text", "h\n\xEF\xBB\xBFx\n", "h\n\xC3\xAF\xC2\xBB\xC2\xBFx\n"},
-        {"0xEF without bom stays (no second normalisation)", "\xEF" "a\n", "\xC3\xAF" "a\n"},
+        {"0xEF without bom stays (no second normalisation)",
+         "\xEF"
+         "a\n",
+         "\xC3\xAF"
+         "a\n"},
         {"first line never matched", "\xEF\xBB\xBF top: 'id=x\ntop: 2\n", " top: 'id=x\n\ttop:  50%;\n"},
         {"latin-1 byte", "caf\xE9\n\xE9t\xE9\n", "caf\xC3\xA9\n\xC3\xA9t\xC3\xA9\n"},
         {"substring of a longer name", "h\n  margin-top: 0;\n  padding-left: 0;\n", "h\n\ttop:  50%;\n\tleft:  50%;\n"},

@@ -9,9 +9,9 @@ TEST(ManifestPartsTest, LanguageLines) {
         std::string language;
         const char* code;
     } rows[] = {
-        {"English", "en"},          {"english", "en"},           {"Espa\xC3\xB1ol", "es"},
-        {"ESPA\xC3\xB1OL", "es"},   {"ESPA\xC3\x91OL", "en"},    {"Portugu\xC3\xAAs", "po"},
-        {"portugu\xC3\xAAs", "po"}, {"German", "en"},            {"", "en"},
+        {"English", "en"},          {"english", "en"},        {"Espa\xC3\xB1ol", "es"},
+        {"ESPA\xC3\xB1OL", "es"},   {"ESPA\xC3\x91OL", "en"}, {"Portugu\xC3\xAAs", "po"},
+        {"portugu\xC3\xAAs", "po"}, {"German", "en"},         {"", "en"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.language);
@@ -35,7 +35,8 @@ TEST(ManifestPartsTest, CarriedOverLines) {
         std::string text;
         CarriedOverLines lines;
     } rows[] = {
-        {"whole elements", "\n\r\n  <title>T</title> x\r\n<title>U</title>\n<langstring>L</langstring>\n<![CDATA[D]]>\r\n",
+        {"whole elements",
+         "\n\r\n  <title>T</title> x\r\n<title>U</title>\n<langstring>L</langstring>\n<![CDATA[D]]>\r\n",
          {"  <title>T</title> x", "<langstring>L</langstring>", "<![CDATA[D]]>"}},
         {"bare opening tags hand on nothing",
          "\t\t\t\t\t<title>\n\t\t<title>T</title>\n\t\t\t\t\t\t<langstring>\n<langstring>L</langstring>\n",
@@ -157,9 +158,10 @@ TEST_F(ScormManifestTest, VodPackageTitlesFromTheRecord) {
     run->settings.createVodPackages = true;
     run->record.WebTitle = "Fire drill 100% video";
     std::string expected = Data("expected-manifest-no-old.xml");
-    platform::ReplaceAllInPlace(expected, "\">\n\n\t\t<item", "\">\n\t\t\t<title>Fire drill 100% video</title>\n\t\t<item");
-    platform::ReplaceAllInPlace(expected, "\">\n\n\t\t\t<adlcp:",
-                                "\">\n\t\t\t<title>Fire drill 100% video</title>\n\t\t\t<adlcp:");
+    platform::ReplaceAllInPlace(expected, "\">\n\n\t\t<item",
+                                "\">\n\t\t\t<title>Fire drill 100% video</title>\n\t\t<item");
+    platform::ReplaceAllInPlace(
+        expected, "\">\n\n\t\t\t<adlcp:", "\">\n\t\t\t<title>Fire drill 100% video</title>\n\t\t\t<adlcp:");
     platform::ReplaceAllInPlace(expected, "<title>\n\n",
                                 "<title>\n\t\t\t\t\t\t<langstring>Fire drill 100% video</langstring>\n");
     EXPECT_EQ(Write(), expected);

@@ -15,7 +15,8 @@ TEST(EscapeXapiDescriptionTest, Rows) {
         {"quotes and dashes taken byte by byte",
          "\xC3\xA2\xC2\x80\xC2\x9Cq\xC3\xA2\xC2\x80\xC2\x9D \xC3\xA2\xC2\x80\xC2\x93 \xC3\xA2\xC2\x80\xC2\x94",
          "&#x201c;q&#x201d; &#8211; &#x2014;"},
-        {"proper typographic characters stay", "\xE2\x80\x9Cq\xE2\x80\x9D \xE2\x80\x93", "\xE2\x80\x9Cq\xE2\x80\x9D \xE2\x80\x93"},
+        {"proper typographic characters stay", "\xE2\x80\x9Cq\xE2\x80\x9D \xE2\x80\x93",
+         "\xE2\x80\x9Cq\xE2\x80\x9D \xE2\x80\x93"},
         {"single-byte quotes taken as characters", "\xC2\x93q\xC2\x94", "&#34;q&#34;"},
         {"empty", "", ""},
     };
@@ -31,10 +32,16 @@ protected:
         return "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n"
                "<tincan xmlns=\"http://projecttincan.com/tincan.xsd\">\n"
                "\t<activities>\n"
-               "\t\t<activity id=\"" + id + "\"\n"
+               "\t\t<activity id=\"" +
+               id +
+               "\"\n"
                "\t\t\ttype=\"http://adlnet.gov/expapi/activities/course\">\n"
-               "\t\t<name lang=\"en-US\">" + name + "</name>\n"
-               "\t\t<description lang=\"en-US\">" + description + "</description>\n"
+               "\t\t<name lang=\"en-US\">" +
+               name +
+               "</name>\n"
+               "\t\t<description lang=\"en-US\">" +
+               description +
+               "</description>\n"
                "\t\t\t<launch lang=\"en-US\">index.html</launch>\n"
                "\t\t</activity>\n"
                "\t</activities>\n"

@@ -32,4 +32,6 @@ inline LintResult ValidateManifest(const fs::path& file) {
     return RunXmllint(kSchemaFolder + "/scorm12-wrapper.xsd", file);
 }
 
-inline LintResult ValidateTincan(const fs::path& file) { return RunXmllint(kSchemaFolder + "/xapi/tincan.xsd", file); }
+inline LintResult ValidateTincan(const fs::path& file) {
+    return RunXmllint(kSchemaFolder + "/xapi/tincan.xsd", file);
+}
