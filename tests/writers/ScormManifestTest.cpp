@@ -183,25 +183,6 @@ TEST_F(ScormManifestTest, VodPackageTitlesFromTheRecord) {
     EXPECT_EQ(ValidateManifest(manifest()).status, 1);
 }
 
-TEST_F(ScormManifestTest, ValuesOfTheRecordGoInUnchanged) {
-    ManifestValues values;
-    values.productCode = "P%d";
-    values.courseID = "c%s";
-    values.titleLine = "T";
-    values.titleTextLine = "L";
-    values.descriptionLine = "D";
-    values.dateStamp = "01022003";
-    values.masteryScore = -7;
-    values.language = "English";
-    const std::string text = ScormManifestText(values);
-    for (const char* part : {"<manifest identifier=\"P%d\" version=\"5.14\"\n", "<organizations default=\"c%s_org\">\n",
-                             "\">\nT\n\t\t<item identifier=\"c%s_01022003\" identifierref=\"DORVANE01022003\">\nT\n",
-                             "<adlcp:masteryscore>-7</adlcp:masteryscore>", "<title>\nL\n\t\t\t\t\t</title>",
-                             "<langstring>\nD\n\t\t\t\t\t\t</langstring>", "<file href=\"c%s.htm\" />"}) {
-        EXPECT_NE(text.find(part), std::string::npos) << part;
-    }
-}
-
 TEST_F(ScormManifestTest, FindFirstLineContainingReadsTheFile) {
     fs::copy_file(kWriterData / "manifest-crlf-empty-lines.xml", manifest());
     EXPECT_EQ(FindFirstLineContaining(manifest().string(), "<langstring>"),
