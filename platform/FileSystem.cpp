@@ -141,9 +141,36 @@ bool MatchesWildcard(std::string_view name, std::string_view pattern) {
     return MatchFrom(name, 0, pattern, 0);
 }
 
+namespace {
+// The entry of `folder` whose name equals `name` but for letter case (the
+// first in listing order), or an empty text.
+std::string FindNameIgnoringCase(const std::string& folder, std::string_view name) {
+    std::string found;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            if (IsDots(entry->d_name) || !EqualsIgnoringCase(entry->d_name, name)) continue;
+            if (found.empty() || CompareNames(entry->d_name, found) < 0) found = entry->d_name;
+        }
+        ::closedir(dir);
+    }
+    return found;
+}
+}  // namespace
+
 std::string ResolveCase(const std::string& path) {
     struct stat st {};
     if (path.empty() || ::lstat(path.c_str(), &st) == 0) return path;
+    // Usually only the last name is missing as spelled: look in its folder alone.
+    const std::size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash + 1 < path.size()) {
+        const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+        if (::lstat(parent.c_str(), &st) == 0) {
+            const std::string_view name = std::string_view(path).substr(slash + 1);
+            if (name == "." || name == "..") return path;
+            const std::string found = FindNameIgnoringCase(parent, name);
+            return found.empty() ? path : JoinPath(parent, found);
+        }
+    }
     const bool absolute = path.front() == '/';
     std::string current = absolute ? "/" : "";
     std::size_t pos = 0;
@@ -158,14 +185,7 @@ std::string ResolveCase(const std::string& path) {
             current = std::move(candidate);
             continue;
         }
-        std::string found;
-        if (DIR* dir = ::opendir(current.empty() ? "." : current.c_str())) {
-            while (const dirent* entry = ::readdir(dir)) {
-                if (IsDots(entry->d_name) || !EqualsIgnoringCase(entry->d_name, component)) continue;
-                if (found.empty() || CompareNames(entry->d_name, found) < 0) found = entry->d_name;
-            }
-            ::closedir(dir);
-        }
+        const std::string found = FindNameIgnoringCase(current.empty() ? "." : current, component);
         if (found.empty()) {
             // Nothing of that name: the rest of the path stays as given.
             current = std::move(candidate);

@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -116,14 +117,17 @@ TEST_F(HostileInputTest, RandomBytesAsCataloguesAndSpreadsheet) {
 
 TEST_F(HostileInputTest, DeepTreeAtThePathLimit) {
     // Room left for "/xml/interface.xml" and a temporary name beside it.
-    fs::path deep = dir() / "courses";
+    std::string deep = (dir() / "courses").string();
     int levels = 0;
-    for (; deep.string().size() + 2 + 40 < 4095; ++levels) deep /= "d";
-    fs::create_directories(deep);
-    WriteBytes(deep / "xml" / "interface.xml", kSettings);
+    for (; deep.size() + 2 + 40 < 4095; ++levels) {
+        deep += "/d";
+        ASSERT_EQ(::mkdir(deep.c_str(), 0777), 0) << levels;
+    }
+    ASSERT_EQ(::mkdir((deep + "/xml").c_str(), 0777), 0);
+    WriteBytes(deep + "/xml/interface.xml", kSettings);
     const BatchRun run = RunBatch(config, {(dir() / "courses").string()});
     ASSERT_EQ(run.exitCode, 0);
-    EXPECT_NE(ReadBytes(deep / "xml" / "interface.xml").find("<CrsVersion>10.7.0_"), std::string::npos);
+    EXPECT_NE(ReadBytes(deep + "/xml/interface.xml").find("<CrsVersion>10.7.0_"), std::string::npos);
     std::cout << levels << " levels walked\n";
 }
 
