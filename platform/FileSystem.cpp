@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <tuple>
 
 #include "platform/Text.h"
 
@@ -409,12 +410,24 @@ std::optional<LocalDate> LastWriteLocalDate(const std::string& path) {
     return LocalDate{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 
+namespace {
+// Appends `bytes` with one write; when the write fails part way (full disk,
+// size limit) the file is cut back to what it held, so that it gains the
+// whole text or nothing.
+std::error_code AppendWhole(int fd, std::string_view bytes) {
+    struct stat st {};
+    const bool sized = ::fstat(fd, &st) == 0;
+    std::error_code ec = WriteAll(fd, bytes);
+    if (ec && sized) std::ignore = ::ftruncate(fd, st.st_size);
+    if (::close(fd) != 0 && !ec) ec = LastError();
+    return ec;
+}
+}  // namespace
+
 std::error_code AppendToExistingFile(const std::string& path, std::string_view bytes) {
     const int fd = ::open(ResolveCase(path).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0) return LastError();
-    std::error_code ec = WriteAll(fd, bytes);
-    if (::close(fd) != 0 && !ec) ec = LastError();
-    return ec;
+    return AppendWhole(fd, bytes);
 }
 
 std::error_code AppendUtf16LeText(const std::string& path, std::string_view text) {
@@ -424,10 +437,7 @@ std::error_code AppendUtf16LeText(const std::string& path, std::string_view text
     std::string bytes;
     if (::fstat(fd, &st) == 0 && st.st_size == 0) bytes = "\xFF\xFE";
     bytes += Utf8ToUtf16Le(ReplaceAll(text, "\n", "\r\n"));
-    // One write, so that an interruption leaves the section whole or absent.
-    std::error_code ec = WriteAll(fd, bytes);
-    if (::close(fd) != 0 && !ec) ec = LastError();
-    return ec;
+    return AppendWhole(fd, bytes);
 }
 
 std::string EncodeUtf8TextStream(std::string_view text) { return "\xEF\xBB\xBF" + ReplaceAll(text, "\n", "\r\n"); }

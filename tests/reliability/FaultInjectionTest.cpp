@@ -129,7 +129,7 @@ TEST_P(InjectedSyscallTest, EveryNthCallFailing) {
     std::cout << faults << " runs with one failing " << call << " call survived\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, InjectedSyscallTest, ::testing::Values("write", "rename", "copy_file_range", "openat"));
+INSTANTIATE_TEST_SUITE_P(Calls, InjectedSyscallTest, ::testing::Values("write", "rename", "copy_file_range"));
 
 TEST_F(FaultInjectionTest, FileSizeLimit) {
     const fs::path root = dir() / "run";
