@@ -46,13 +46,9 @@ std::string ElementValue(std::string_view line, std::string_view name) {
     return std::string(line.substr(start, q - start));
 }
 
-namespace {
-
-// The course folder's name. A bundle kept inside a media folder is named by
-// the folder in front of "/media". An occurrence with no folder name in front
-// of it ("/media/..." where removable drives are mounted) names nothing, so
-// the search goes on past it.
 std::string CourseFolderName(const std::string& courseFolder) {
+    // "/media" with no folder name in front of it is where removable drives
+    // are mounted, not a media folder of a bundle: the search goes on past it.
     std::size_t from = 0;
     while (true) {
         const std::size_t at = courseFolder.find("/media", from);
@@ -62,8 +58,6 @@ std::string CourseFolderName(const std::string& courseFolder) {
         from = at + 1;
     }
 }
-
-}  // namespace
 
 std::string LocateContentFolder(const std::string& courseFolder) {
     const std::string name = platform::ToLowerText(CourseFolderName(courseFolder));

@@ -25,6 +25,11 @@ SettingsLines ReadSettingsLines(std::string_view bytes);
 // empty when the closing tag is missing or stands before the opening one ends.
 std::string ElementValue(std::string_view line, std::string_view name);
 
+// The name that content folders of the course folder carry (not yet
+// lower-cased): the folder in front of the first "/media" when the path
+// holds one, else the course folder's own name.
+std::string CourseFolderName(const std::string& courseFolder);
+
 // The folder of a course folder that receives the player assets:
 // "<C>/course bundle/<n>/media" when "course bundle" exists, else "<C>/<n>/media"
 // or "<C>/<n>" when found, else the course folder itself; <n> is the course

@@ -1,4 +1,5 @@
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +33,20 @@ std::string VodFolderOf(const std::string& folder) {
     const std::string parent = platform::ParentPath(folder);
     if (platform::Contains(platform::LastComponent(parent), "_vid_")) return parent;
     return platform::ParentPath(parent);
+}
+
+// The path of the file `name` in `folder` as spelled on disk, found in any
+// letter case (the exact spelling first); nothing when there is none. One
+// listing of the folder: asking for a missing name by path costs a search
+// along the whole path, which adds up in deep trees.
+std::optional<std::string> FindFileIn(const std::string& folder, std::string_view name) {
+    std::optional<std::string> found;
+    for (const platform::DirEntry& entry : platform::FindEntries(folder, name)) {
+        if (entry.isDirectory) continue;
+        if (entry.name == name) return platform::JoinPath(folder, entry.name);
+        if (!found) found = platform::JoinPath(folder, entry.name);
+    }
+    return found;
 }
 
 }  // namespace
@@ -71,7 +86,9 @@ void QuarvelRun::WalkCourseFolder(const std::string& folder) {
         if (!identity || !m_enteredFolders.insert(*identity).second) continue;
 
         // Courses packaged for another player carry fsscorm.js and are left alone.
-        if (platform::CanOpenForReading(subfolder + "/fsscorm.js")) continue;
+        if (const auto marker = FindFileIn(subfolder, "fsscorm.js"); marker && platform::CanOpenForReading(*marker)) {
+            continue;
+        }
 
         if (platform::Contains(subfolder, "_vid_")) {
             const std::string vodFolder = VodFolderOf(subfolder);
@@ -85,9 +102,11 @@ void QuarvelRun::WalkCourseFolder(const std::string& folder) {
         }
 
         if (IsXmlFolderName(entry.name)) {
-            if (const auto bytes = platform::ReadFileBytes(subfolder + "/interface.xml")) {
-                if (PatchBundle(subfolder, *bytes)) enter(subfolder);
-                continue;
+            if (const auto settingsFile = FindFileIn(subfolder, "interface.xml")) {
+                if (const auto bytes = platform::ReadFileBytes(*settingsFile)) {
+                    if (PatchBundle(subfolder, *bytes)) enter(subfolder);
+                    continue;
+                }
             }
         }
         enter(subfolder);
