@@ -4,7 +4,9 @@
 
 namespace {
 
-bool IsLineTerminator(char32_t c) { return c == U'\n' || c == U'\r' || c == 0x2028 || c == 0x2029; }
+bool IsLineTerminator(char32_t c) {
+    return c == U'\n' || c == U'\r' || c == 0x2028 || c == 0x2029;
+}
 
 // Skips script white space from `pos`; returns how many code points it passed.
 std::size_t SkipScriptSpace(std::string_view text, std::size_t& pos) {
@@ -157,17 +159,17 @@ std::string VodInfoLine(const SpreadsheetRow& row) {
 
 std::string ApplyCatalogueReplacements(std::string line) {
     static const std::pair<std::string_view, std::string_view> kTable[] = {
-        {"\xE2\x80\xA6", "&#x2026;"},          // horizontal ellipsis
+        {"\xE2\x80\xA6", "&#x2026;"},  // horizontal ellipsis
         {",", "&#44;"},
         {"'", "&#39;"},
         {"\"", "&quot;"},
-        {"\xE2\x80\x9C", "&quot;"},            // left double quotation mark
-        {"\xE2\x80\x9D", "&quot;"},            // right double quotation mark
+        {"\xE2\x80\x9C", "&quot;"},  // left double quotation mark
+        {"\xE2\x80\x9D", "&quot;"},  // right double quotation mark
         {"(", "&#40;"},
         {")", "&#41;"},
-        {"&quot;&quot;", "&quot;"},            // a doubled quote inside a quoted cell
-        {"<p>&quot;", "<p>"},                  // the quote that opens a multi-line cell
-        {"&quot;</li>", "</li>"},              // the quote that closes it
+        {"&quot;&quot;", "&quot;"},  // a doubled quote inside a quoted cell
+        {"<p>&quot;", "<p>"},        // the quote that opens a multi-line cell
+        {"&quot;</li>", "</li>"},    // the quote that closes it
     };
     for (const auto& [from, to] : kTable) platform::ReplaceAllInPlace(line, from, to);
     return line;

@@ -27,7 +27,9 @@ TEST(SpreadsheetParserTest, BulletLines) {
         {"- line\r\r  ", true, "- line"},
         {"- \r\rbreak at the front", true, "- \r\rbreak at the front"},
         {"- a\rb", false, ""},
-        {"- a\xE2\x80\xA8" "b", false, ""},
+        {"- a\xE2\x80\xA8"
+         "b",
+         false, ""},
         {"- a\xE2\x80\xA9", true, "- a\xE2\x80\xA9"},
         {"\xEF\xBB\xBF- byte-order mark counts as space", true, "byte-order mark counts as space"},
         {"\xE2\x80\x93 en dash", false, ""},
@@ -66,7 +68,8 @@ TEST(SpreadsheetParserTest, RecordColumns) {
 
 TEST(SpreadsheetParserTest, ReplacementTableInItsOrder) {
     const std::pair<std::string, std::string> cases[] = {
-        {"a\xE2\x80\xA6, 'b' \"c\" \xE2\x80\x9C" "d\xE2\x80\x9D (e)",
+        {"a\xE2\x80\xA6, 'b' \"c\" \xE2\x80\x9C"
+         "d\xE2\x80\x9D (e)",
          "a&#x2026;&#44; &#39;b&#39; &quot;c&quot; &quot;d&quot; &#40;e&#41;"},
         {"\"\"x\"\"", "&quot;x&quot;"},
         {"\"\"\"\"", "&quot;&quot;"},
@@ -89,9 +92,11 @@ TEST(SpreadsheetParserTest, ReplacementTableInItsOrder) {
 const std::string kExport =
     "Course Title\tSubtitle\tCourse Folder\tVideo\tProduct Code\tDescription\r\n"
     "Fire Safety, Part 1 (Basics)\tAt Work\tfire_int_en_01\tfire_vid_en__01\tFS-01\t"
-    "Learn \x93" "fast\x94 \x85 it's easy\r\n"
+    "Learn \x93"
+    "fast\x94 \x85 it's easy\r\n"
     "  -  Exits\t \r\n"
-    "\xA0-\xA0" "Nbsp item\r\n"
+    "\xA0-\xA0"
+    "Nbsp item\r\n"
     "- Alarms \x91ring\x92\r\n"
     "Hazmat Pro\t\thazmat_int_sp_01\thazmat_vid_sp__01\tHM-1\t\"Intro \"\"quoted\"\" text:\n"
     "- First, item\n"

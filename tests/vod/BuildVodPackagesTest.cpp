@@ -4,6 +4,7 @@ namespace {
 
 using Files = std::vector<std::pair<std::string, std::string>>;
 
+// clang-format off
 // A SCORM 1.2 manifest of a VOD package as the builder has it written; the
 // player script is dated 5 March 2026.
 std::string VodManifest(const std::string& productCode, const std::string& id, const std::string& title,
@@ -39,6 +40,7 @@ std::string VodManifest(const std::string& productCode, const std::string& id, c
            "\t\t</metadata>\n"
            "\t\t<file href=\"" + id + ".htm\" />\n\t</resource>\n</resources>\n</manifest>\n";
 }
+// clang-format on
 
 const char kPageTemplate[] =
     "\xEF\xBB\xBF<html>\r\n<style>\r\n\tmargin-top: 3px;\r\n\tleft: 1px;\r\n</style>\r\n<script>\r\n"
@@ -176,11 +178,10 @@ TEST_F(BuildVodPackagesTest, BuildsOnePackagePerVideoSideBySide) {
     EXPECT_EQ(run.record.Language, "English");
     EXPECT_EQ(run.updatedList, "");
     const std::string packages = Packages().string();
-    EXPECT_EQ(progressUser.progress, (std::vector<std::pair<int, std::string>>{
-                                         {1, packages + "/Safety_VID_SP__01"},
-                                         {2, packages + "/intro_vid_plain"},
-                                         {3, packages + "/fire_vid_en__02"},
-                                         {4, packages + "/z_vid_late"}}));
+    EXPECT_EQ(progressUser.progress, (std::vector<std::pair<int, std::string>>{{1, packages + "/Safety_VID_SP__01"},
+                                                                               {2, packages + "/intro_vid_plain"},
+                                                                               {3, packages + "/fire_vid_en__02"},
+                                                                               {4, packages + "/z_vid_late"}}));
 
     // A second run gives the same packages: every package now has its file.
     const Files first = SnapshotTree(Packages());
@@ -223,7 +224,8 @@ TEST_F(BuildVodPackagesTest, TheMainJobOverThePackagesRewritesOnlyTheirSettingsF
             // Rewritten with the isHRS line kept, then normalised.
             const bool hrs = name.rfind("Safety", 0) == 0;
             bytes = std::string("<xmlFile>\n\t<Attributes>\n") +
-                    (hrs ? "\t\t<isHRS>true</isHRS>\n" : "\t\t<isHRS>false</isHRS>\n") + "\t</Attributes>\n</xmlFile>\n";
+                    (hrs ? "\t\t<isHRS>true</isHRS>\n" : "\t\t<isHRS>false</isHRS>\n") +
+                    "\t</Attributes>\n</xmlFile>\n";
         }
     }
 
@@ -244,7 +246,7 @@ TEST_F(BuildVodPackagesTest, LanguageMarkers) {
     };
     const Case cases[] = {
         {"a_vid_x_EN__1", "", "English"},
-        {"a_vid_sp__x_en__", "", "English"},       // "_en__" is tested first
+        {"a_vid_sp__x_en__", "", "English"},      // "_en__" is tested first
         {"a_vid_en_sp__", "", "Espa\xC3\xB1ol"},  // "_sp__" is tested before "_en"
         {"a_vid_x_spanish", "", "Espa\xC3\xB1ol"},
         {"a_vid_x_enable", "Espa\xC3\xB1ol", "English"},
