@@ -8,7 +8,6 @@
 namespace {
 
 const char kUnchanged[] = " 'HTML course descriptions.txt' and 'VOD info.txt' were not changed.";
-const char kCheckEnds[] = " Check the ends of 'HTML course descriptions.txt' and 'VOD info.txt'.";
 
 // Makes a read-only catalogue writable and tries to open it for appending
 // (an empty append opens and closes it). The catalogues are never created.
@@ -46,12 +45,14 @@ SpreadsheetResult QuarvelRun::ConvertSpreadsheet() {
         courseLines += CourseDescriptionLine(row);
         vodLines += VodInfoLine(row);
     }
-    // Both opened a moment ago, so a failure here is rare (a full disk).
+    // Both opened a moment ago, so a failure here is rare (a full disk). A
+    // failed append leaves its file as it was.
     if ((ec = platform::AppendToExistingFile(coursePath, courseLines))) {
-        return {false, "'" + coursePath + "' could not be written: " + ec.message() + "." + kCheckEnds};
+        return {false, Problem(coursePath, "written", ec)};
     }
     if ((ec = platform::AppendToExistingFile(vodPath, vodLines))) {
-        return {false, "'" + vodPath + "' could not be written: " + ec.message() + "." + kCheckEnds};
+        return {false, "'" + vodPath + "' could not be written: " + ec.message() +
+                           ". 'HTML course descriptions.txt' was updated; 'VOD info.txt' was not changed."};
     }
     return {true, {}};
 }

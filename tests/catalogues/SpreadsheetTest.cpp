@@ -1,4 +1,6 @@
-#include <sys/stat.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include "catalogues/SpreadsheetParser.h"
 #include "support/TestSupport.h"
@@ -214,6 +216,35 @@ TEST_F(ConvertSpreadsheetTest, NothingChangesWhenAFileIsMissing) {
         // Neither catalogue is created or appended to.
         EXPECT_EQ(SnapshotTree(install.installFolder), before);
     }
+}
+
+TEST_F(ConvertSpreadsheetTest, AFailedAppendLeavesItsCatalogueWholeAndSaysSo) {
+    WriteBytes(File("spreadsheet.txt"), kExport);
+    WriteBytes(File("HTML course descriptions.txt"), "");
+    const std::string vodBefore(4096, 'v');
+    WriteBytes(File("VOD info.txt"), vodBefore);
+
+    // A file size limit between the two appends: the course catalogue takes
+    // its lines, the VOD catalogue's append fails.
+    const auto limit = static_cast<rlim_t>(kCourseLines.size() + 1 + 64);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    ASSERT_TRUE(saved.rlim_cur == RLIM_INFINITY || saved.rlim_cur > limit + kVodLines.size());
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = saved;
+    lowered.rlim_cur = limit;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    const SpreadsheetResult result = Convert();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(result.updated);
+    EXPECT_EQ(result.problem.rfind("'" + File("VOD info.txt").string() + "' could not be written: ", 0), 0u)
+        << result.problem;
+    EXPECT_NE(result.problem.find("'HTML course descriptions.txt' was updated; 'VOD info.txt' was not changed."),
+              std::string::npos);
+    EXPECT_EQ(ReadBytes(File("HTML course descriptions.txt")), "\n" + kCourseLines);
+    EXPECT_EQ(ReadBytes(File("VOD info.txt")), vodBefore);
 }
 
 TEST_F(ConvertSpreadsheetTest, TheDriverReportsTheOutcome) {
