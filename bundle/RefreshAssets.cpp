@@ -8,9 +8,9 @@ namespace {
 // Copies every file of `sourceFolder` that matches `pattern` (in any letter
 // case) into `destinationFolder` under its own name.
 void CopyMatchingFiles(QuarvelRun& run, const std::string& sourceFolder, std::string_view pattern,
-                       const std::string& destinationFolder) {
+                       const std::string& destinationFolder, std::string_view except = {}) {
     for (const platform::DirEntry& entry : platform::FindEntries(sourceFolder, pattern)) {
-        if (entry.isDirectory) continue;
+        if (entry.isDirectory || (!except.empty() && platform::EqualsIgnoringCase(entry.name, except))) continue;
         run.CopyBundleFile(platform::JoinPath(sourceFolder, entry.name),
                            platform::JoinPath(destinationFolder, entry.name));
     }
@@ -40,7 +40,12 @@ std::string QuarvelRun::RefreshAssets(const std::string& courseFolder) {
     CopyBundleFile(web + "/controls/certificate.jpg", controls + "/certificate.jpg");
 
     EnsureFolder(content + "/scripts");
-    CopyMatchingFiles(*this, web + "/scripts", "*.js", content + "/scripts");
+    // With an exit-status mode the patch writes communication.js from the same
+    // template right after the refresh: the bundle's script then goes from its
+    // old bytes straight to its patched ones, never through a plain copy that
+    // an interruption could leave behind.
+    CopyMatchingFiles(*this, web + "/scripts", "*.js", content + "/scripts",
+                      settings.exitStatusMode != ExitStatusMode::ScormConformant ? "communication.js" : "");
     DeleteBundleFile(content + "/scripts/file_exists.php");
 
     EnsureFolder(content + "/html");

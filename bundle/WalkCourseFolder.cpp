@@ -103,10 +103,13 @@ void QuarvelRun::WalkCourseFolder(const std::string& folder) {
 
         if (IsXmlFolderName(entry.name)) {
             if (const auto settingsFile = FindFileIn(subfolder, "interface.xml")) {
-                if (const auto bytes = platform::ReadFileBytes(*settingsFile)) {
+                std::error_code ec;
+                if (const auto bytes = platform::ReadFileBytes(*settingsFile, ec)) {
                     if (PatchBundle(subfolder, *bytes)) enter(subfolder);
                     continue;
                 }
+                // The folder is walked as an ordinary one; the user learns why its course was not patched.
+                NoteFileFailure("read", *settingsFile, ec);
             }
         }
         enter(subfolder);

@@ -255,7 +255,7 @@ TEST_F(WalkCourseFolderTest, AnUnreadableVodSettingsFileIsLeftAlone) {
     Run();
     fs::permissions(file, fs::perms::owner_read, fs::perm_options::add);
     EXPECT_EQ(ReadBytes(file), "<xmlFile>\n");
-    EXPECT_EQ(ReadBytes(LogPath()), PatchLogWith({}));
+    EXPECT_EQ(ReadBytes(LogPath()), PatchLogWith({"Could not read '" + file.string() + "': Permission denied."}));
 }
 
 TEST_F(WalkCourseFolderTest, SeriesTitlesAndRecordValuesCarryOverToTheNextBundle) {
