@@ -12,6 +12,7 @@
 #include <ctime>
 #include <tuple>
 
+#include "platform/FolderListings.h"
 #include "platform/Text.h"
 
 namespace platform {
@@ -50,10 +51,16 @@ int CreateTempBeside(const std::string& target, std::string& tempPath) {
 }
 
 // Closes and renames the finished temporary file over `target`, or removes it on failure.
-std::error_code FinishTemp(int fd, const std::string& tempPath, const std::string& target, std::error_code ec) {
+std::error_code FinishTemp(int fd, const std::string& tempPath, const std::string& target, std::error_code ec,
+                           listings::FolderChange& change) {
     if (::close(fd) != 0 && !ec) ec = LastError();
     if (!ec && ::rename(tempPath.c_str(), target.c_str()) != 0) ec = LastError();
-    if (ec) ::unlink(tempPath.c_str());
+    if (ec) {
+        ::unlink(tempPath.c_str());
+        change.Forget();
+    } else {
+        change.Added(LastComponent(target), false);
+    }
     return ec;
 }
 
@@ -80,7 +87,6 @@ std::error_code PrepareTarget(const std::string& path, std::string& target, stru
     return {};
 }
 
-bool IsDots(const char* name) { return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')); }
 
 bool MatchFrom(std::string_view name, std::size_t n, std::string_view pattern, std::size_t p) {
     while (p < pattern.size()) {
@@ -142,21 +148,7 @@ bool MatchesWildcard(std::string_view name, std::string_view pattern) {
     return MatchFrom(name, 0, pattern, 0);
 }
 
-namespace {
-// The entry of `folder` whose name equals `name` but for letter case (the
-// first in listing order), or an empty text.
-std::string FindNameIgnoringCase(const std::string& folder, std::string_view name) {
-    std::string found;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            if (IsDots(entry->d_name) || !EqualsIgnoringCase(entry->d_name, name)) continue;
-            if (found.empty() || CompareNames(entry->d_name, found) < 0) found = entry->d_name;
-        }
-        ::closedir(dir);
-    }
-    return found;
-}
-}  // namespace
+using listings::FindNameIgnoringCase;
 
 std::string ResolveCase(const std::string& path) {
     struct stat st {};
@@ -216,22 +208,11 @@ bool IsRegularFile(const std::string& path) {
 
 std::vector<DirEntry> FindEntries(const std::string& folder, std::string_view pattern) {
     std::vector<DirEntry> entries;
-    const std::string resolved = ResolveCase(folder);
-    DIR* dir = ::opendir(resolved.c_str());
-    if (dir == nullptr) return entries;
-    const int dirFd = ::dirfd(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-        if (IsDots(entry->d_name) || !MatchesWildcard(entry->d_name, pattern)) continue;
-        bool isDirectory = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat st {};
-            isDirectory = ::fstatat(dirFd, entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-        }
-        entries.push_back({entry->d_name, isDirectory});
+    const std::vector<DirEntry>* listing = listings::List(ResolveCase(folder));
+    if (listing == nullptr) return entries;
+    for (const DirEntry& entry : *listing) {
+        if (MatchesWildcard(entry.name, pattern)) entries.push_back(entry);
     }
-    ::closedir(dir);
-    std::sort(entries.begin(), entries.end(),
-              [](const DirEntry& a, const DirEntry& b) { return CompareNames(a.name, b.name) < 0; });
     return entries;
 }
 
@@ -298,12 +279,13 @@ std::error_code ReplaceFileSafely(const std::string& path, std::string_view byte
     bool exists = false;
     if (const std::error_code ec = PrepareTarget(path, target, st, exists)) return ec;
     const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+    listings::FolderChange change(ParentPath(target));
     std::string tempPath;
     const int fd = CreateTempBeside(target, tempPath);
     if (fd < 0) return LastError();
     std::error_code ec = WriteAll(fd, bytes);
     if (!ec && ::fchmod(fd, mode) != 0) ec = LastError();
-    return FinishTemp(fd, tempPath, target, ec);
+    return FinishTemp(fd, tempPath, target, ec, change);
 }
 
 std::error_code CopyFileOver(const std::string& source, const std::string& destination) {
@@ -323,6 +305,7 @@ std::error_code CopyFileOver(const std::string& source, const std::string& desti
         ::close(in);
         return ec;
     }
+    listings::FolderChange change(ParentPath(target));
     std::string tempPath;
     const int out = CreateTempBeside(target, tempPath);
     if (out < 0) {
@@ -357,7 +340,7 @@ std::error_code CopyFileOver(const std::string& source, const std::string& desti
     if (!ec && ::fchmod(out, sst.st_mode & 07777) != 0) ec = LastError();
     const struct timespec times[2] = {sst.st_atim, sst.st_mtim};
     if (!ec && ::futimens(out, times) != 0) ec = LastError();
-    return FinishTemp(out, tempPath, target, ec);
+    return FinishTemp(out, tempPath, target, ec, change);
 }
 
 std::error_code RemoveFile(const std::string& path) {
@@ -366,12 +349,20 @@ std::error_code RemoveFile(const std::string& path) {
     if (::lstat(target.c_str(), &st) != 0) return errno == ENOENT ? std::error_code{} : LastError();
     if (S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::is_a_directory);
     if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return std::make_error_code(std::errc::permission_denied);
-    if (::unlink(target.c_str()) != 0 && errno != ENOENT) return LastError();
+    listings::FolderChange change(ParentPath(target));
+    if (::unlink(target.c_str()) != 0 && errno != ENOENT) {
+        change.Forget();
+        return LastError();
+    }
+    change.Removed(LastComponent(target));
     return {};
 }
 
 std::error_code CreateFolder(const std::string& path) {
-    if (::mkdir(ResolveCase(path).c_str(), 0777) != 0) return LastError();
+    const std::string target = ResolveCase(path);
+    listings::FolderChange change(ParentPath(target));
+    if (::mkdir(target.c_str(), 0777) != 0) return LastError();
+    change.Added(LastComponent(target), true);
     return {};
 }
 
@@ -431,8 +422,11 @@ std::error_code AppendToExistingFile(const std::string& path, std::string_view b
 }
 
 std::error_code AppendUtf16LeText(const std::string& path, std::string_view text) {
-    const int fd = ::open(ResolveCase(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const std::string target = ResolveCase(path);
+    listings::FolderChange change(ParentPath(target));
+    const int fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return LastError();
+    change.Added(LastComponent(target), false);
     struct stat st {};
     std::string bytes;
     if (::fstat(fd, &st) == 0 && st.st_size == 0) bytes = "\xFF\xFE";
@@ -465,6 +459,7 @@ void RemoveStaleTempFiles(const std::string& folder) {
             stale.emplace_back(entry->d_name);
         }
     }
+    if (!stale.empty()) listings::FolderChange(resolved).Forget();
     for (const std::string& name : stale) ::unlinkat(dirFd, name.c_str(), 0);
     ::closedir(dir);
 }

@@ -144,3 +144,26 @@ TEST(PathTest, AbsolutePathResolvesDotsByName) {
     EXPECT_EQ(ParentPath("/a"), "/");
     EXPECT_EQ(LastComponent("/a/b"), "b");
 }
+
+TEST_F(FileSystemTest, ListingsFollowTheFilesThisProgramWritesAndDeletes) {
+    fs::create_directories(dir() / "controls");
+    EXPECT_TRUE(FindEntries(path("controls"), "*.*").empty());  // the folder's listing is now kept
+    ASSERT_FALSE(ReplaceFileSafely(path("controls/Style.CSS"), "1"));
+    ASSERT_FALSE(ReplaceFileSafely(path("controls/style.css"), "2"));  // the same file in another case
+    ASSERT_FALSE(CopyFileOver(path("controls/Style.CSS"), path("controls/copy.css")));
+    ASSERT_FALSE(CreateFolder(path("controls/images")));
+    std::vector<std::string> names;
+    for (const DirEntry& e : FindEntries(path("controls"), "*.*")) names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"copy.css", "images", "Style.CSS"}));
+    EXPECT_EQ(ReadBytes(dir() / "controls" / "Style.CSS"), "2");
+
+    ASSERT_FALSE(RemoveFile(path("controls/STYLE.css")));
+    ASSERT_FALSE(ReplaceFileSafely(path("controls/style.css"), "3"));  // now created in this spelling
+    EXPECT_TRUE(fs::exists(dir() / "controls" / "style.css"));
+    EXPECT_FALSE(fs::exists(dir() / "controls" / "Style.CSS"));
+
+    // A change made by someone else is seen once the folder's time stamp moved.
+    WriteBytes(dir() / "controls" / "Other.js", "x");
+    fs::last_write_time(dir() / "controls", fs::last_write_time(dir() / "controls") + std::chrono::seconds(5));
+    EXPECT_EQ(ResolveCase(path("controls/other.js")), path("controls/Other.js"));
+}

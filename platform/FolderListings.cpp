@@ -1,0 +1,140 @@
+#include "platform/FolderListings.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "platform/Text.h"
+
+namespace platform::listings {
+namespace {
+
+struct Listing {
+    dev_t device = 0;
+    ino_t inode = 0;
+    struct timespec modified {};
+    std::vector<DirEntry> entries;                        // listing order
+    std::unordered_map<std::string, std::string> byUpper;  // upper-cased name -> first such name
+};
+
+// Enough for the template folders and the folders of the bundle in hand;
+// bounded so that a run over thousands of bundles keeps flat memory.
+constexpr std::size_t kMaxListings = 256;
+
+std::unordered_map<std::string, Listing>& Listings() {
+    static std::unordered_map<std::string, Listing> listings;
+    return listings;
+}
+
+bool Matches(const struct stat& st, const Listing& listing) {
+    return st.st_dev == listing.device && st.st_ino == listing.inode &&
+           st.st_mtim.tv_sec == listing.modified.tv_sec && st.st_mtim.tv_nsec == listing.modified.tv_nsec;
+}
+
+void Stamp(Listing& listing, const struct stat& st) {
+    listing.device = st.st_dev;
+    listing.inode = st.st_ino;
+    listing.modified = st.st_mtim;
+}
+
+void Index(Listing& listing, const std::string& name) {
+    auto [it, inserted] = listing.byUpper.emplace(ToUpperText(name), name);
+    if (!inserted && CompareNames(name, it->second) < 0) it->second = name;
+}
+
+bool IsDots(const char* name) { return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')); }
+
+// The current listing of `folder`, read afresh when it changed.
+Listing* Current(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
+    auto& listings = Listings();
+    if (const auto found = listings.find(folder); found != listings.end() && Matches(st, found->second)) {
+        return &found->second;
+    }
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return nullptr;
+    Listing listing;
+    Stamp(listing, st);
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (IsDots(entry->d_name)) continue;
+        bool isDirectory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat target {};
+            isDirectory = ::fstatat(dirFd, entry->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+        }
+        listing.entries.push_back({entry->d_name, isDirectory});
+    }
+    ::closedir(dir);
+    std::sort(listing.entries.begin(), listing.entries.end(),
+              [](const DirEntry& a, const DirEntry& b) { return CompareNames(a.name, b.name) < 0; });
+    for (const DirEntry& entry : listing.entries) Index(listing, entry.name);
+    if (listings.size() >= kMaxListings) listings.clear();
+    return &(listings[folder] = std::move(listing));
+}
+
+}  // namespace
+
+const std::vector<DirEntry>* List(const std::string& folder) {
+    const Listing* listing = Current(folder);
+    return listing == nullptr ? nullptr : &listing->entries;
+}
+
+std::string FindNameIgnoringCase(const std::string& folder, std::string_view name) {
+    const Listing* listing = Current(folder);
+    if (listing == nullptr) return {};
+    const auto found = listing->byUpper.find(ToUpperText(name));
+    return found == listing->byUpper.end() ? std::string() : found->second;
+}
+
+FolderChange::FolderChange(std::string folder) : m_folder(std::move(folder)) {
+    auto& listings = Listings();
+    const auto found = listings.find(m_folder);
+    if (found == listings.end()) return;
+    struct stat st {};
+    m_wasCurrent = ::stat(m_folder.c_str(), &st) == 0 && Matches(st, found->second);
+}
+
+void FolderChange::Forget() { Listings().erase(m_folder); }
+
+void FolderChange::Added(std::string_view name, bool isDirectory) {
+    auto& listings = Listings();
+    const auto found = listings.find(m_folder);
+    if (found == listings.end()) return;
+    struct stat st {};
+    if (!m_wasCurrent || ::stat(m_folder.c_str(), &st) != 0) {
+        listings.erase(found);
+        return;
+    }
+    Listing& listing = found->second;
+    Stamp(listing, st);
+    const auto at = std::lower_bound(listing.entries.begin(), listing.entries.end(), name,
+                                     [](const DirEntry& e, std::string_view n) { return CompareNames(e.name, n) < 0; });
+    if (at != listing.entries.end() && at->name == name) return;
+    listing.entries.insert(at, {std::string(name), isDirectory});
+    Index(listing, std::string(name));
+}
+
+void FolderChange::Removed(std::string_view name) {
+    auto& listings = Listings();
+    const auto found = listings.find(m_folder);
+    if (found == listings.end()) return;
+    struct stat st {};
+    if (!m_wasCurrent || ::stat(m_folder.c_str(), &st) != 0) {
+        listings.erase(found);
+        return;
+    }
+    Listing& listing = found->second;
+    Stamp(listing, st);
+    std::erase_if(listing.entries, [&](const DirEntry& e) { return e.name == name; });
+    const std::string upper = ToUpperText(name);
+    listing.byUpper.erase(upper);
+    for (const DirEntry& entry : listing.entries) {
+        if (ToUpperText(entry.name) == upper) Index(listing, entry.name);
+    }
+}
+
+}  // namespace platform::listings

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/FileSystem.h"
+
+// Folder listings kept between calls, so that looking names up regardless of
+// letter case does not read a folder again for every file written into it.
+// A listing is trusted while the folder's inode and last-write time stay as
+// they were when it was read; the changes this program makes itself are
+// applied to it as they happen. Internal to platform/.
+namespace platform::listings {
+
+// The entries of `folder`, sorted in listing order; nothing when it cannot be listed.
+const std::vector<DirEntry>* List(const std::string& folder);
+
+// The entry whose name equals `name` but for letter case (the first in
+// listing order), or an empty text.
+std::string FindNameIgnoringCase(const std::string& folder, std::string_view name);
+
+// Brackets one change this program makes to a folder's entries: construct it
+// before the change, then report what changed.
+class FolderChange {
+public:
+    explicit FolderChange(std::string folder);
+    void Added(std::string_view name, bool isDirectory);
+    void Removed(std::string_view name);
+    // The change failed or did something unknown: read the folder afresh next time.
+    void Forget();
+
+private:
+    std::string m_folder;
+    bool m_wasCurrent = false;
+};
+
+}  // namespace platform::listings
