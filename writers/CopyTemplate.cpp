@@ -34,6 +34,14 @@ void QuarvelRun::CopyTemplate(const std::string& templatePath, const std::string
         std::ignore = platform::ClearReadOnly(outputPath);
     }
     const std::vector<std::string>* lines = m_templateCache->Lines(templatePath);
-    if (lines == nullptr) return;  // no template: the bundle's file stays as it was
+    if (lines == nullptr) {
+        // No template: the bundle's file stays as it was. One that is there
+        // but cannot be read leaves the bundle without its file: say so.
+        std::error_code ec;
+        if (platform::FindFirst(templatePath) && !platform::ReadFileBytes(templatePath, ec)) {
+            NoteFileFailure("write", outputPath, ec);
+        }
+        return;
+    }
     WriteBundleFile(outputPath, FinishedTextBytes(FillTemplate(*lines, rules)));
 }

@@ -90,6 +90,14 @@ TEST_F(CopyTemplateTest, MissingTemplateLeavesTheOutputAlone) {
     EXPECT_EQ(run->updatedList, "");
 }
 
+TEST_F(CopyTemplateTest, TemplateThatCannotBeReadIsNoted) {
+    fs::create_directories(dir() / "t.htm");  // there, but no file to read
+    WriteBytes(dir() / "page.htm", "old\n");
+    run->CopyTemplate(path("t.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
+    EXPECT_EQ(ReadBytes(dir() / "page.htm"), "old\n");
+    EXPECT_EQ(run->updatedList, "Could not write '" + path("page.htm") + "': Is a directory.\n");
+}
+
 TEST_F(CopyTemplateTest, ReadOnlyOutputIsClearedOrRefused) {
     WriteBytes(dir() / "t.htm", "h\r\nmargin-left: 0\r\n");
     WriteBytes(dir() / "page.htm", "old\n");
