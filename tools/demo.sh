@@ -9,15 +9,8 @@ cmake --build build -j "$(nproc)" --target quarvel-batch
 work="${QUARVEL_DEMO_DIR:-/tmp/quarvel-demo}"
 rm -rf "$work"
 mkdir -p "$work"
-if [ -d sample/install ] && [ -d sample/courses ]; then
-  cp -r sample/install "$work/install"
-  cp -r sample/courses "$work/courses"
-else
-  # No sample installation in this checkout: a small one made on the spot.
-  mkdir -p "$work/install/web" "$work/courses/fire101/xml"
-  printf '<?xml version="1.0" encoding="utf-8"?>\n<xmlFile>\n\t<Attributes>\n\t\t<Title>Fire Safety</Title>\n\t</Attributes>\n</xmlFile>\n' \
-    > "$work/courses/fire101/xml/interface.xml"
-fi
+cp -r sample/install "$work/install"
+cp -r sample/courses "$work/courses"
 printf 'NB Path=%s\n' "$work/install" > "$work/quarvel.conf"
 QUARVEL_CONFIG="$work/quarvel.conf" build/bin/quarvel-batch "$@" "$work/courses"
 echo
