@@ -13,7 +13,7 @@ const char kUnchanged[] = " 'HTML course descriptions.txt' and 'VOD info.txt' we
 // (an empty append opens and closes it). The catalogues are never created.
 std::error_code OpenCatalogueForAppending(const std::string& path) {
     if (platform::FindFirst(path)) std::ignore = platform::ClearReadOnly(path);
-    return platform::AppendToExistingFile(path, "");
+    return platform::OpenExistingForWriting(path);
 }
 
 std::string Problem(const std::string& path, const std::string& what, std::error_code ec) {

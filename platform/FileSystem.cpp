@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <tuple>
@@ -50,11 +51,25 @@ int CreateTempBeside(const std::string& target, std::string& tempPath) {
     return ::mkostemps(tempPath.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC);
 }
 
+// Puts the finished temporary file in the place of an existing `target`.
+// Exchanging the two names and then deleting the old content spares the
+// data flush that some file systems (ext4) force on a rename over an existing
+// file; where exchange is not supported, a plain rename does the same job.
+int ReplaceWithTemp(const std::string& tempPath, const std::string& target) {
+    if (::renameat2(AT_FDCWD, tempPath.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+        ::unlink(tempPath.c_str());  // now the old content; a kill here leaves litter the next run removes
+        return 0;
+    }
+    return ::rename(tempPath.c_str(), target.c_str());
+}
+
 // Closes and renames the finished temporary file over `target`, or removes it on failure.
-std::error_code FinishTemp(int fd, const std::string& tempPath, const std::string& target, std::error_code ec,
-                           listings::FolderChange& change) {
+std::error_code FinishTemp(int fd, const std::string& tempPath, const std::string& target, bool targetExists,
+                           std::error_code ec, listings::FolderChange& change) {
     if (::close(fd) != 0 && !ec) ec = LastError();
-    if (!ec && ::rename(tempPath.c_str(), target.c_str()) != 0) ec = LastError();
+    if (!ec && (targetExists ? ReplaceWithTemp(tempPath, target) : ::rename(tempPath.c_str(), target.c_str())) != 0) {
+        ec = LastError();
+    }
     if (ec) {
         ::unlink(tempPath.c_str());
         change.Forget();
@@ -285,7 +300,7 @@ std::error_code ReplaceFileSafely(const std::string& path, std::string_view byte
     if (fd < 0) return LastError();
     std::error_code ec = WriteAll(fd, bytes);
     if (!ec && ::fchmod(fd, mode) != 0) ec = LastError();
-    return FinishTemp(fd, tempPath, target, ec, change);
+    return FinishTemp(fd, tempPath, target, exists, ec, change);
 }
 
 std::error_code CopyFileOver(const std::string& source, const std::string& destination) {
@@ -340,7 +355,7 @@ std::error_code CopyFileOver(const std::string& source, const std::string& desti
     if (!ec && ::fchmod(out, sst.st_mode & 07777) != 0) ec = LastError();
     const struct timespec times[2] = {sst.st_atim, sst.st_mtim};
     if (!ec && ::futimens(out, times) != 0) ec = LastError();
-    return FinishTemp(out, tempPath, target, ec, change);
+    return FinishTemp(out, tempPath, target, exists, ec, change);
 }
 
 std::error_code RemoveFile(const std::string& path) {
@@ -401,37 +416,33 @@ std::optional<LocalDate> LastWriteLocalDate(const std::string& path) {
     return LocalDate{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 
-namespace {
-// Appends `bytes` with one write; when the write fails part way (full disk,
-// size limit) the file is cut back to what it held, so that it gains the
-// whole text or nothing.
-std::error_code AppendWhole(int fd, std::string_view bytes) {
-    struct stat st {};
-    const bool sized = ::fstat(fd, &st) == 0;
-    std::error_code ec = WriteAll(fd, bytes);
-    if (ec && sized) std::ignore = ::ftruncate(fd, st.st_size);
-    if (::close(fd) != 0 && !ec) ec = LastError();
-    return ec;
-}
-}  // namespace
-
-std::error_code AppendToExistingFile(const std::string& path, std::string_view bytes) {
+std::error_code OpenExistingForWriting(const std::string& path) {
     const int fd = ::open(ResolveCase(path).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0) return LastError();
-    return AppendWhole(fd, bytes);
+    ::close(fd);
+    return {};
+}
+
+std::error_code AppendToExistingFile(const std::string& path, std::string_view bytes) {
+    std::error_code ec;
+    std::optional<std::string> content = ReadFileBytes(path, ec);
+    if (!content) return ec;
+    // The old content and the new lines go to a new file that replaces the old
+    // one whole: a kill or a full disk leaves the file as it was or complete.
+    content->append(bytes);
+    return ReplaceFileSafely(path, *content);
 }
 
 std::error_code AppendUtf16LeText(const std::string& path, std::string_view text) {
-    const std::string target = ResolveCase(path);
-    listings::FolderChange change(ParentPath(target));
-    const int fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return LastError();
-    change.Added(LastComponent(target), false);
-    struct stat st {};
-    std::string bytes;
-    if (::fstat(fd, &st) == 0 && st.st_size == 0) bytes = "\xFF\xFE";
-    bytes += Utf8ToUtf16Le(ReplaceAll(text, "\n", "\r\n"));
-    return AppendWhole(fd, bytes);
+    std::error_code ec;
+    std::optional<std::string> content = ReadFileBytes(path, ec);
+    if (!content) {
+        if (ec != std::errc::no_such_file_or_directory) return ec;
+        content.emplace();
+    }
+    if (content->empty()) *content = "\xFF\xFE";
+    content->append(Utf8ToUtf16Le(ReplaceAll(text, "\n", "\r\n")));
+    return ReplaceFileSafely(path, *content);
 }
 
 std::string EncodeUtf8TextStream(std::string_view text) { return "\xEF\xBB\xBF" + ReplaceAll(text, "\n", "\r\n"); }

@@ -99,11 +99,17 @@ std::optional<FileStamp> ReadableFileStamp(const std::string& path);
 // Last-write time of a file as a local calendar date.
 std::optional<LocalDate> LastWriteLocalDate(const std::string& path);
 
-// Appends to an existing file only (never creates it); what it held stays.
+// Whether an existing file can be opened for writing (it is not created).
+std::error_code OpenExistingForWriting(const std::string& path);
+
+// Appends to an existing file only (never creates it). The file is replaced
+// whole (ReplaceFileSafely), so it holds either what it held or all of that
+// and the new bytes, whatever interrupts the append.
 std::error_code AppendToExistingFile(const std::string& path, std::string_view bytes);
 
-// Appends `text` (UTF-8) as UTF-16LE with every LF written as CR LF. A file
-// that is created (or found empty) starts with the byte-order mark.
+// Appends `text` (UTF-8) as UTF-16LE with every LF written as CR LF, replacing
+// the file whole as above. A file that is created (or found empty) starts
+// with the byte-order mark.
 std::error_code AppendUtf16LeText(const std::string& path, std::string_view text);
 
 // The bytes a UTF-8 text stream writes: byte-order mark, every LF as CR LF.

@@ -89,13 +89,13 @@ TEST_F(HostileInputTest, HugeSettingsFiles) {
     std::string tiny = "<x>\n";
     for (int i = 0; i < 1000000; ++i) tiny += "a\n";
     WriteBytes(dir() / "courses" / "tiny" / "xml" / "interface.xml", tiny);
-    const BatchRun run = RunBatch(config, {(dir() / "courses").string()});
-    ASSERT_EQ(run.exitCode, 0);
+    const auto [exitCode, peakKb] = RunBatchMeasured(config, {(dir() / "courses").string()});
+    ASSERT_EQ(exitCode, 0);
     for (const char* name : {"big", "long"}) {
         EXPECT_NE(ReadBytes(dir() / "courses" / name / "xml" / "interface.xml").find("<CrsVersion>10.7.0_"),
                   std::string::npos);
     }
-    std::cout << "100 MB settings file, 10 MB line, a million lines: peak " << run.peakKb / 1024 << " MB\n";
+    std::cout << "100 MB settings file, 10 MB line, a million lines: peak " << peakKb / 1024 << " MB\n";
 }
 
 TEST_F(HostileInputTest, RandomBytesAsCataloguesAndSpreadsheet) {
@@ -105,14 +105,15 @@ TEST_F(HostileInputTest, RandomBytesAsCataloguesAndSpreadsheet) {
     WriteBytes(dir() / "install" / "spreadsheet.txt", RandomBytes(size, 3));
     WriteBytes(dir() / "courses" / "c1" / "xml" / "interface.xml", kSettings);
     WriteBytes(dir() / "videos" / "a_vid_1.mp4", "v");
-    const BatchRun main = RunBatch(config, {"updateDescriptionsFromHtml=true", (dir() / "courses").string()});
-    const BatchRun vod = RunBatch(config, {"createVodPackages=true", (dir() / "videos").string()});
-    const BatchRun sheet = RunBatch(config, {"updateFromSpreadsheet=true"});
-    EXPECT_EQ(main.exitCode, 0);
-    EXPECT_EQ(vod.exitCode, 0);
-    EXPECT_EQ(sheet.exitCode, 0);
-    std::cout << (size >> 20) << " MB of random bytes: peak " << main.peakKb / 1024 << " MB (main job), "
-              << vod.peakKb / 1024 << " MB (VOD job), " << sheet.peakKb / 1024 << " MB (spreadsheet)\n";
+    const auto [mainExit, mainKb] =
+        RunBatchMeasured(config, {"updateDescriptionsFromHtml=true", (dir() / "courses").string()});
+    const auto [vodExit, vodKb] = RunBatchMeasured(config, {"createVodPackages=true", (dir() / "videos").string()});
+    const auto [sheetExit, sheetKb] = RunBatchMeasured(config, {"updateFromSpreadsheet=true"});
+    EXPECT_EQ(mainExit, 0);
+    EXPECT_EQ(vodExit, 0);
+    EXPECT_EQ(sheetExit, 0);
+    std::cout << (size >> 20) << " MB of random bytes: peak " << mainKb / 1024 << " MB (main job), " << vodKb / 1024
+              << " MB (VOD job), " << sheetKb / 1024 << " MB (spreadsheet)\n";
 }
 
 TEST_F(HostileInputTest, DeepTreeAtThePathLimit) {

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,12 +64,17 @@ BatchRun RunBatch(const fs::path& config, const std::vector<std::string>& args, 
         ::kill(pid, SIGKILL);
     }
     int status = 0;
-    struct rusage usage {};
-    ::wait4(pid, &status, 0, &usage);
-    run.peakKb = usage.ru_maxrss;
+    ::waitpid(pid, &status, 0);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.output = ReadBytes(outFile);
     return run;
+}
+
+std::pair<int, long> RunBatchMeasured(const fs::path& config, const std::vector<std::string>& args) {
+    if (!fs::exists("/usr/bin/time")) return {RunBatch(config, args).exitCode, 0};
+    const fs::path peakFile = config.parent_path() / "peak.txt";
+    const BatchRun run = RunBatch(config, args, -1, {"/usr/bin/time", "-f", "%M", "-o", peakFile.string()});
+    return {run.exitCode, std::atol(ReadBytes(peakFile).c_str())};
 }
 
 std::vector<std::string> CompareWithBeforeAndAfter(const Snapshot& before, const Snapshot& after, const Snapshot& now,

@@ -16,7 +16,6 @@ bool IsTempLitter(const std::string& relativePath);
 struct BatchRun {
     int exitCode = -1;   // -1 when killed
     std::string output;  // standard output
-    long peakKb = 0;     // peak resident memory
 };
 
 // Starts quarvel-batch with `args` under the store file `config`; when
@@ -29,6 +28,10 @@ BatchRun RunBatch(const fs::path& config, const std::vector<std::string>& args, 
 // `after` too. Returns the problems found.
 std::vector<std::string> CompareWithBeforeAndAfter(const Snapshot& before, const Snapshot& after, const Snapshot& now,
                                                    const std::vector<std::string>& skip = {});
+
+// RunBatch under /usr/bin/time: the exit status and the program's peak
+// resident memory in kilobytes (0 when /usr/bin/time is missing).
+std::pair<int, long> RunBatchMeasured(const fs::path& config, const std::vector<std::string>& args);
 
 // The patch log with each date stamp blanked, so runs in other minutes compare.
 std::string MaskLogStamps(std::string utf16Log);
