@@ -18,12 +18,16 @@ export QUARVEL_CONFIG="$work/quarvel.conf"
 
 now() { date +%s%N; }
 median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
-# Runs a command, prints "seconds peak_kb".
+# Runs a command and flushes what it wrote to the disk; prints "seconds peak_kb".
+# Each timing starts from a flushed disk and, where allowed, a dropped page cache,
+# and includes the final flush, so that write-back of one run never lands in another.
 timed() {
   sync
+  echo 3 >/proc/sys/vm/drop_caches 2>/dev/null || true
   local t0 t1
   t0=$(now)
   /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>&1
+  sync
   t1=$(now)
   echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.4f", (b - a) / 1e9}') $(cat "$work/rss")"
 }
