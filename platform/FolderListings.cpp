@@ -9,7 +9,6 @@
 #include "platform/Text.h"
 
 namespace platform::listings {
-namespace {
 
 struct Listing {
     dev_t device = 0;
@@ -18,6 +17,8 @@ struct Listing {
     std::vector<DirEntry> entries;                        // listing order
     std::unordered_map<std::string, std::string> byUpper;  // upper-cased name -> first such name
 };
+
+namespace {
 
 // Enough for the template folders and the folders of the bundle in hand;
 // bounded so that a run over thousands of bundles keeps flat memory.
@@ -100,17 +101,23 @@ FolderChange::FolderChange(std::string folder) : m_folder(std::move(folder)) {
 
 void FolderChange::Forget() { Listings().erase(m_folder); }
 
-void FolderChange::Added(std::string_view name, bool isDirectory) {
+Listing* FolderChange::Restamped() {
     auto& listings = Listings();
     const auto found = listings.find(m_folder);
-    if (found == listings.end()) return;
+    if (found == listings.end()) return nullptr;
     struct stat st {};
     if (!m_wasCurrent || ::stat(m_folder.c_str(), &st) != 0) {
-        listings.erase(found);
-        return;
+        listings.erase(found);  // changed by someone else too: read it afresh next time
+        return nullptr;
     }
-    Listing& listing = found->second;
-    Stamp(listing, st);
+    Stamp(found->second, st);
+    return &found->second;
+}
+
+void FolderChange::Added(std::string_view name, bool isDirectory) {
+    Listing* changed = Restamped();
+    if (changed == nullptr) return;
+    Listing& listing = *changed;
     const auto at = std::lower_bound(listing.entries.begin(), listing.entries.end(), name,
                                      [](const DirEntry& e, std::string_view n) { return CompareNames(e.name, n) < 0; });
     if (at != listing.entries.end() && at->name == name) return;
@@ -119,16 +126,9 @@ void FolderChange::Added(std::string_view name, bool isDirectory) {
 }
 
 void FolderChange::Removed(std::string_view name) {
-    auto& listings = Listings();
-    const auto found = listings.find(m_folder);
-    if (found == listings.end()) return;
-    struct stat st {};
-    if (!m_wasCurrent || ::stat(m_folder.c_str(), &st) != 0) {
-        listings.erase(found);
-        return;
-    }
-    Listing& listing = found->second;
-    Stamp(listing, st);
+    Listing* changed = Restamped();
+    if (changed == nullptr) return;
+    Listing& listing = *changed;
     std::erase_if(listing.entries, [&](const DirEntry& e) { return e.name == name; });
     const std::string upper = ToUpperText(name);
     listing.byUpper.erase(upper);

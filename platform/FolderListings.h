@@ -13,6 +13,8 @@
 // applied to it as they happen. Internal to platform/.
 namespace platform::listings {
 
+struct Listing;
+
 // The entries of `folder`, sorted in listing order; nothing when it cannot be listed.
 const std::vector<DirEntry>* List(const std::string& folder);
 
@@ -31,6 +33,10 @@ public:
     void Forget();
 
 private:
+    // The folder's kept listing with its new time stamp, or nothing when there
+    // is none to keep up to date.
+    Listing* Restamped();
+
     std::string m_folder;
     bool m_wasCurrent = false;
 };

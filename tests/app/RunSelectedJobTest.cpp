@@ -5,15 +5,6 @@ namespace {
 const std::string kMinimalFile =
     "\xEF\xBB\xBF<xmlFile>\r\n\t<Attributes>\r\n\t\t<isHRS>false</isHRS>\r\n\t</Attributes>\r\n</xmlFile>\r\n";
 
-std::string Utf16(const std::string& ascii) {
-    std::string out;
-    for (const char c : ascii) {
-        out.push_back(c);
-        out.push_back('\0');
-    }
-    return out;
-}
-
 class RunSelectedJobTest : public TempDirTest {
 protected:
     void SetUp() override {
@@ -49,7 +40,7 @@ TEST_F(RunSelectedJobTest, MainJobShowsTheLogPathThenAppendsTheDatedSection) {
     EXPECT_FALSE(logExistedAtMessage);
 
     const std::string section =
-        Utf16("\r\n\r\nThe following course bundles were updated 12/07/2026 14:05:\r\n/c/50%/xml\r\n");
+        Utf16LeBytes("\r\n\r\nThe following course bundles were updated 12/07/2026 14:05:\r\n/c/50%/xml\r\n");
     EXPECT_EQ(ReadBytes(LogPath()), "\xFF\xFE" + section);
 
     // A second run appends a second section without a second byte-order mark.

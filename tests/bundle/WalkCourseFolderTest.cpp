@@ -280,15 +280,6 @@ TEST_F(WalkCourseFolderTest, SeriesTitlesAndRecordValuesCarryOverToTheNextBundle
     EXPECT_NE(ReadBytes(courses() / "zz__part3" / "tincan.xml").find(title), std::string::npos);
 }
 
-std::string Utf16LeBytes(const std::string& ascii) {
-    std::string out;
-    for (const char ch : ascii) {
-        out.push_back(ch);
-        out.push_back('\0');
-    }
-    return out;
-}
-
 std::string Utf16BeBytes(const std::string& ascii) {
     std::string out;
     for (const char ch : ascii) {

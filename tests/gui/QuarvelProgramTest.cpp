@@ -17,15 +17,6 @@
 
 namespace {
 
-std::string Utf16(const std::string& ascii) {
-    std::string out;
-    for (const char c : ascii) {
-        out.push_back(c);
-        out.push_back('\0');
-    }
-    return out;
-}
-
 QWidget* VisibleTopLevel(const QString& objectName) {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (widget->objectName() == objectName && widget->isVisible()) return widget;
@@ -96,7 +87,7 @@ TEST_F(QuarvelProgramTest, AWholeRunPatchesTheChosenCoursesAndWritesThePatchLog)
     EXPECT_TRUE(driver.AllAnswered());
     EXPECT_EQ(driver.seen, (std::vector<std::string>{"CCustomCourse", "folderPicker", "messageBox"}));
 
-    EXPECT_EQ(ReadBytes(LogPath()), "\xFF\xFE" + Utf16("\r\n\r\nThe following course bundles were updated "
+    EXPECT_EQ(ReadBytes(LogPath()), "\xFF\xFE" + Utf16LeBytes("\r\n\r\nThe following course bundles were updated "
                                                        "12/07/2026 14:05:\r\n" +
                                                        path("courses/intro101/xml") + "\r\n"));
     EXPECT_NE(ReadBytes(dir() / "courses/intro101/xml/interface.xml"), interfaceBefore);

@@ -22,6 +22,15 @@ void WriteBytes(const fs::path& path, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::string Utf16LeBytes(const std::string& ascii) {
+    std::string out;
+    for (const char c : ascii) {
+        out.push_back(c);
+        out.push_back('\0');
+    }
+    return out;
+}
+
 void SetModifiedDate(const fs::path& path, int year, int month, int day) {
     std::tm tm{};
     tm.tm_year = year - 1900;

@@ -18,6 +18,8 @@ namespace fs = std::filesystem;
 // Test-side file helpers (the product reaches files only through platform/).
 std::string ReadBytes(const fs::path& path);
 void WriteBytes(const fs::path& path, const std::string& bytes);  // creates parent folders
+// ASCII text as UTF-16LE bytes, without byte-order mark.
+std::string Utf16LeBytes(const std::string& ascii);
 void SetModifiedDate(const fs::path& path, int year, int month, int day);
 // Every regular file below `root`, by relative path, with its bytes.
 std::vector<std::pair<std::string, std::string>> SnapshotTree(const fs::path& root);
