@@ -163,7 +163,7 @@ void GenerateCourses(const fs::path& root, int count, unsigned seed) {
         Write(course / "xml" / "question.xml", question);
         switch (random() % 4) {
             case 0: break;                                                       // assets in the course folder
-            case 1: fs::create_directories(course / "course bundle" / name / "media"); break;
+            case 1: fs::create_directories(course / "course bundle" / name / "media" / "controls"); break;
             case 2: fs::create_directories(course / name / "media" / "controls"); break;
             case 3: fs::create_directories(course / name / "controls"); break;
         }

@@ -288,74 +288,89 @@ bool CanOpenForReading(const std::string& path) {
     return ok;
 }
 
-std::error_code ReplaceFileSafely(const std::string& path, std::string_view bytes) {
+namespace {
+
+// Copies what is left of `in` to `out`, with the kernel's copy where the file
+// system has it.
+std::error_code CopyContent(int in, int out) {
+    while (true) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
+        if (n > 0) continue;
+        if (n == 0) return {};
+        if (errno == EINTR) continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return LastError();
+        break;  // not on this file system: plain reads and writes from where it stopped
+    }
+    char buffer[65536];
+    while (true) {
+        const ssize_t r = ::read(in, buffer, sizeof buffer);
+        if (r == 0) return {};
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return LastError();
+        }
+        if (const std::error_code ec = WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(r)))) return ec;
+    }
+}
+
+// The content of a new version of a file: what is left of an open file
+// (`keepFrom`, or -1 for none), then `bytes`.
+struct NewVersion {
+    int keepFrom = -1;
+    std::string_view bytes;
+    std::optional<mode_t> mode;               // else the old file's bits, or the default for a new file
+    const struct timespec* times = nullptr;  // last-access and last-write times to give it
+};
+
+// Writes the new version beside `path` and puts it in place of the old one.
+std::error_code WriteNewVersion(const std::string& path, const NewVersion& version) {
     std::string target;
     struct stat st {};
     bool exists = false;
     if (const std::error_code ec = PrepareTarget(path, target, st, exists)) return ec;
-    const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+    const mode_t mode = version.mode ? *version.mode : exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
     listings::FolderChange change(ParentPath(target));
     std::string tempPath;
     const int fd = CreateTempBeside(target, tempPath);
     if (fd < 0) return LastError();
-    std::error_code ec = WriteAll(fd, bytes);
+    std::error_code ec;
+    if (version.keepFrom >= 0) ec = CopyContent(version.keepFrom, fd);
+    if (!ec) ec = WriteAll(fd, version.bytes);
     if (!ec && ::fchmod(fd, mode) != 0) ec = LastError();
+    if (!ec && version.times != nullptr && ::futimens(fd, version.times) != 0) ec = LastError();
     return FinishTemp(fd, tempPath, target, exists, ec, change);
 }
 
+// Opens a file to read it whole; a folder is refused.
+int OpenForReading(const std::string& path, struct stat& st, std::error_code& ec) {
+    const int fd = ::open(ResolveCase(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        ec = LastError();
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ec = S_ISDIR(st.st_mode) ? std::make_error_code(std::errc::is_a_directory) : LastError();
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+std::error_code ReplaceFileSafely(const std::string& path, std::string_view bytes) {
+    return WriteNewVersion(path, {-1, bytes, std::nullopt, nullptr});
+}
+
 std::error_code CopyFileOver(const std::string& source, const std::string& destination) {
-    const int in = ::open(ResolveCase(source).c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return LastError();
-    struct stat sst {};
-    if (::fstat(in, &sst) != 0 || S_ISDIR(sst.st_mode)) {
-        const std::error_code ec =
-            S_ISDIR(sst.st_mode) ? std::make_error_code(std::errc::is_a_directory) : LastError();
-        ::close(in);
-        return ec;
-    }
-    std::string target;
-    struct stat dst {};
-    bool exists = false;
-    if (const std::error_code ec = PrepareTarget(destination, target, dst, exists)) {
-        ::close(in);
-        return ec;
-    }
-    listings::FolderChange change(ParentPath(target));
-    std::string tempPath;
-    const int out = CreateTempBeside(target, tempPath);
-    if (out < 0) {
-        const std::error_code ec = LastError();
-        ::close(in);
-        return ec;
-    }
     std::error_code ec;
-    bool fallback = false;
-    while (true) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
-        if (n > 0) continue;
-        if (n == 0) break;
-        if (errno == EINTR) continue;
-        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
-            fallback = true;  // not on this file system: plain reads and writes from where it stopped
-        } else {
-            ec = LastError();
-        }
-        break;
-    }
-    if (fallback) {
-        char buffer[65536];
-        ssize_t r = 0;
-        while ((r = ::read(in, buffer, sizeof buffer)) > 0 || (r < 0 && errno == EINTR)) {
-            if (r < 0) continue;
-            if ((ec = WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(r))))) break;
-        }
-        if (r < 0 && !ec) ec = LastError();
-    }
+    struct stat st {};
+    const int in = OpenForReading(source, st, ec);
+    if (in < 0) return ec;
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ec = WriteNewVersion(destination, {in, {}, st.st_mode & 07777, times});
     ::close(in);
-    if (!ec && ::fchmod(out, sst.st_mode & 07777) != 0) ec = LastError();
-    const struct timespec times[2] = {sst.st_atim, sst.st_mtim};
-    if (!ec && ::futimens(out, times) != 0) ec = LastError();
-    return FinishTemp(out, tempPath, target, exists, ec, change);
+    return ec;
 }
 
 std::error_code RemoveFile(const std::string& path) {
@@ -423,26 +438,31 @@ std::error_code OpenExistingForWriting(const std::string& path) {
     return {};
 }
 
+// The old content is copied into the new version, which then replaces the
+// file whole: whatever interrupts the append, the file holds what it held or
+// all of that and the new bytes, and memory does not grow with the file.
 std::error_code AppendToExistingFile(const std::string& path, std::string_view bytes) {
     std::error_code ec;
-    std::optional<std::string> content = ReadFileBytes(path, ec);
-    if (!content) return ec;
-    // The old content and the new lines go to a new file that replaces the old
-    // one whole: a kill or a full disk leaves the file as it was or complete.
-    content->append(bytes);
-    return ReplaceFileSafely(path, *content);
+    struct stat st {};
+    const int old = OpenForReading(path, st, ec);
+    if (old < 0) return ec;
+    ec = WriteNewVersion(path, {old, bytes, std::nullopt, nullptr});
+    ::close(old);
+    return ec;
 }
 
 std::error_code AppendUtf16LeText(const std::string& path, std::string_view text) {
+    const std::string encoded = Utf8ToUtf16Le(ReplaceAll(text, "\n", "\r\n"));
     std::error_code ec;
-    std::optional<std::string> content = ReadFileBytes(path, ec);
-    if (!content) {
+    struct stat st {};
+    const int old = OpenForReading(path, st, ec);
+    if (old < 0) {
         if (ec != std::errc::no_such_file_or_directory) return ec;
-        content.emplace();
+        return WriteNewVersion(path, {-1, "\xFF\xFE" + encoded, std::nullopt, nullptr});
     }
-    if (content->empty()) *content = "\xFF\xFE";
-    content->append(Utf8ToUtf16Le(ReplaceAll(text, "\n", "\r\n")));
-    return ReplaceFileSafely(path, *content);
+    ec = WriteNewVersion(path, {old, st.st_size == 0 ? "\xFF\xFE" + encoded : encoded, std::nullopt, nullptr});
+    ::close(old);
+    return ec;
 }
 
 std::string EncodeUtf8TextStream(std::string_view text) { return "\xEF\xBB\xBF" + ReplaceAll(text, "\n", "\r\n"); }

@@ -102,9 +102,10 @@ std::optional<LocalDate> LastWriteLocalDate(const std::string& path);
 // Whether an existing file can be opened for writing (it is not created).
 std::error_code OpenExistingForWriting(const std::string& path);
 
-// Appends to an existing file only (never creates it). The file is replaced
-// whole (ReplaceFileSafely), so it holds either what it held or all of that
-// and the new bytes, whatever interrupts the append.
+// Appends to an existing file only (never creates it). A new version (the old
+// content copied by the kernel, then the bytes) replaces the file whole, so it
+// holds what it held or all of that and the new bytes, whatever interrupts
+// the append.
 std::error_code AppendToExistingFile(const std::string& path, std::string_view bytes);
 
 // Appends `text` (UTF-8) as UTF-16LE with every LF written as CR LF, replacing
