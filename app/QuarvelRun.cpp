@@ -49,8 +49,11 @@ bool QuarvelRun::EnsureFolder(const std::string& path) {
     return !platform::CreateFolder(path);
 }
 
-std::string MinimalInterfaceFile(bool isHrs) {
-    return platform::EncodeUtf8TextStream(std::string("<xmlFile>\n\t<Attributes>\n") +
-                                          (isHrs ? "\t\t<isHRS>true</isHRS>\n" : "\t\t<isHRS>false</isHRS>\n") +
+std::string IsHrsLine(bool isHrs) { return isHrs ? "\t\t<isHRS>true</isHRS>\n" : "\t\t<isHRS>false</isHRS>\n"; }
+
+std::string FiveLineInterfaceFile(std::string_view isHrsLine) {
+    return platform::EncodeUtf8TextStream("<xmlFile>\n\t<Attributes>\n" + std::string(isHrsLine) +
                                           "\t</Attributes>\n</xmlFile>\n");
 }
+
+std::string MinimalInterfaceFile(bool isHrs) { return FiveLineInterfaceFile(IsHrsLine(isHrs)); }

@@ -103,7 +103,6 @@ private:
     void RunMainJob();
     void AppendPatchLog();
 
-    void PatchBundle(const std::string& xmlFolder);
     // Patches the bundle whose settings file xmlFolder/interface.xml holds
     // `settingsBytes`; true when the walk goes on into the xml folder.
     bool PatchBundle(const std::string& xmlFolder, std::string_view settingsBytes);
@@ -130,5 +129,10 @@ private:
     std::unique_ptr<TemplateCache> m_templateCache;
 };
 
-// The five-line settings file given to package folders that lack one.
+// The isHRS line of a settings file, with its line end: true or false.
+std::string IsHrsLine(bool isHrs);
+// The five-line settings file of a package around its isHRS line (given with
+// its line end), as a UTF-8 text stream writes it: byte-order mark, CR LF.
+std::string FiveLineInterfaceFile(std::string_view isHrsLine);
+// The five-line file given to package folders that lack one.
 std::string MinimalInterfaceFile(bool isHrs);

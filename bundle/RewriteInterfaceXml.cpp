@@ -12,10 +12,6 @@ std::string ElementLine(std::string_view name, std::string_view value) {
     return "\t<" + std::string(name) + ">" + std::string(value) + "</" + std::string(name) + ">\n";
 }
 
-std::string IsHrsLine(const CourseSettings& s) {
-    return s.enableHrSetting && s.isHr ? "\t\t<isHRS>true</isHRS>\n" : "\t\t<isHRS>false</isHRS>\n";
-}
-
 std::string PosttestRetakeCountLine(const CourseSettings& s) {
     return ElementLine("PosttestRetakeCount", platform::FormatInt(s.posttestPassingScore != -1 ? s.posttestRetakeCount : 0));
 }
@@ -99,7 +95,7 @@ void QuarvelRun::RewriteInterfaceXml(const std::string& header, const std::vecto
             record.Language = ElementValue(line, "Language");
             out += unchanged;
         } else if (holds("</Attributes>")) {
-            if (!seen.isHrs) out += IsHrsLine(s);
+            if (!seen.isHrs) out += IsHrsLine(s.enableHrSetting && s.isHr);
             if (!platform::Contains(courseID, "_vid_") && !seen.productCode) {
                 out += ElementLine("ProductCode", courseID);
                 record.ProductCode = courseID;
@@ -119,7 +115,7 @@ void QuarvelRun::RewriteInterfaceXml(const std::string& header, const std::vecto
         } else if (holds("<EnableReverse>")) {
             out += ElementLine("EnableReverse", YesNo(s.enableReverse));
         } else if (holds("<isHRS>")) {
-            out += s.enableHrSetting ? IsHrsLine(s) : unchanged;
+            out += s.enableHrSetting ? IsHrsLine(s.isHr) : unchanged;
             seen.isHrs = true;
         } else if (holds("<CertificatePrinting>")) {
             out += ElementLine("CertificatePrinting", YesNo(s.certificatePrinting));

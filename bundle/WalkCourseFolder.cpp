@@ -1,5 +1,4 @@
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,20 +32,6 @@ std::string VodFolderOf(const std::string& folder) {
     const std::string parent = platform::ParentPath(folder);
     if (platform::Contains(platform::LastComponent(parent), "_vid_")) return parent;
     return platform::ParentPath(parent);
-}
-
-// The path of the file `name` in `folder` as spelled on disk, found in any
-// letter case (the exact spelling first); nothing when there is none. One
-// listing of the folder: asking for a missing name by path costs a search
-// along the whole path, which adds up in deep trees.
-std::optional<std::string> FindFileIn(const std::string& folder, std::string_view name) {
-    std::optional<std::string> found;
-    for (const platform::DirEntry& entry : platform::FindEntries(folder, name)) {
-        if (entry.isDirectory) continue;
-        if (entry.name == name) return platform::JoinPath(folder, entry.name);
-        if (!found) found = platform::JoinPath(folder, entry.name);
-    }
-    return found;
 }
 
 }  // namespace
@@ -86,9 +71,7 @@ void QuarvelRun::WalkCourseFolder(const std::string& folder) {
         if (!identity || !m_enteredFolders.insert(*identity).second) continue;
 
         // Courses packaged for another player carry fsscorm.js and are left alone.
-        if (const auto marker = FindFileIn(subfolder, "fsscorm.js"); marker && platform::CanOpenForReading(*marker)) {
-            continue;
-        }
+        if (platform::CanOpenForReading(subfolder + "/fsscorm.js")) continue;
 
         if (platform::Contains(subfolder, "_vid_")) {
             const std::string vodFolder = VodFolderOf(subfolder);
@@ -102,22 +85,20 @@ void QuarvelRun::WalkCourseFolder(const std::string& folder) {
         }
 
         if (IsXmlFolderName(entry.name)) {
-            if (const auto settingsFile = FindFileIn(subfolder, "interface.xml")) {
-                std::error_code ec;
-                if (const auto bytes = platform::ReadFileBytes(*settingsFile, ec)) {
-                    if (PatchBundle(subfolder, *bytes)) enter(subfolder);
-                    continue;
-                }
-                // The folder is walked as an ordinary one; the user learns why its course was not patched.
-                NoteFileFailure("read", *settingsFile, ec);
+            const std::string settingsFile = subfolder + "/interface.xml";
+            std::error_code ec;
+            if (const auto bytes = platform::ReadFileBytes(settingsFile, ec)) {
+                if (PatchBundle(subfolder, *bytes)) enter(subfolder);
+                continue;
+            }
+            // A settings file that is there but cannot be read: the folder is
+            // walked as an ordinary one, and the user learns why its course was not patched.
+            if (ec != std::errc::no_such_file_or_directory && ec != std::errc::is_a_directory) {
+                NoteFileFailure("read", settingsFile, ec);
             }
         }
         enter(subfolder);
     }
-}
-
-void QuarvelRun::PatchBundle(const std::string& xmlFolder) {
-    if (const auto bytes = platform::ReadFileBytes(xmlFolder + "/interface.xml")) PatchBundle(xmlFolder, *bytes);
 }
 
 bool QuarvelRun::PatchBundle(const std::string& xmlFolder, std::string_view settingsBytes) {

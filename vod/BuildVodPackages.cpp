@@ -4,9 +4,6 @@
 
 namespace {
 
-const char kHrsTrue[] = "\t\t<isHRS>true</isHRS>";
-const char kHrsFalse[] = "\t\t<isHRS>false</isHRS>";
-
 // The language of a video from the markers in its lower-cased title; nothing
 // when the title has none.
 const char* LanguageOfTitle(const std::string& courseID) {
@@ -18,7 +15,7 @@ const char* LanguageOfTitle(const std::string& courseID) {
 }
 
 // The isHRS line of an existing package settings file: the first line after
-// the first that holds "<isHRS>", without its line end. Nothing when the file
+// the first that holds "<isHRS>", kept as it is, with a LF for its line end. Nothing when the file
 // has none.
 std::optional<std::string> FindIsHrsLine(std::string_view bytes) {
     const std::string text = platform::DecodeUtf8Lossy(bytes);
@@ -28,7 +25,7 @@ std::optional<std::string> FindIsHrsLine(std::string_view bytes) {
         const std::size_t lf = text.find('\n', start);
         std::string_view line = std::string_view(text).substr(start, lf == std::string::npos ? lf : lf - start);
         line = line.substr(0, line.find('\r'));
-        if (platform::Contains(line, "<isHRS>")) return std::string(line);
+        if (platform::Contains(line, "<isHRS>")) return std::string(line) + "\n";
         start = lf;
     }
     return std::nullopt;
@@ -114,9 +111,8 @@ void QuarvelRun::PackageVideo(const std::string& sourceFolder, const std::string
         settings.enableHrSetting = true;
     }
     // A previous file without an isHRS line gets the one the options give.
-    if (!isHrsLine) isHrsLine = settings.isHr ? kHrsTrue : kHrsFalse;
-    WriteBundleFile(interfacePath, platform::EncodeUtf8TextStream("<xmlFile>\n\t<Attributes>\n" + *isHrsLine +
-                                                                  "\n\t</Attributes>\n</xmlFile>\n"));
+    if (!isHrsLine) isHrsLine = IsHrsLine(settings.isHr);
+    WriteBundleFile(interfacePath, FiveLineInterfaceFile(*isHrsLine));
 
     m_ui.ReportProgress(++m_videosPackaged, packageFolder);
 }
