@@ -124,6 +124,9 @@ private:
     // "VOD info.txt" as last parsed; a reload of an unchanged file keeps the table.
     std::optional<std::string> m_vodCatalogueBytes;
 
+    // The host of the xAPI activity identifiers, read from the store once.
+    std::optional<std::string> m_xapiHost;
+
     // Templates read once per run and reused while their file is unchanged.
     struct TemplateCache;
     std::unique_ptr<TemplateCache> m_templateCache;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -8,17 +7,14 @@
 #include "app/QuarvelRun.h"
 #include "platform/FileSystem.h"
 
-// What the package writers keep for the whole run: each template as last read
-// and split into lines, reused while its file stays the same, so that a run
-// over thousands of bundles reads each template once; and the xAPI activity
-// host, read from the install store once.
+// Each template as last read and split into lines, reused while its file
+// stays the same, so that a run over thousands of bundles reads each template once.
 struct QuarvelRun::TemplateCache {
     struct Entry {
         platform::FileStamp stamp;
         std::vector<std::string> lines;
     };
     std::unordered_map<std::string, Entry> entries;
-    std::optional<std::string> xapiHost;
 
     // The lines of the template at `path`, read again only when its stamp
     // changed; nothing when it cannot be read. Valid until the next call.

@@ -1,6 +1,5 @@
 #include "app/QuarvelRun.h"
 #include "platform/Text.h"
-#include "writers/TemplateCache.h"
 #include "writers/TincanText.h"
 
 std::string XapiActivityId(std::string_view host, std::string_view courseID) {
@@ -32,15 +31,16 @@ std::string EscapeXapiDescription(std::string_view description) {
 }
 
 void QuarvelRun::WriteTincanXml(const std::string& path) {
-    if (!m_templateCache->xapiHost) {
+    // The host is read from the install store once per run.
+    if (!m_xapiHost) {
         const auto stored = store().Read("xAPI Host");
         const std::string_view host = stored ? platform::TrimAsciiSpace(*stored) : std::string_view();
-        m_templateCache->xapiHost = std::string(host.empty() ? kDefaultXapiHost : host);
+        m_xapiHost = std::string(host.empty() ? kDefaultXapiHost : host);
     }
     CopyTemplate(GetInstallFolder() + "/web/html/tincan.xml", path,
                  {
                      {"<activity id=",
-                      "\t\t<activity id=\"" + XapiActivityId(*m_templateCache->xapiHost, record.courseID) + "\"\n"},
+                      "\t\t<activity id=\"" + XapiActivityId(*m_xapiHost, record.courseID) + "\"\n"},
                      {"<name lang=", "\t\t<name lang=\"en-US\">" + record.WebTitle + "</name>\n"},
                      {"<description lang=",
                       {},
