@@ -28,14 +28,10 @@ DescriptionCatalogue ParseDescriptionCatalogue(std::string_view bytes) {
 
 void QuarvelRun::LoadDescriptionCatalogue() {
     descriptionCatalogue.clear();
-    m_descriptionIndex.clear();
     if (const auto bytes = platform::ReadFileBytes(GetInstallFolder() + "/HTML course descriptions.txt")) {
         descriptionCatalogue = ParseDescriptionCatalogue(*bytes);
     }
-    // A key written again by a later conversion stays hidden behind the first line.
-    for (std::size_t i = 0; i < descriptionCatalogue.size(); ++i) {
-        m_descriptionIndex.emplace(platform::ToLowerText(descriptionCatalogue[i].courseKey), i);
-    }
+    m_descriptionIndex = IndexFirstEntries(descriptionCatalogue, &DescriptionEntry::courseKey);
 }
 
 std::optional<std::string> QuarvelRun::FindCourseDescription(const std::string& key) const {

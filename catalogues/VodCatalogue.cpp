@@ -15,10 +15,7 @@ void QuarvelRun::LoadVodCatalogue() {
     m_vodCatalogueBytes = std::move(bytes);
     if (!m_vodCatalogueBytes) return;  // no catalogue: every video gets the defaults
     vodCatalogue = ParseVodCatalogue(*m_vodCatalogueBytes);
-    for (std::size_t i = 0; i < vodCatalogue.size(); ++i) {
-        // emplace keeps the first entry of a key: older lines win.
-        m_vodIndex.emplace(platform::ToLowerText(vodCatalogue[i].vodKey), i);
-    }
+    m_vodIndex = IndexFirstEntries(vodCatalogue, &VodInfoEntry::vodKey);
 }
 
 const VodInfoEntry* QuarvelRun::FindVodInfo(const std::string& title) const {
