@@ -1,8 +1,10 @@
 #include "app/BatchUser.h"
 
-BatchUser::BatchUser(CourseSettings settings, std::optional<std::string> folder, std::FILE* messages,
-                     bool showProgress)
-    : m_settings(std::move(settings)), m_folder(std::move(folder)), m_messages(messages), m_showProgress(showProgress) {}
+BatchUser::BatchUser(CourseSettings settings, std::optional<std::string> folder, std::FILE* messages, bool showProgress)
+    : m_settings(std::move(settings)),
+      m_folder(std::move(folder)),
+      m_messages(messages),
+      m_showProgress(showProgress) {}
 
 std::optional<std::string> BatchUser::ChooseFolder(const std::string& captionText, const std::string& promptText) {
     (void)captionText;

@@ -60,11 +60,11 @@ bool CDirDialog::ChooseFolder() {
         const QModelIndexList rows = tree->selectionModel()->selectedRows();
         return rows.isEmpty() ? QModelIndex() : rows.front();
     };
-    QObject::connect(tree->selectionModel(), &QItemSelectionModel::selectionChanged, &dialog,
-                     [this, &model, ok, selectedFolder] {
-                         const QModelIndex selected = selectedFolder();
-                         ok->setEnabled(selected.isValid() && OnSelectionChanged(ToStdString(model.filePath(selected))));
-                     });
+    QObject::connect(
+        tree->selectionModel(), &QItemSelectionModel::selectionChanged, &dialog, [this, &model, ok, selectedFolder] {
+            const QModelIndex selected = selectedFolder();
+            ok->setEnabled(selected.isValid() && OnSelectionChanged(ToStdString(model.filePath(selected))));
+        });
 
     auto* layout = new QVBoxLayout(&dialog);
     layout->addWidget(prompt);

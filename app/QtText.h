@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <string>
 #include <string_view>
 
@@ -10,4 +9,6 @@ inline QString ToQString(std::string_view utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
-inline std::string ToStdString(const QString& text) { return text.toStdString(); }
+inline std::string ToStdString(const QString& text) {
+    return text.toStdString();
+}

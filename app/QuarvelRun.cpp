@@ -13,7 +13,9 @@ const std::string& QuarvelRun::GetInstallFolder() {
     return *m_installFolder;
 }
 
-std::string QuarvelRun::PatchLogPath() { return GetInstallFolder() + "/nb_logfile.txt"; }
+std::string QuarvelRun::PatchLogPath() {
+    return GetInstallFolder() + "/nb_logfile.txt";
+}
 
 void QuarvelRun::NoteFileFailure(const std::string& action, const std::string& path, std::error_code ec) {
     updatedList += "Could not " + action + " '" + path + "': " + ec.message() + ".\n";
@@ -49,11 +51,15 @@ bool QuarvelRun::EnsureFolder(const std::string& path) {
     return !platform::CreateFolder(path);
 }
 
-std::string IsHrsLine(bool isHrs) { return isHrs ? "\t\t<isHRS>true</isHRS>\n" : "\t\t<isHRS>false</isHRS>\n"; }
+std::string IsHrsLine(bool isHrs) {
+    return isHrs ? "\t\t<isHRS>true</isHRS>\n" : "\t\t<isHRS>false</isHRS>\n";
+}
 
 std::string FiveLineInterfaceFile(std::string_view isHrsLine) {
     return platform::EncodeUtf8TextStream("<xmlFile>\n\t<Attributes>\n" + std::string(isHrsLine) +
                                           "\t</Attributes>\n</xmlFile>\n");
 }
 
-std::string MinimalInterfaceFile(bool isHrs) { return FiveLineInterfaceFile(IsHrsLine(isHrs)); }
+std::string MinimalInterfaceFile(bool isHrs) {
+    return FiveLineInterfaceFile(IsHrsLine(isHrs));
+}

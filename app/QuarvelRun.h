@@ -50,8 +50,7 @@ public:
 
     // --- Course bundle patcher ---
     void WalkCourseFolder(const std::string& folder);
-    void RewriteInterfaceXml(const std::string& header, const std::vector<std::string>& lines,
-                             const std::string& path);
+    void RewriteInterfaceXml(const std::string& header, const std::vector<std::string>& lines, const std::string& path);
     // Copies the player assets into the bundle; returns the content folder.
     std::string RefreshAssets(const std::string& courseFolder);
 

@@ -45,8 +45,8 @@ void QuarvelRun::RunSpreadsheetJob() {
 }
 
 void QuarvelRun::RunMainJob() {
-    const auto folder =
-        m_ui.ChooseFolder("Browse to the Starting course folder:", "Reminder:    BACK UP ALL COURSE FILES before proceeding");
+    const auto folder = m_ui.ChooseFolder("Browse to the Starting course folder:",
+                                          "Reminder:    BACK UP ALL COURSE FILES before proceeding");
     if (!folder || !platform::FindFirst(*folder)) return;
     if (settings.updateDescriptionsFromHtml) LoadDescriptionCatalogue();
     if (platform::Contains(*folder, "vod packages")) PrepareVodPackageFolders(*folder);

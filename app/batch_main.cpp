@@ -1,3 +1,5 @@
 #include "app/BatchMain.h"
 
-int main(int argc, char** argv) { return RunBatch(argc, argv); }
+int main(int argc, char** argv) {
+    return RunBatch(argc, argv);
+}

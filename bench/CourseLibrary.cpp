@@ -23,12 +23,39 @@ std::string Filler(std::size_t size, char seed) {
     return bytes;
 }
 
-const char* const kCopiedElements[] = {
-    "Password", "Access", "ID", "BuildID", "FileVersion", "EngineVersion", "Notice", "Producer", "Length",
-    "Level", "Background", "BackgroundTitle", "SourcePath", "TotalQuestions", "ShowFeedBackIcon", "ShowPrintIcon",
-    "Print", "CourseMsg", "ShowClockIcon", "EnableSurvey", "ShowNoteIcon", "EnableTestSummary",
-    "EnableFullScreenVideo", "PlayCustomVersion", "screenDisplay", "Email", "Text", "QstButton", "MenuTitle",
-    "MenuBtn", "BtnInfo", "TotalTime", "CloseTopWindow"};
+const char* const kCopiedElements[] = {"Password",
+                                       "Access",
+                                       "ID",
+                                       "BuildID",
+                                       "FileVersion",
+                                       "EngineVersion",
+                                       "Notice",
+                                       "Producer",
+                                       "Length",
+                                       "Level",
+                                       "Background",
+                                       "BackgroundTitle",
+                                       "SourcePath",
+                                       "TotalQuestions",
+                                       "ShowFeedBackIcon",
+                                       "ShowPrintIcon",
+                                       "Print",
+                                       "CourseMsg",
+                                       "ShowClockIcon",
+                                       "EnableSurvey",
+                                       "ShowNoteIcon",
+                                       "EnableTestSummary",
+                                       "EnableFullScreenVideo",
+                                       "PlayCustomVersion",
+                                       "screenDisplay",
+                                       "Email",
+                                       "Text",
+                                       "QstButton",
+                                       "MenuTitle",
+                                       "MenuBtn",
+                                       "BtnInfo",
+                                       "TotalTime",
+                                       "CloseTopWindow"};
 
 std::string InterfaceXml(const std::string& title, int topics, bool windowsLineEnds) {
     std::ostringstream x;
@@ -91,12 +118,13 @@ void GenerateInstallation(const fs::path& install, const InstallOptions& options
           "<!DOCTYPE html>\n<html>\n<head>\n<style>\n#player {\n\tposition: absolute;\n\ttop: 10%;\n\tleft: 10%;\n}\n"
           "</style>\n</head>\n<body>\n<script>\nvar query = [\n\t\t\t'DorvaneID=courseID'\n];\n</script>\n"
           "<iframe id=\"player\" src=\"html/NimbrelWebPlayer.html\"></iframe>\n</body>\n</html>\n");
-    Write(web / "html" / "index.html",
-          "<!DOCTYPE html>\n<html>\n<head>\n<script>\nfunction param(name) {\n\tvar parts = location.search.substring(1)"
-          ".split('&');\n\tfor (var i = 0; i < parts.length; i++) {\n\t\tvar sParameterName = parts[i].split('=');\n"
-          "\t\tif (sParameterName[0] === name)\n\t\t\treturn sParameterName[1].replace(/%20/g, ' ');\n\t}\n}\n"
-          "var id = ['DorvaneID=courseID'];\nwindow.location.assign('courseID.htm?' +\n\tlocation.search.substring(1));\n"
-          "</script>\n</head>\n<body></body>\n</html>\n");
+    Write(
+        web / "html" / "index.html",
+        "<!DOCTYPE html>\n<html>\n<head>\n<script>\nfunction param(name) {\n\tvar parts = location.search.substring(1)"
+        ".split('&');\n\tfor (var i = 0; i < parts.length; i++) {\n\t\tvar sParameterName = parts[i].split('=');\n"
+        "\t\tif (sParameterName[0] === name)\n\t\t\treturn sParameterName[1].replace(/%20/g, ' ');\n\t}\n}\n"
+        "var id = ['DorvaneID=courseID'];\nwindow.location.assign('courseID.htm?' +\n\tlocation.search.substring(1));\n"
+        "</script>\n</head>\n<body></body>\n</html>\n");
     Write(web / "html" / "tincan.xml",
           "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<tincan xmlns=\"http://projecttincan.com/tincan.xsd\">\n"
           "\t<activities>\n\t\t<activity id=\"http://example.com/course\"\n\t\t\ttype=\"http://adlnet.gov/expapi/"
@@ -111,17 +139,27 @@ void GenerateInstallation(const fs::path& install, const InstallOptions& options
                                 "args);\n\tAPI.LMSCommit('');\n}\n";
     Write(web / "scripts" / "communication.js", communication);
     // About 60 asset files and 3 MB in all.
-    const char* const scripts[] = {"NimbrelWebPlayer.js", "jquery-3.3.1.min.js", "jquery-ui.min.js", "vod.js",
-                                   "player.js", "menu.js", "quiz.js", "video.js", "glossary.js", "print.js"};
+    const char* const scripts[] = {"NimbrelWebPlayer.js",
+                                   "jquery-3.3.1.min.js",
+                                   "jquery-ui.min.js",
+                                   "vod.js",
+                                   "player.js",
+                                   "menu.js",
+                                   "quiz.js",
+                                   "video.js",
+                                   "glossary.js",
+                                   "print.js"};
     char seed = 'a';
     for (const char* name : scripts) Write(web / "scripts" / name, Filler(120 * 1024, seed++));
-    for (int i = 0; i < 5; ++i) Write(web / "controls" / ("style" + std::to_string(i) + ".css"), Filler(20 * 1024, seed++));
+    for (int i = 0; i < 5; ++i)
+        Write(web / "controls" / ("style" + std::to_string(i) + ".css"), Filler(20 * 1024, seed++));
     Write(web / "controls" / "jquery-ui.css", Filler(30 * 1024, seed++));
     for (const char* name : {"backgrnd.jpg", "rev_menu_back.jpg", "certificate.jpg", "adl_roadmap_bkgd.jpg",
                              "qst_bkgd_cou.jpg", "test_bkgd_cou.jpg", "qst_bkgd_cst.jpg", "test_bkgd_cst.jpg"}) {
         Write(web / "controls" / name, Filler(60 * 1024, seed++));
     }
-    for (int i = 0; i < 12; ++i) Write(web / "controls" / ("button" + std::to_string(i) + ".png"), Filler(30 * 1024, seed++));
+    for (int i = 0; i < 12; ++i)
+        Write(web / "controls" / ("button" + std::to_string(i) + ".png"), Filler(30 * 1024, seed++));
     for (int i = 0; i < 18; ++i) {
         Write(web / "controls" / "images" / ("ui-icon" + std::to_string(i) + ".png"), Filler(25 * 1024, seed++));
     }
@@ -162,14 +200,22 @@ void GenerateCourses(const fs::path& root, int count, unsigned seed) {
         Write(course / "xml" / "interface.xml", settings);
         Write(course / "xml" / "question.xml", question);
         switch (random() % 4) {
-            case 0: break;                                                       // assets in the course folder
-            case 1: fs::create_directories(course / "course bundle" / name / "media" / "controls"); break;
-            case 2: fs::create_directories(course / name / "media" / "controls"); break;
-            case 3: fs::create_directories(course / name / "controls"); break;
+            case 0:
+                break;  // assets in the course folder
+            case 1:
+                fs::create_directories(course / "course bundle" / name / "media" / "controls");
+                break;
+            case 2:
+                fs::create_directories(course / name / "media" / "controls");
+                break;
+            case 3:
+                fs::create_directories(course / name / "controls");
+                break;
         }
-        Write(course / "imsmanifest.xml",
-              "<?xml version=\"1.0\"?>\n<manifest>\n\t\t\t<title>Course " + std::to_string(i) +
-                  "</title>\n\t\t\t\t\t\t<langstring>Course</langstring>\n\t\t\t\t\t\t\t<![CDATA[Old]]>\n</manifest>\n");
+        Write(
+            course / "imsmanifest.xml",
+            "<?xml version=\"1.0\"?>\n<manifest>\n\t\t\t<title>Course " + std::to_string(i) +
+                "</title>\n\t\t\t\t\t\t<langstring>Course</langstring>\n\t\t\t\t\t\t\t<![CDATA[Old]]>\n</manifest>\n");
     }
 }
 

@@ -64,9 +64,12 @@ int main(int argc, char** argv) {
         const fs::path install = argv[2];
         const fs::path web = install / "web";
         const std::pair<fs::path, const char*> files[] = {
-            {web / "html" / "NimbrelWebPlayer.html", "html"}, {web / "scripts" / "NimbrelWebPlayer.js", "scripts"},
-            {web / "scripts" / "communication.js", "scripts"}, {web / "scripts" / "jquery-3.3.1.min.js", "scripts"},
-            {web / "scripts" / "jquery-ui.min.js", "scripts"},  {web / "scripts" / "vod.js", "scripts"},
+            {web / "html" / "NimbrelWebPlayer.html", "html"},
+            {web / "scripts" / "NimbrelWebPlayer.js", "scripts"},
+            {web / "scripts" / "communication.js", "scripts"},
+            {web / "scripts" / "jquery-3.3.1.min.js", "scripts"},
+            {web / "scripts" / "jquery-ui.min.js", "scripts"},
+            {web / "scripts" / "vod.js", "scripts"},
             {install / "buttons png" / "arrows" / "gray" / "up png" / "up_exit.png", "controls"},
             {install / "buttons png" / "arrows" / "royal" / "dn png" / "dn_exit.png", "controls"},
             {web / "controls" / "jquery-ui.css", "controls"}};
@@ -104,7 +107,8 @@ int main(int argc, char** argv) {
                               name == "rev_menu_back.jpg" || name == "certificate.jpg" ||
                               name.rfind("qst_bkgd_cou", 0) == 0 || name.rfind("test_bkgd_cou", 0) == 0)) ||
                             (rel.rfind("scripts/", 0) == 0 && EndsWith(name, ".js")) ||
-                            rel == "html/NimbrelWebPlayer.html" || rel == "ims_xml.xsd" || rel == "xml/message_html.xml";
+                            rel == "html/NimbrelWebPlayer.html" || rel == "ims_xml.xsd" ||
+                            rel == "xml/message_html.xml";
         if (copied) assets.emplace_back(entry.path(), fs::path(rel).parent_path().string());
     }
     const std::size_t manifestSize = 2400, coursePageSize = ReadAll(web / "html" / "courseID.htm").size();

@@ -6,14 +6,17 @@
 
 namespace {
 
-std::string YesNo(bool value) { return value ? "yes" : "no"; }
+std::string YesNo(bool value) {
+    return value ? "yes" : "no";
+}
 
 std::string ElementLine(std::string_view name, std::string_view value) {
     return "\t<" + std::string(name) + ">" + std::string(value) + "</" + std::string(name) + ">\n";
 }
 
 std::string PosttestRetakeCountLine(const CourseSettings& s) {
-    return ElementLine("PosttestRetakeCount", platform::FormatInt(s.posttestPassingScore != -1 ? s.posttestRetakeCount : 0));
+    return ElementLine("PosttestRetakeCount",
+                       platform::FormatInt(s.posttestPassingScore != -1 ? s.posttestRetakeCount : 0));
 }
 
 // Which elements of a section the file holds, to insert the missing ones

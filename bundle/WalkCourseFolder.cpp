@@ -121,8 +121,7 @@ bool QuarvelRun::PatchBundle(const std::string& xmlFolder, std::string_view sett
     }
 
     const std::string questionFile = xmlFolder + "/question.xml";
-    if (const std::error_code ec = NormaliseTextFile(questionFile);
-        ec && ec != std::errc::no_such_file_or_directory) {
+    if (const std::error_code ec = NormaliseTextFile(questionFile); ec && ec != std::errc::no_such_file_or_directory) {
         NoteFileFailure("write", questionFile, ec);
     }
 

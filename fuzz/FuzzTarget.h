@@ -13,7 +13,7 @@ inline std::string_view AsText(const std::uint8_t* data, std::size_t size) {
 }
 
 // Stops the run at once when an invariant does not hold.
-#define FUZZ_CHECK(condition) \
-    do {                      \
+#define FUZZ_CHECK(condition)               \
+    do {                                    \
         if (!(condition)) __builtin_trap(); \
     } while (false)

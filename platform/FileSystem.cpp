@@ -19,7 +19,9 @@
 namespace platform {
 namespace {
 
-std::error_code LastError() { return {errno, std::generic_category()}; }
+std::error_code LastError() {
+    return {errno, std::generic_category()};
+}
 
 mode_t CurrentUmask() {
     static const mode_t mask = [] {
@@ -101,7 +103,6 @@ std::error_code PrepareTarget(const std::string& path, std::string& target, stru
     if ((st.st_mode & S_IWUSR) == 0) return std::make_error_code(std::errc::permission_denied);
     return {};
 }
-
 
 bool MatchFrom(std::string_view name, std::size_t n, std::string_view pattern, std::size_t p) {
     while (p < pattern.size()) {
@@ -318,7 +319,7 @@ std::error_code CopyContent(int in, int out) {
 struct NewVersion {
     int keepFrom = -1;
     std::string_view bytes;
-    std::optional<mode_t> mode;               // else the old file's bits, or the default for a new file
+    std::optional<mode_t> mode;              // else the old file's bits, or the default for a new file
     const struct timespec* times = nullptr;  // last-access and last-write times to give it
 };
 
@@ -465,7 +466,9 @@ std::error_code AppendUtf16LeText(const std::string& path, std::string_view text
     return ec;
 }
 
-std::string EncodeUtf8TextStream(std::string_view text) { return "\xEF\xBB\xBF" + ReplaceAll(text, "\n", "\r\n"); }
+std::string EncodeUtf8TextStream(std::string_view text) {
+    return "\xEF\xBB\xBF" + ReplaceAll(text, "\n", "\r\n");
+}
 
 bool IsSafeReplaceTempName(std::string_view name) {
     if (name.size() != kTempPrefix.size() + 6 + kTempSuffix.size()) return false;

@@ -14,7 +14,7 @@ struct Listing {
     dev_t device = 0;
     ino_t inode = 0;
     struct timespec modified {};
-    std::vector<DirEntry> entries;                        // listing order
+    std::vector<DirEntry> entries;                         // listing order
     std::unordered_map<std::string, std::string> byUpper;  // upper-cased name -> first such name
 };
 
@@ -30,8 +30,8 @@ std::unordered_map<std::string, Listing>& Listings() {
 }
 
 bool Matches(const struct stat& st, const Listing& listing) {
-    return st.st_dev == listing.device && st.st_ino == listing.inode &&
-           st.st_mtim.tv_sec == listing.modified.tv_sec && st.st_mtim.tv_nsec == listing.modified.tv_nsec;
+    return st.st_dev == listing.device && st.st_ino == listing.inode && st.st_mtim.tv_sec == listing.modified.tv_sec &&
+           st.st_mtim.tv_nsec == listing.modified.tv_nsec;
 }
 
 void Stamp(Listing& listing, const struct stat& st) {
@@ -45,7 +45,9 @@ void Index(Listing& listing, const std::string& name) {
     if (!inserted && CompareNames(name, it->second) < 0) it->second = name;
 }
 
-bool IsDots(const char* name) { return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')); }
+bool IsDots(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
 
 // The current listing of `folder`, read afresh when it changed.
 Listing* Current(const std::string& folder) {
@@ -99,7 +101,9 @@ FolderChange::FolderChange(std::string folder) : m_folder(std::move(folder)) {
     m_wasCurrent = ::stat(m_folder.c_str(), &st) == 0 && Matches(st, found->second);
 }
 
-void FolderChange::Forget() { Listings().erase(m_folder); }
+void FolderChange::Forget() {
+    Listings().erase(m_folder);
+}
 
 Listing* FolderChange::Restamped() {
     auto& listings = Listings();

@@ -44,19 +44,22 @@ std::size_t WellFormedLength(std::string_view s, std::size_t pos, std::size_t& b
 char32_t DecodeWellFormed(std::string_view s, std::size_t pos, std::size_t len) {
     const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[pos + i]); };
     switch (len) {
-        case 1: return b(0);
-        case 2: return (char32_t(b(0) & 0x1F) << 6) | (b(1) & 0x3F);
-        case 3: return (char32_t(b(0) & 0x0F) << 12) | (char32_t(b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+        case 1:
+            return b(0);
+        case 2:
+            return (char32_t(b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+        case 3:
+            return (char32_t(b(0) & 0x0F) << 12) | (char32_t(b(1) & 0x3F) << 6) | (b(2) & 0x3F);
         default:
             return (char32_t(b(0) & 0x07) << 18) | (char32_t(b(1) & 0x3F) << 12) | (char32_t(b(2) & 0x3F) << 6) |
                    (b(3) & 0x3F);
     }
 }
 
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr std::array<char16_t, 32> kCp1252High = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 }  // namespace
 
@@ -233,8 +236,12 @@ std::string MapText(std::string_view text, Map map) {
 }
 }  // namespace
 
-std::string ToLowerText(std::string_view text) { return MapText(text, ToLowerCodePoint); }
-std::string ToUpperText(std::string_view text) { return MapText(text, ToUpperCodePoint); }
+std::string ToLowerText(std::string_view text) {
+    return MapText(text, ToLowerCodePoint);
+}
+std::string ToUpperText(std::string_view text) {
+    return MapText(text, ToUpperCodePoint);
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     std::size_t i = 0, j = 0;
@@ -263,7 +270,9 @@ std::string CodePointSubstring(std::string_view text, std::size_t start, std::si
     return std::string(text.substr(begin, pos - begin));
 }
 
-std::string FirstCodePoints(std::string_view text, std::size_t count) { return CodePointSubstring(text, 0, count); }
+std::string FirstCodePoints(std::string_view text, std::size_t count) {
+    return CodePointSubstring(text, 0, count);
+}
 
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
     std::string out;
@@ -285,9 +294,13 @@ void ReplaceAllInPlace(std::string& text, std::string_view from, std::string_vie
     if (text.find(from) != std::string::npos) text = ReplaceAll(text, from, to);
 }
 
-bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+bool Contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
 
-bool IsAsciiSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsAsciiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 std::string_view TrimAsciiSpaceRight(std::string_view text) {
     while (!text.empty() && IsAsciiSpace(text.back())) text.remove_suffix(1);

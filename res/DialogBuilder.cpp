@@ -1,21 +1,20 @@
 #include "res/DialogBuilder.h"
 
-#include <algorithm>
-#include <string_view>
-#include <utility>
-#include <vector>
-
 #include <QCheckBox>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
-#include <QPainter>
-#include <QStyle>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <algorithm>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "app/QtText.h"
 
@@ -23,8 +22,8 @@ DialogUnits::DialogUnits(const QFont& font) {
     // The average width of the 52 letters, rounded as the classic dialog
     // managers round it; the height is the font's line height.
     const QFontMetrics metrics(font);
-    const int letters = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     m_baseWidth = std::max(1, (letters / 26 + 1) / 2);
     m_baseHeight = std::max(1, metrics.height());
 }
@@ -71,12 +70,24 @@ QString ControlObjectName(const ControlTemplate& control, int index) {
     QString prefix;
     switch (control.kind) {
         case ControlKind::DefaultPushButton:
-        case ControlKind::PushButton: prefix = QStringLiteral("button"); break;
-        case ControlKind::Radio: prefix = QStringLiteral("radio"); break;
-        case ControlKind::Checkbox: prefix = QStringLiteral("check"); break;
-        case ControlKind::Edit: prefix = QStringLiteral("edit"); break;
-        case ControlKind::Label: prefix = QStringLiteral("label"); break;
-        case ControlKind::GroupBox: prefix = QStringLiteral("group"); break;
+        case ControlKind::PushButton:
+            prefix = QStringLiteral("button");
+            break;
+        case ControlKind::Radio:
+            prefix = QStringLiteral("radio");
+            break;
+        case ControlKind::Checkbox:
+            prefix = QStringLiteral("check");
+            break;
+        case ControlKind::Edit:
+            prefix = QStringLiteral("edit");
+            break;
+        case ControlKind::Label:
+            prefix = QStringLiteral("label");
+            break;
+        case ControlKind::GroupBox:
+            prefix = QStringLiteral("group");
+            break;
     }
     return prefix + QString::number(control.id);
 }
@@ -100,8 +111,8 @@ void TemplateGroupBox::paintEvent(QPaintEvent* event) {
     const QRect titleRect(metrics.averageCharWidth(), 0, metrics.horizontalAdvance(title()) + 2 * padding,
                           metrics.height());
     painter.fillRect(titleRect, palette().brush(backgroundRole()));
-    style()->drawItemText(&painter, titleRect, Qt::AlignCenter | Qt::TextShowMnemonic, palette(), isEnabled(),
-                          title(), QPalette::WindowText);
+    style()->drawItemText(&painter, titleRect, Qt::AlignCenter | Qt::TextShowMnemonic, palette(), isEnabled(), title(),
+                          QPalette::WindowText);
 }
 
 namespace {
@@ -109,8 +120,7 @@ namespace {
 // The width a control needs to show its text on one line, or 0 when it
 // shows no text of its own.
 int OneLineWidth(QWidget* widget) {
-    if (qobject_cast<QCheckBox*>(widget) || qobject_cast<QRadioButton*>(widget) ||
-        qobject_cast<QPushButton*>(widget)) {
+    if (qobject_cast<QCheckBox*>(widget) || qobject_cast<QRadioButton*>(widget) || qobject_cast<QPushButton*>(widget)) {
         return widget->sizeHint().width();
     }
     if (auto* label = qobject_cast<QLabel*>(widget)) {
@@ -170,9 +180,15 @@ QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTempla
                 widget = button;
                 break;
             }
-            case ControlKind::Radio: widget = new QRadioButton(text, &dialog); break;
-            case ControlKind::Checkbox: widget = new QCheckBox(text, &dialog); break;
-            case ControlKind::Edit: widget = new DigitEdit(text, &dialog); break;
+            case ControlKind::Radio:
+                widget = new QRadioButton(text, &dialog);
+                break;
+            case ControlKind::Checkbox:
+                widget = new QCheckBox(text, &dialog);
+                break;
+            case ControlKind::Edit:
+                widget = new DigitEdit(text, &dialog);
+                break;
             case ControlKind::Label: {
                 // Static text wraps at word boundaries and starts at the top.
                 auto* label = new QLabel(text, &dialog);

@@ -21,6 +21,6 @@ struct ControlTemplate {
 struct DialogTemplate {
     int id;
     const char* caption;
-    int width, height;  // dialog units
+    int width, height;                          // dialog units
     std::span<const ControlTemplate> controls;  // in tab order
 };

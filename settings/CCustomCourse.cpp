@@ -44,11 +44,17 @@ CCustomCourse::CCustomCourse(QWidget* parent) : QDialog(parent) {
     OnInitDialog();
 }
 
-QAbstractButton* CCustomCourse::Button(int id) const { return static_cast<QAbstractButton*>(m_controls.value(id)); }
+QAbstractButton* CCustomCourse::Button(int id) const {
+    return static_cast<QAbstractButton*>(m_controls.value(id));
+}
 
-QLineEdit* CCustomCourse::Edit(int id) const { return static_cast<QLineEdit*>(m_controls.value(id)); }
+QLineEdit* CCustomCourse::Edit(int id) const {
+    return static_cast<QLineEdit*>(m_controls.value(id));
+}
 
-bool CCustomCourse::IsChecked(int id) const { return Button(id)->isChecked(); }
+bool CCustomCourse::IsChecked(int id) const {
+    return Button(id)->isChecked();
+}
 
 bool CCustomCourse::OnInitDialog() {
     for (const int id : {1003, 1011, 1006, 1044}) Button(id)->setChecked(true);
@@ -74,7 +80,9 @@ void CCustomCourse::OnClickedAssessment() {
     m_scoreLabel->setText(QStringLiteral("Assessment / Prescriptive Posttest Passing Score"));
 }
 
-void CCustomCourse::accept() { OnOK(); }
+void CCustomCourse::accept() {
+    OnOK();
+}
 
 void CCustomCourse::OnOK() {
     SettingsControls controls;

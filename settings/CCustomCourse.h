@@ -33,7 +33,7 @@ private:
     bool IsChecked(int id) const;
 
     QHash<int, QWidget*> m_controls;
-    QCheckBox* m_autoSkip = nullptr;   // 1013
-    QLabel* m_countLabel = nullptr;    // 1014
-    QLabel* m_scoreLabel = nullptr;    // 1015
+    QCheckBox* m_autoSkip = nullptr;  // 1013
+    QLabel* m_countLabel = nullptr;   // 1014
+    QLabel* m_scoreLabel = nullptr;   // 1015
 };

@@ -60,8 +60,12 @@ CourseSettings ApplyOkRules(const SettingsControls& c) {
     switch (c.exitStatus) {
         case ExitStatusMode::CompletedIncomplete:
         case ExitStatusMode::PassedIncomplete:
-        case ExitStatusMode::PassedNoPosttest: s.exitStatusMode = c.exitStatus; break;
-        case ExitStatusMode::ScormConformant: s.exitStatusMode = ExitStatusMode::ScormConformant; break;
+        case ExitStatusMode::PassedNoPosttest:
+            s.exitStatusMode = c.exitStatus;
+            break;
+        case ExitStatusMode::ScormConformant:
+            s.exitStatusMode = ExitStatusMode::ScormConformant;
+            break;
     }
     s.fullScreenAtStartup = c.fullScreenAtStartup ? "full screen" : "normal";
     s.enableReverse = false;

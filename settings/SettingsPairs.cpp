@@ -66,13 +66,17 @@ std::string BadValue(std::string_view name, std::string_view value, std::string_
 
 }  // namespace
 
-bool IsSettingsName(std::string_view name) { return FindField(name) != nullptr; }
+bool IsSettingsName(std::string_view name) {
+    return FindField(name) != nullptr;
+}
 
 std::string ApplySettingsPair(SettingsControls& controls, std::string_view name, std::string_view value) {
     const Field* field = FindField(name);
     if (field == nullptr) return "unknown setting name '" + std::string(name) + "'";
     switch (field->kind) {
-        case Kind::Edit: controls.*(field->edit) = std::string(value); return {};
+        case Kind::Edit:
+            controls.*(field->edit) = std::string(value);
+            return {};
         case Kind::Flag: {
             // enableReverse has no control: it is accepted and, as in the dialog, stays false.
             bool ignored = false;

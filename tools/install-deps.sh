@@ -2,7 +2,7 @@
 # Installs the Debian packages Quarvel needs to build and test, when missing.
 set -euo pipefail
 packages=(g++ cmake ninja-build ccache libgtest-dev libgmock-dev qt6-base-dev libxml2-utils
-          xvfb xauth chromium nodejs npm strace time clang-14 libclang-rt-14-dev e2fsprogs)
+          xvfb xauth chromium nodejs npm strace time clang-14 libclang-rt-14-dev e2fsprogs clang-format-14)
 missing=()
 for p in "${packages[@]}"; do
   # A program of that name from elsewhere will do (npm comes with some nodejs builds).

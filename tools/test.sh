@@ -6,6 +6,7 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh
 jobs=$(nproc)
 cmake -S . -B build -G Ninja -DQUARVEL_WARNINGS_AS_ERRORS=ON >/dev/null
+cmake --build build --target check-format
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs")
 cmake -S . -B build-sanitize -G Ninja -DQUARVEL_WARNINGS_AS_ERRORS=ON -DQUARVEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null

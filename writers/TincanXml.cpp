@@ -39,8 +39,7 @@ void QuarvelRun::WriteTincanXml(const std::string& path) {
     }
     CopyTemplate(GetInstallFolder() + "/web/html/tincan.xml", path,
                  {
-                     {"<activity id=",
-                      "\t\t<activity id=\"" + XapiActivityId(*m_xapiHost, record.courseID) + "\"\n"},
+                     {"<activity id=", "\t\t<activity id=\"" + XapiActivityId(*m_xapiHost, record.courseID) + "\"\n"},
                      {"<name lang=", "\t\t<name lang=\"en-US\">" + record.WebTitle + "</name>\n"},
                      {"<description lang=",
                       {},

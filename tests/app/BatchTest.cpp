@@ -21,8 +21,8 @@ protected:
     }
     BatchResult Batch(const std::string& args) {
         const std::string errFile = path("stderr.txt");
-        const std::string command = "QUARVEL_CONFIG='" + install.storeFile.string() + "' '" QUARVEL_BATCH "' " +
-                                    args + " 2>'" + errFile + "'";
+        const std::string command =
+            "QUARVEL_CONFIG='" + install.storeFile.string() + "' '" QUARVEL_BATCH "' " + args + " 2>'" + errFile + "'";
         BatchResult result;
         FILE* pipe = ::popen(command.c_str(), "r");
         char buffer[4096];
@@ -46,9 +46,9 @@ TEST_F(BatchTest, MainJobPrintsTheClosingMessageAndWritesTheLog) {
 
 TEST_F(BatchTest, BadArgumentsAreRefusedBeforeAnythingIsWritten) {
     const std::string storeBefore = ReadBytes(install.storeFile);
-    for (const std::string& args : {std::string("colour=red courses"), std::string("showNavBar=yes courses"),
-                                    std::string("testMode=Assessment"), std::string("--settings missing.conf courses"),
-                                    std::string("updateFromSpreadsheet=true courses")}) {
+    for (const std::string& args :
+         {std::string("colour=red courses"), std::string("showNavBar=yes courses"), std::string("testMode=Assessment"),
+          std::string("--settings missing.conf courses"), std::string("updateFromSpreadsheet=true courses")}) {
         const BatchResult r = Batch(args);
         EXPECT_EQ(r.exitCode, 2) << args;
         EXPECT_TRUE(r.output.empty()) << args;

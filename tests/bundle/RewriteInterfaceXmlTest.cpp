@@ -251,11 +251,12 @@ TEST_F(RewriteInterfaceXmlTest, RecordFieldsThatAreNotClearedCarryOverToTheNextB
 TEST_F(RewriteInterfaceXmlTest, TheFirstMatchingRuleDecidesAndOtherTagsAreCopied) {
     run->settings = DefaultOkSettings();
     run->record.Language = "x";
-    EXPECT_EQ(Rewrite("abc", "<h>\n"
-                             "\t<Title>a</Title><Language>French</Language>\n"
-                             "\t<webtitle>lower</webtitle>\n"
-                             "\t<TimeOut>1</TimeOut><ShowNavBar>yes</ShowNavBar>\n"
-                             "\t<Text>100% & more</Text>\n"),
+    EXPECT_EQ(Rewrite("abc",
+                      "<h>\n"
+                      "\t<Title>a</Title><Language>French</Language>\n"
+                      "\t<webtitle>lower</webtitle>\n"
+                      "\t<TimeOut>1</TimeOut><ShowNavBar>yes</ShowNavBar>\n"
+                      "\t<Text>100% & more</Text>\n"),
               "<h>\n"
               "\t<Title>a</Title><Language>French</Language>\n"
               "\t<webtitle>lower</webtitle>\n"

@@ -86,9 +86,16 @@ TEST(ElementValueTest, TakesTheTextBetweenTheFirstTags) {
 
 TEST(BackgroundCodeTest, PicksTheLettersByCoursePrefix) {
     const std::pair<const char*, const char*> cases[] = {
-        {"hrs_fin_101", "fin"}, {"HRS_fin_101", "fin"}, {"hrs", ""},           {"hrs_f", "f"},
-        {"xxx_demo", "cst"},    {"XxX", "cst"},         {"abc123", "abc"},      {"ab", "ab"},
-        {"\xC3\xA9t\xC3\xA9_1", "\xC3\xA9t\xC3\xA9"},   {"hrs_\xC3\xA9t\xC3\xA9s", "\xC3\xA9t\xC3\xA9"},
+        {"hrs_fin_101", "fin"},
+        {"HRS_fin_101", "fin"},
+        {"hrs", ""},
+        {"hrs_f", "f"},
+        {"xxx_demo", "cst"},
+        {"XxX", "cst"},
+        {"abc123", "abc"},
+        {"ab", "ab"},
+        {"\xC3\xA9t\xC3\xA9_1", "\xC3\xA9t\xC3\xA9"},
+        {"hrs_\xC3\xA9t\xC3\xA9s", "\xC3\xA9t\xC3\xA9"},
     };
     for (const auto& [courseID, code] : cases) {
         SCOPED_TRACE(courseID);

@@ -30,8 +30,9 @@ std::string RewrittenBundleFile(const std::string& courseID, const std::string& 
            "\t</Attributes>\n\t<ActiveFeatures>\n\t<ScreenSize>normal</ScreenSize>\n\t<ShowNavBar>no</ShowNavBar>\n"
            "\t<Accessibility>no</Accessibility>\n\t<SkipCongratsScreen>no</SkipCongratsScreen>\n"
            "\t</ActiveFeatures>\n\t<ExamSettings>\n\t<PretestQuestions>" +
-           pretestQuestions + "</PretestQuestions>\n\t<PosttestRetakeCount>0</PosttestRetakeCount>\n"
-                              "\t</ExamSettings>\n</xmlFile>\n";
+           pretestQuestions +
+           "</PretestQuestions>\n\t<PosttestRetakeCount>0</PosttestRetakeCount>\n"
+           "\t</ExamSettings>\n</xmlFile>\n";
 }
 
 const std::string kMinimalFileTrue =
@@ -193,8 +194,8 @@ TEST_F(WalkCourseFolderTest, AssetsGoIntoTheContentFolderOfEachLayout) {
         if (c.notes.empty()) {
             AddAssets(expected, c.content, "fir");
         } else {
-            for (const char* rel : {"ims_xml.xsd", "scripts/communication.js", "scripts/Player.JS",
-                                    "html/NimbrelWebPlayer.html"}) {
+            for (const char* rel :
+                 {"ims_xml.xsd", "scripts/communication.js", "scripts/Player.JS", "html/NimbrelWebPlayer.html"}) {
                 expected[c.content + "/" + rel] = WebFile(rel);
             }
         }
@@ -202,7 +203,8 @@ TEST_F(WalkCourseFolderTest, AssetsGoIntoTheContentFolderOfEachLayout) {
         // The course folder always gets a controls folder.
         EXPECT_TRUE(fs::is_directory(courses() / "Fire_101" / "controls"));
         std::vector<std::string> report = {Course("Fire_101/xml")};
-        for (const std::string& note : c.notes) report.push_back("Could not copy to '" + note + "': No such file or directory.");
+        for (const std::string& note : c.notes)
+            report.push_back("Could not copy to '" + note + "': No such file or directory.");
         EXPECT_EQ(ReadBytes(LogPath()), PatchLogWith(report));
     }
 }
@@ -220,7 +222,8 @@ TEST_F(WalkCourseFolderTest, VodPackagesGetASettingsFileAndOnlyItsRewrite) {
     user.settings = s;
     Run();
 
-    const std::string rewrittenMinimal = "<xmlFile>\n\t<Attributes>\n\t\t<isHRS>true</isHRS>\n\t</Attributes>\n</xmlFile>\n";
+    const std::string rewrittenMinimal =
+        "<xmlFile>\n\t<Attributes>\n\t\t<isHRS>true</isHRS>\n\t</Attributes>\n</xmlFile>\n";
     std::string rewrittenVod = RewrittenBundleFile("safety_vid_3");
     rewrittenVod.replace(rewrittenVod.find("false"), 5, "true");
     std::string rewrittenPlain = RewrittenBundleFile("plain");
@@ -241,10 +244,10 @@ TEST_F(WalkCourseFolderTest, VodPackagesGetASettingsFileAndOnlyItsRewrite) {
     AddAssets(expected, "Plain", "pla");
     ExpectTree(courses(), expected);
     EXPECT_EQ(ReadBytes(LogPath()), PatchLogWith({Course("Plain/xml")}));
-    EXPECT_EQ(user.progress, (std::vector<std::pair<int, std::string>>{{1, Course("abc_vid_01")},
-                                                                         {2, Course("Plain")},
-                                                                         {3, Course("safety_vid_3")},
-                                                                         {4, Course("x_vid_1")}}));
+    EXPECT_EQ(
+        user.progress,
+        (std::vector<std::pair<int, std::string>>{
+            {1, Course("abc_vid_01")}, {2, Course("Plain")}, {3, Course("safety_vid_3")}, {4, Course("x_vid_1")}}));
 }
 
 TEST_F(WalkCourseFolderTest, AnUnreadableVodSettingsFileIsLeftAlone) {
@@ -360,10 +363,11 @@ TEST_F(WalkCourseFolderTest, NamesAreFoundInAnyLetterCase) {
     AddAssets(assets, "", "saf");
     for (auto& [rel, bytes] : assets) {
         std::string onDisk = rel;
-        for (const auto& [from, to] : {std::pair<std::string, std::string>{"controls/images/ui-arrows.png", "Controls/Images/UI-ARROWS.PNG"},
-                                       {"controls/images/", "Controls/Images/"},
-                                       {"controls/", "Controls/"},
-                                       {"scripts/", "Scripts/"}}) {
+        for (const auto& [from, to] :
+             {std::pair<std::string, std::string>{"controls/images/ui-arrows.png", "Controls/Images/UI-ARROWS.PNG"},
+              {"controls/images/", "Controls/Images/"},
+              {"controls/", "Controls/"},
+              {"scripts/", "Scripts/"}}) {
             if (onDisk.rfind(from, 0) == 0) {
                 onDisk = to + onDisk.substr(from.size());
                 break;
@@ -403,7 +407,8 @@ TEST_F(WalkCourseFolderTest, VeryDeepTreesAreWalked) {
     // As deep as the path length limit allows, up to 2000 levels. The tree is
     // made and removed level by level through folder handles: by path, each
     // step would search the whole path again.
-    const std::size_t room = 4000 - courses().string().size() - std::string("/Deep/controls/images/ui-arrows.png").size();
+    const std::size_t room =
+        4000 - courses().string().size() - std::string("/Deep/controls/images/ui-arrows.png").size();
     const std::size_t levels = std::min<std::size_t>(2000, room / 2);
     ASSERT_GT(levels, 1500u);
     std::string relative;
@@ -467,8 +472,8 @@ TEST_F(WalkCourseFolderTest, OnlyXmlFoldersBelowTheStartingFolderAreBundles) {
 
 TEST_F(WalkCourseFolderTest, TheBatchProgramPatchesTheTree) {
     WriteBytes(courses() / "Fire_101" / "xml" / "interface.xml", BundleFile());
-    const std::string command = "QUARVEL_CONFIG='" + install.storeFile.string() + "' '" QUARVEL_BATCH
-                                "' testMode=Assessment pretestQuestionCount=7 '" +
+    const std::string command = "QUARVEL_CONFIG='" + install.storeFile.string() +
+                                "' '" QUARVEL_BATCH "' testMode=Assessment pretestQuestionCount=7 '" +
                                 courses().string() + "' > /dev/null";
     EXPECT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(ReadBytes(courses() / "Fire_101" / "xml" / "interface.xml"), RewrittenBundleFile("fire_101", "0"));

@@ -13,7 +13,10 @@ TEST(ParseDescriptionCatalogueTest, EachLineRuleKeepsOrSkipsTheLine) {
     };
     const Case cases[] = {
         {"plain line", "abc\t<p>A</p>\n", {{"abc", "<p>A</p>"}}},
-        {"byte-order mark", "\xEF\xBB\xBF" "abc\t<p>A</p>", {{"abc", "<p>A</p>"}}},
+        {"byte-order mark",
+         "\xEF\xBB\xBF"
+         "abc\t<p>A</p>",
+         {{"abc", "<p>A</p>"}}},
         {"CR LF and several CRs", "abc\t<p>A</p>\r\r\n", {{"abc", "<p>A</p>"}}},
         {"CR inside a line stays", "abc\t<p>\rA</p>\n", {{"abc", "<p>\rA</p>"}}},
         {"TABs before the key", "\t\tabc\t<p>A</p>\n", {{"abc", "<p>A</p>"}}},
@@ -53,8 +56,9 @@ protected:
 };
 
 TEST_F(DescriptionCatalogueTest, TheFirstEntryOfAKeyWinsInAnyLetterCase) {
-    WriteBytes(CatalogueFile(), "Abc_Int_01\t<p>first</p>\r\nxyz\t<p>x</p>\r\n\n"
-                                "ABC_INT_01\t<p>appended later</p>\n\xC3\x89t\xC3\xA9\t<p>e</p>\n");
+    WriteBytes(CatalogueFile(),
+               "Abc_Int_01\t<p>first</p>\r\nxyz\t<p>x</p>\r\n\n"
+               "ABC_INT_01\t<p>appended later</p>\n\xC3\x89t\xC3\xA9\t<p>e</p>\n");
     run->LoadDescriptionCatalogue();
     EXPECT_EQ(run->descriptionCatalogue.size(), 4u);
     EXPECT_EQ(run->FindCourseDescription("abc_int_01"), std::optional<std::string>("<p>first</p>"));

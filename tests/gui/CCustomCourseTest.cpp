@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-
 #include <functional>
 #include <sstream>
 
@@ -27,9 +26,15 @@ constexpr int kEdits[] = {1007, 1008, 1009, 1010, 1019, 1021};
 QRadioButton* Radio(const QDialog& d, int id) {
     return d.findChild<QRadioButton*>(QStringLiteral("radio%1").arg(id));
 }
-QCheckBox* Check(const QDialog& d, int id) { return d.findChild<QCheckBox*>(QStringLiteral("check%1").arg(id)); }
-QLineEdit* Edit(const QDialog& d, int id) { return d.findChild<QLineEdit*>(QStringLiteral("edit%1").arg(id)); }
-QLabel* Label(const QDialog& d, int id) { return d.findChild<QLabel*>(QStringLiteral("label%1").arg(id)); }
+QCheckBox* Check(const QDialog& d, int id) {
+    return d.findChild<QCheckBox*>(QStringLiteral("check%1").arg(id));
+}
+QLineEdit* Edit(const QDialog& d, int id) {
+    return d.findChild<QLineEdit*>(QStringLiteral("edit%1").arg(id));
+}
+QLabel* Label(const QDialog& d, int id) {
+    return d.findChild<QLabel*>(QStringLiteral("label%1").arg(id));
+}
 QPushButton* Button(const QDialog& d, int id) {
     return d.findChild<QPushButton*>(QStringLiteral("button%1").arg(id));
 }
@@ -118,12 +123,24 @@ TEST(CCustomCourseTest, EveryControlSitsWhereTheTemplatePutsItAndShowsItsWholeTe
         QString text;
         switch (control.kind) {
             case ControlKind::DefaultPushButton:
-            case ControlKind::PushButton: text = qobject_cast<QPushButton*>(widget)->text(); break;
-            case ControlKind::Radio: text = qobject_cast<QRadioButton*>(widget)->text(); break;
-            case ControlKind::Checkbox: text = qobject_cast<QCheckBox*>(widget)->text(); break;
-            case ControlKind::Edit: text = qobject_cast<QLineEdit*>(widget)->text(); break;
-            case ControlKind::Label: text = qobject_cast<QLabel*>(widget)->text(); break;
-            case ControlKind::GroupBox: text = qobject_cast<QGroupBox*>(widget)->title(); break;
+            case ControlKind::PushButton:
+                text = qobject_cast<QPushButton*>(widget)->text();
+                break;
+            case ControlKind::Radio:
+                text = qobject_cast<QRadioButton*>(widget)->text();
+                break;
+            case ControlKind::Checkbox:
+                text = qobject_cast<QCheckBox*>(widget)->text();
+                break;
+            case ControlKind::Edit:
+                text = qobject_cast<QLineEdit*>(widget)->text();
+                break;
+            case ControlKind::Label:
+                text = qobject_cast<QLabel*>(widget)->text();
+                break;
+            case ControlKind::GroupBox:
+                text = qobject_cast<QGroupBox*>(widget)->title();
+                break;
         }
         if (control.kind != ControlKind::Edit) {
             EXPECT_EQ(text, QString::fromUtf8(control.text));
@@ -219,8 +236,7 @@ TEST(CCustomCourseTest, OkTurnsTheControlsIntoTheRecord) {
     };
     const Row rows[] = {
         {"nothing changed", [](CCustomCourse&) {}, [](CourseSettings&) {}},
-        {"Course Timeout cleared keeps 60", [](CCustomCourse& d) { Edit(d, 1019)->clear(); },
-         [](CourseSettings&) {}},
+        {"Course Timeout cleared keeps 60", [](CCustomCourse& d) { Edit(d, 1019)->clear(); }, [](CourseSettings&) {}},
         {"Course Timeout 0", [](CCustomCourse& d) { Edit(d, 1019)->setText(QStringLiteral("0")); },
          [](CourseSettings& s) { s.courseTimeout = 0; }},
         {"Pretest mode takes the posttest edits",

@@ -3,10 +3,10 @@
 #include <QDialog>
 #include <QFileSystemModel>
 #include <QGuiApplication>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-#include <QItemSelectionModel>
 #include <QTreeView>
 
 #include "app/CDirDialog.h"
@@ -15,9 +15,15 @@
 
 namespace {
 
-QTreeView* Tree(QWidget* picker) { return picker->findChild<QTreeView*>(QStringLiteral("folderTree")); }
-QPushButton* Ok(QWidget* picker) { return picker->findChild<QPushButton*>(QStringLiteral("folderOk")); }
-QPushButton* Cancel(QWidget* picker) { return picker->findChild<QPushButton*>(QStringLiteral("folderCancel")); }
+QTreeView* Tree(QWidget* picker) {
+    return picker->findChild<QTreeView*>(QStringLiteral("folderTree"));
+}
+QPushButton* Ok(QWidget* picker) {
+    return picker->findChild<QPushButton*>(QStringLiteral("folderOk"));
+}
+QPushButton* Cancel(QWidget* picker) {
+    return picker->findChild<QPushButton*>(QStringLiteral("folderCancel"));
+}
 
 void Select(QWidget* picker, const fs::path& folder) {
     QTreeView* tree = Tree(picker);
@@ -50,8 +56,8 @@ TEST_F(CDirDialogTest, OpensAtTheTopCentredAboveOtherWindowsAndCancelGivesNothin
         const QSize defaultSize = dialog->sizeHint();
         EXPECT_EQ(dialog->size(), defaultSize + QSize(25, 60));
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        EXPECT_EQ(dialog->pos(), QPoint((screen.width() - defaultSize.width()) / 2,
-                                        (screen.height() - defaultSize.height()) / 2));
+        EXPECT_EQ(dialog->pos(),
+                  QPoint((screen.width() - defaultSize.width()) / 2, (screen.height() - defaultSize.height()) / 2));
         QTreeView* tree = Tree(dialog);
         auto* model = qobject_cast<QFileSystemModel*>(tree->model());
         EXPECT_EQ(model->filePath(model->index(0, 0, tree->rootIndex())), QStringLiteral("/"));

@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
-
 #include <deque>
 #include <functional>
 #include <string>

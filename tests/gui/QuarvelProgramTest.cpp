@@ -7,7 +7,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTreeView>
-
 #include <cstdlib>
 
 #include "app/CquarvelApp.h"
@@ -88,17 +87,16 @@ TEST_F(QuarvelProgramTest, AWholeRunPatchesTheChosenCoursesAndWritesThePatchLog)
     EXPECT_EQ(driver.seen, (std::vector<std::string>{"CCustomCourse", "folderPicker", "messageBox"}));
 
     EXPECT_EQ(ReadBytes(LogPath()), "\xFF\xFE" + Utf16LeBytes("\r\n\r\nThe following course bundles were updated "
-                                                       "12/07/2026 14:05:\r\n" +
-                                                       path("courses/intro101/xml") + "\r\n"));
+                                                              "12/07/2026 14:05:\r\n" +
+                                                              path("courses/intro101/xml") + "\r\n"));
     EXPECT_NE(ReadBytes(dir() / "courses/intro101/xml/interface.xml"), interfaceBefore);
     EXPECT_TRUE(fs::exists(dir() / "courses/intro101/imsmanifest.xml"));
 }
 
 TEST_F(QuarvelProgramTest, CancellingTheSettingsEndsTheProgramWithNoOtherWindow) {
     ModalDriver driver;
-    driver.Then("CCustomCourse", [](QWidget* dialog) {
-        dialog->findChild<QPushButton*>(QStringLiteral("button2"))->click();
-    });
+    driver.Then("CCustomCourse",
+                [](QWidget* dialog) { dialog->findChild<QPushButton*>(QStringLiteral("button2"))->click(); });
     CquarvelApp app;
     EXPECT_FALSE(app.InitInstance());
     EXPECT_EQ(app.ExitStatus(), 0);

@@ -62,8 +62,7 @@ TEST_F(FileSystemTest, ReplaceKeepsPermissionBitsAndRefusesReadOnlyFiles) {
     WriteBytes(file, "old");
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     ASSERT_FALSE(ReplaceFileSafely(file.string(), "new"));
-    EXPECT_EQ(fs::status(file).permissions(),
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 
     fs::permissions(file, fs::perms::owner_read);
     EXPECT_TRUE(IsReadOnly(file.string()));
@@ -74,7 +73,8 @@ TEST_F(FileSystemTest, ReplaceKeepsPermissionBitsAndRefusesReadOnlyFiles) {
     EXPECT_FALSE(IsReadOnly(file.string()));
     EXPECT_FALSE(ReplaceFileSafely(file.string(), "x"));
     // No temporary file is left behind.
-    for (const auto& e : fs::directory_iterator(dir())) EXPECT_FALSE(IsSafeReplaceTempName(e.path().filename().string()));
+    for (const auto& e : fs::directory_iterator(dir()))
+        EXPECT_FALSE(IsSafeReplaceTempName(e.path().filename().string()));
 }
 
 TEST_F(FileSystemTest, ReplaceFailsIntoAMissingFolderOrOverAFolder) {
@@ -113,7 +113,9 @@ TEST_F(FileSystemTest, Utf16AppendWritesOneByteOrderMarkAndCrLf) {
     const std::string log = path("nb_logfile.txt");
     ASSERT_FALSE(AppendUtf16LeText(log, "a\n"));
     ASSERT_FALSE(AppendUtf16LeText(log, "\xC3\xA9"));
-    EXPECT_EQ(ReadBytes(log), std::string("\xFF\xFE" "a\0\r\0\n\0\xE9\0", 10));
+    EXPECT_EQ(ReadBytes(log), std::string("\xFF\xFE"
+                                          "a\0\r\0\n\0\xE9\0",
+                                          10));
     EXPECT_TRUE(AppendToExistingFile(path("missing.txt"), "x"));
     EXPECT_FALSE(fs::exists(dir() / "missing.txt"));
 }

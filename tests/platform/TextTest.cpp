@@ -7,8 +7,8 @@ using namespace platform;
 TEST(TextTest, Utf8DecodingReplacesIllFormedSequences) {
     EXPECT_TRUE(IsValidUtf8("caf\xC3\xA9"));
     EXPECT_FALSE(IsValidUtf8("caf\xE9"));
-    EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));          // overlong
-    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));      // overlong
+    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // surrogate
     EXPECT_EQ(DecodeUtf8Lossy("a\xE9z"), "a\xEF\xBF\xBDz");
     EXPECT_EQ(DecodeUtf8Lossy("\xE2\x82"), "\xEF\xBF\xBD");  // truncated sequence: one replacement
     EXPECT_EQ(DecodeUtf8Lossy("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");

@@ -1,5 +1,4 @@
 #include <sys/mount.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -22,7 +21,9 @@ std::string LogText(const std::string& utf16) {
     return text;
 }
 
-bool CommandWorks(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+bool CommandWorks(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 // Runs the main job over a library whose disk fails in some way and checks
 // that nothing is half-written, the run ends normally, and the patch log names
@@ -120,8 +121,8 @@ TEST_P(InjectedSyscallTest, EveryNthCallFailing) {
     int faults = 0;
     for (int n = 1; n <= 400 && !HasFailure(); n += (n < 40 ? 3 : 29)) {
         const fs::path config = Prepare(root);
-        const std::string inject = "inject=" + call + ":error=" + (call == "rename" ? "EIO" : "ENOSPC") +
-                                   ":when=" + std::to_string(n);
+        const std::string inject =
+            "inject=" + call + ":error=" + (call == "rename" ? "EIO" : "ENOSPC") + ":when=" + std::to_string(n);
         SCOPED_TRACE(inject);
         Check(root, RunBatch(config, Args(root), -1, {"strace", "-f", "-qq", "-o", "/dev/null", "-e", inject}));
         ++faults;
@@ -135,7 +136,8 @@ TEST_F(FaultInjectionTest, FileSizeLimit) {
     const fs::path root = dir() / "run";
     TakeReference(root);
     const fs::path config = Prepare(root);
-    const int failed = Check(root, RunBatch(config, Args(root), -1, {"sh", "-c", "ulimit -S -f 40; exec \"$0\" \"$@\""}));
+    const int failed =
+        Check(root, RunBatch(config, Args(root), -1, {"sh", "-c", "ulimit -S -f 40; exec \"$0\" \"$@\""}));
     EXPECT_GT(failed, 0);
 }
 

@@ -45,8 +45,8 @@ protected:
 };
 
 TEST_F(HostileInputTest, OddFolderNamesPassThroughUnharmed) {
-    const std::vector<std::string> names = {"50%", "%s%n%d%x", "quote'\"", "with space", "new\nline",
-                                            std::string(255, 'n'), "caf\xE9"};
+    const std::vector<std::string> names = {
+        "50%", "%s%n%d%x", "quote'\"", "with space", "new\nline", std::string(255, 'n'), "caf\xE9"};
     for (const std::string& name : names) WriteBytes(dir() / "courses" / name / "xml" / "interface.xml", kSettings);
     const BatchRun run = RunBatch(config, {(dir() / "courses").string()});
     ASSERT_EQ(run.exitCode, 0) << run.output;

@@ -20,7 +20,9 @@ protected:
         courselib::GenerateInstallation(pristine / "install", {20, 20, 60});
         courselib::GenerateCourses(pristine / "courses", 24);
         courselib::GenerateVideos(pristine / "videos", 20);
-        WriteBytes(pristine / "install" / "nb_logfile.txt", std::string("\xFF\xFE" "o\0l\0d\0", 8));
+        WriteBytes(pristine / "install" / "nb_logfile.txt", std::string("\xFF\xFE"
+                                                                        "o\0l\0d\0",
+                                                                        8));
         config = dir() / "quarvel.conf";
         WriteBytes(config, "NB Path=" + (live / "install").string() + "\n");
     }
@@ -82,8 +84,8 @@ TEST_F(KillTest, MainJobScorm) {
 }
 
 TEST_F(KillTest, MainJobXapi) {
-    const int n = KillRepeatedly({"packageType=Xapi", "exitStatusMode=CompletedIncomplete", (live / "courses").string()},
-                                 40, true);
+    const int n = KillRepeatedly(
+        {"packageType=Xapi", "exitStatusMode=CompletedIncomplete", (live / "courses").string()}, 40, true);
     std::cout << "main job (xAPI): " << n << " of 40 kills landed during the run\n";
 }
 

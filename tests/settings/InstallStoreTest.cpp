@@ -34,7 +34,9 @@ TEST_F(InstallStoreTest, MissingValueGivesEmptyAndStoresEmpty) {
     EXPECT_EQ(ReadBytes(dir() / "new.conf"), "NB Path=\n");
 }
 
-TEST_F(InstallStoreTest, RootGivesEmpty) { EXPECT_EQ(Store("NB Path=/\n"), ""); }
+TEST_F(InstallStoreTest, RootGivesEmpty) {
+    EXPECT_EQ(Store("NB Path=/\n"), "");
+}
 
 TEST_F(InstallStoreTest, UnwritableStoreIsLeftAsItWas) {
     const InstallStore store((dir() / "no-folder" / "quarvel.conf").string());

@@ -39,7 +39,9 @@ void SetModifiedDate(const fs::path& path, int year, int month, int day) {
     tm.tm_hour = 12;
     tm.tm_isdst = -1;
     const std::time_t t = std::mktime(&tm);
-    struct utimbuf times {t, t};
+    struct utimbuf times {
+        t, t
+    };
     ::utime(path.c_str(), &times);
 }
 
@@ -88,4 +90,6 @@ TestInstall MakeInstall(const fs::path& root) {
     return install;
 }
 
-CourseSettings DefaultOkSettings() { return ApplyOkRules(SettingsControls{}); }
+CourseSettings DefaultOkSettings() {
+    return ApplyOkRules(SettingsControls{});
+}

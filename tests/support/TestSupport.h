@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
