@@ -19,8 +19,8 @@ void BatchUser::ShowMessage(const std::string& text, const std::string& caption,
     std::fflush(m_messages);
 }
 
-void BatchUser::ReportProgress(int done, const std::string& currentFolder) {
-    if (!m_showProgress) return;
+UserInterface::Progress BatchUser::ReportProgress(int done, const std::string& currentFolder) {
+    if (!m_showProgress) return Progress::Continue;
     // One line, redrawn in place; long paths are cut from the left.
     constexpr std::size_t kWidth = 60;
     const std::string shown =
@@ -28,6 +28,7 @@ void BatchUser::ReportProgress(int done, const std::string& currentFolder) {
     std::fprintf(stderr, "\r\033[K%d patched  %s", done, shown.c_str());
     std::fflush(stderr);
     m_progressShown = true;
+    return Progress::Continue;
 }
 
 void BatchUser::EndProgress() {

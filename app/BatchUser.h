@@ -15,7 +15,7 @@ public:
     std::optional<CourseSettings> ChooseSettings() override { return m_settings; }
     std::optional<std::string> ChooseFolder(const std::string& captionText, const std::string& promptText) override;
     void ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) override;
-    void ReportProgress(int done, const std::string& currentFolder) override;
+    Progress ReportProgress(int done, const std::string& currentFolder) override;
     void EndProgress() override;
 
 private:

@@ -34,12 +34,13 @@ void QtUser::ShowMessage(const std::string& text, const std::string& caption, Me
     box.exec();
 }
 
-void QtUser::ReportProgress(int done, const std::string& currentFolder) {
+UserInterface::Progress QtUser::ReportProgress(int done, const std::string& currentFolder) {
     if (!m_progress) m_progress = std::make_unique<ProgressWindow>(m_owner);
     m_progress->Update(done, currentFolder);
     // Paint now: the job holds the thread until the next bundle. Input waits,
     // so nothing can start a second run inside this one.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    return Progress::Continue;
 }
 
 void QtUser::EndProgress() {

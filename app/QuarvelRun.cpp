@@ -19,6 +19,17 @@ std::string QuarvelRun::PatchLogPath() {
 
 void QuarvelRun::NoteFileFailure(const std::string& action, const std::string& path, std::error_code ec) {
     updatedList += "Could not " + action + " '" + path + "': " + ec.message() + ".\n";
+    ++m_summary.problemNotes;
+}
+
+bool QuarvelRun::BundleDone(const std::string& folder) {
+    ++m_summary.bundlesPatched;
+    if (m_summary.problemNotes > m_notesAtBundleStart) ++m_summary.bundlesWithProblems;
+    m_notesAtBundleStart = m_summary.problemNotes;
+    if (m_ui.ReportProgress(m_summary.bundlesPatched, folder) == UserInterface::Progress::Continue) return true;
+    m_summary.stopped = true;
+    updatedList += "The run was stopped after '" + folder + "'; the course bundles after it were not patched.\n";
+    return false;
 }
 
 bool QuarvelRun::WriteBundleFile(const std::string& path, std::string_view bytes) {

@@ -18,6 +18,16 @@
 #include "settings/CourseSettings.h"
 #include "writers/TemplateRule.h"
 
+// What a run did, for a front end's closing words and exit status.
+struct RunSummary {
+    int bundlesPatched = 0;  // course bundles patched, or VOD packages built
+    // Course bundles (or packages) refused or left with a file that could not be
+    // written, copied or deleted: each has a note in the patch log.
+    int bundlesWithProblems = 0;
+    int problemNotes = 0;  // every note in the run report that says something was not done
+    bool stopped = false;  // the person stopped the run between bundles
+};
+
 enum class RunOutcome {
     Ran,         // the run went its way (cancelled, or a job ran)
     NotStarted,  // the installation is not usable: nothing was asked or written
@@ -44,6 +54,7 @@ public:
     // The install folder without a trailing "/"; read from the store once per run.
     const std::string& GetInstallFolder();
     std::string PatchLogPath();
+    const RunSummary& Summary() const { return m_summary; }
     // Gives each direct subfolder of a "vod packages" starting folder that has
     // no xml/interface.xml the minimal one.
     void PrepareVodPackageFolders(const std::string& startFolder);
@@ -114,8 +125,11 @@ private:
 
     // Folders the walk has entered, so that links never lead round in a circle.
     std::set<platform::FolderIdentity> m_enteredFolders;
-    int m_bundlesPatched = 0;
-    int m_videosPackaged = 0;
+    RunSummary m_summary;
+    // The problem notes counted when the bundle in hand began, to tell whether it got one.
+    int m_notesAtBundleStart = 0;
+    // Counts the bundle just done, tells the front end, and says whether the job goes on.
+    bool BundleDone(const std::string& folder);
 
     // Lower-cased key -> index of the first entry with that key.
     std::unordered_map<std::string, std::size_t> m_descriptionIndex;

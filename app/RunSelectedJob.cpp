@@ -40,6 +40,7 @@ void QuarvelRun::RunSpreadsheetJob() {
         m_ui.ShowMessage("'HTML course descriptions.txt' and 'VOD info.txt updated'", "Files updated",
                          MessageStyle::Plain);
     } else {
+        ++m_summary.problemNotes;
         m_ui.ShowMessage(result.problem, "Files not updated", MessageStyle::Stop);
     }
 }

@@ -21,10 +21,14 @@ public:
     // A modal message box; returns when it is dismissed.
     virtual void ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) = 0;
 
-    // Progress of a long job: called between bundles (or videos), never required.
-    virtual void ReportProgress(int done, const std::string& currentFolder) {
+    // Progress of a long job: called after each bundle (or video) with how many
+    // are done and the folder just done. Answering Stop ends the job before
+    // the next one; the patch log then says where the run stopped.
+    enum class Progress { Continue, Stop };
+    virtual Progress ReportProgress(int done, const std::string& currentFolder) {
         (void)done;
         (void)currentFolder;
+        return Progress::Continue;
     }
     virtual void EndProgress() {}
 };

@@ -55,7 +55,7 @@ void QuarvelRun::WalkCourseFolder(const std::string& folder) {
     };
     enter(folder);
 
-    while (!stack.empty()) {
+    while (!stack.empty() && !m_summary.stopped) {
         FolderInHand& top = stack.back();
         if (top.next == top.entries.size()) {
             stack.pop_back();
@@ -110,15 +110,15 @@ bool QuarvelRun::PatchBundle(const std::string& xmlFolder, std::string_view sett
     if (!file.isUtf8) {
         const std::string note = "Course needs to be converted to UTF-8 in Build: '" + courseID + "'.\n";
         updatedList += note;
+        ++m_summary.problemNotes;
+        ++m_summary.bundlesWithProblems;
+        m_notesAtBundleStart = m_summary.problemNotes;
         m_ui.ShowMessage(note.substr(0, note.size() - 1), "Course Error", MessageStyle::Stop);
         return false;
     }
     RewriteInterfaceXml(file.header.value_or(std::string()), file.lines, xmlFolder + "/interface.xml");
 
-    if (platform::Contains(courseID, "_vid_")) {
-        m_ui.ReportProgress(++m_bundlesPatched, courseFolder);
-        return true;
-    }
+    if (platform::Contains(courseID, "_vid_")) return BundleDone(courseFolder);
 
     const std::string questionFile = xmlFolder + "/question.xml";
     if (const std::error_code ec = NormaliseTextFile(questionFile); ec && ec != std::errc::no_such_file_or_directory) {
@@ -147,6 +147,5 @@ bool QuarvelRun::PatchBundle(const std::string& xmlFolder, std::string_view sett
     if (settings.exitStatusMode != ExitStatusMode::ScormConformant) PatchExitStatus(contentFolder + "/scripts");
     if (settings.deleteBmp) DeleteBundleFile(contentFolder + "/" + courseID + ".bmp");
 
-    m_ui.ReportProgress(++m_bundlesPatched, courseFolder);
-    return true;
+    return BundleDone(courseFolder);
 }

@@ -38,6 +38,7 @@ void QuarvelRun::BuildVodPackages(const std::string& folder, bool copyVideo) {
     LoadVodCatalogue();
     bool videosPackaged = false;
     for (const platform::DirEntry& entry : platform::FindEntries(folder, "*.*")) {
+        if (m_summary.stopped) return;
         if (entry.isDirectory) {
             BuildVodPackages(platform::JoinPath(folder, entry.name), copyVideo);
         } else if (!videosPackaged) {
@@ -46,7 +47,7 @@ void QuarvelRun::BuildVodPackages(const std::string& folder, bool copyVideo) {
             videosPackaged = true;
             for (const platform::DirEntry& video : platform::FindEntries(folder, "*_vid_*.mp4")) {
                 // A folder named like a video is walked above, never packaged.
-                if (!video.isDirectory) PackageVideo(folder, video.name, copyVideo);
+                if (!video.isDirectory && !m_summary.stopped) PackageVideo(folder, video.name, copyVideo);
             }
         }
     }
@@ -114,5 +115,5 @@ void QuarvelRun::PackageVideo(const std::string& sourceFolder, const std::string
     if (!isHrsLine) isHrsLine = IsHrsLine(settings.isHr);
     WriteBundleFile(interfacePath, FiveLineInterfaceFile(*isHrsLine));
 
-    m_ui.ReportProgress(++m_videosPackaged, packageFolder);
+    BundleDone(packageFolder);
 }

@@ -41,7 +41,11 @@ const std::string kMinimalFileTrue =
 class ProgressUser : public FakeUser {
 public:
     std::vector<std::pair<int, std::string>> progress;
-    void ReportProgress(int done, const std::string& current) override { progress.emplace_back(done, current); }
+    Progress ReportProgress(int done, const std::string& current) override {
+        progress.emplace_back(done, current);
+        return progress.size() == stopAfter ? Progress::Stop : Progress::Continue;
+    }
+    std::size_t stopAfter = 0;  // 0: never ask for a stop
 };
 
 class WalkCourseFolderTest : public TempDirTest {

@@ -156,8 +156,9 @@ protected:
 
 struct ProgressUser : FakeUser {
     std::vector<std::pair<int, std::string>> progress;
-    void ReportProgress(int done, const std::string& packageFolder) override {
+    Progress ReportProgress(int done, const std::string& packageFolder) override {
         progress.emplace_back(done, packageFolder);
+        return Progress::Continue;
     }
 };
 
