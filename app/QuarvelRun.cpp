@@ -63,11 +63,13 @@ MainJobContext QuarvelRun::MainJob() {
 }
 
 void QuarvelRun::WalkCourseFolder(const std::string& folder) {
+    m_files.ConfineTo({folder}, "the starting folder");
     MainJobContext job = MainJob();
     ::WalkCourseFolder(folder, job);
 }
 
 void QuarvelRun::BuildVodPackages(const std::string& folder, bool copyVideo) {
+    m_files.ConfineTo({folder, GetInstallFolder() + "/vod packages"}, "the content folder");
     VodJobContext job{settings,
                       record,
                       m_files,

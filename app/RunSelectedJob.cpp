@@ -15,9 +15,27 @@ RunOutcome QuarvelRun::RunSelectedJob() {
                          "Quarvel", MessageStyle::Stop);
         return RunOutcome::NotStarted;
     }
+    // A wrong or unmounted install folder would half-patch every course: no
+    // course page, no assets, manifests dated 00000000.
+    const std::string& install = GetInstallFolder();
+    if (!platform::IsDirectory(install)) {
+        m_ui.ShowMessage("The install folder '" + install + "' does not exist or is not a folder. Set 'NB Path' in '" +
+                             m_store.Path() + "' to the folder that holds the template folder 'web'.",
+                         "Quarvel", MessageStyle::Stop);
+        return RunOutcome::NotStarted;
+    }
     const std::optional<CourseSettings> chosen = m_ui.ChooseSettings();
     if (!chosen) return RunOutcome::Ran;
     settings = *chosen;
+    // The main job and the VOD job build from the template folder; the
+    // spreadsheet job needs only the catalogues.
+    const bool spreadsheetJob = !settings.createVodPackages && settings.updateFromSpreadsheet;
+    if (!spreadsheetJob && !platform::IsDirectory(install + "/web")) {
+        m_ui.ShowMessage("The install folder '" + install + "' holds no template folder 'web'. Set 'NB Path' in '" +
+                             m_store.Path() + "' to the folder that holds it.",
+                         "Quarvel", MessageStyle::Stop);
+        return RunOutcome::NotStarted;
+    }
     if (settings.createVodPackages) {
         RunVodJob();
     } else if (settings.updateFromSpreadsheet) {
@@ -61,6 +79,7 @@ void QuarvelRun::RunMainJob() {
 }
 
 void QuarvelRun::PrepareVodPackageFolders(const std::string& startFolder) {
+    m_files.ConfineTo({startFolder}, "the starting folder");
     for (const platform::DirEntry& entry : platform::FindEntries(startFolder, "*.*")) {
         if (!entry.isDirectory) continue;
         const std::string packageFolder = platform::JoinPath(startFolder, entry.name);

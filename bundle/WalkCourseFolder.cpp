@@ -61,7 +61,9 @@ void WalkCourseFolder(const std::string& folder, MainJobContext& job) {
     // that trees thousands of levels deep are walked as well as flat ones.
     std::vector<FolderInHand> stack;
     const auto enter = [&job, &stack](const std::string& path) {
-        FolderInHand inHand{path, platform::FindEntries(path, "*.*"), 0};
+        std::error_code ec;
+        FolderInHand inHand{path, platform::FindEntries(path, "*.*", ec), 0};
+        if (ec) job.files.NoteFailure("list the folder", path, ec);
         // Temporary files that an interrupted run left beside the files it replaced.
         for (const platform::DirEntry& entry : inHand.entries) {
             if (!entry.isDirectory && platform::IsSafeReplaceTempName(entry.name)) {
@@ -86,6 +88,8 @@ void WalkCourseFolder(const std::string& folder, MainJobContext& job) {
         // and a bundle reached twice would be patched twice.
         const auto identity = platform::IdentifyFolder(subfolder);
         if (!identity || !enteredFolders.insert(*identity).second) continue;
+        // A link that leads out of the starting folder is not followed.
+        if (!job.files.Confined(subfolder)) continue;
 
         // Courses packaged for another player carry fsscorm.js and are left alone.
         if (platform::CanOpenForReading(subfolder + "/fsscorm.js")) continue;
@@ -134,6 +138,12 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
     BundleFiles& files = job.files;
     const std::string courseFolder = platform::ParentPath(xmlFolder);
     const std::string courseID = platform::ToLowerText(platform::LastComponent(courseFolder));
+    // The course key goes into the manifest, the pages and the LMS: a name
+    // that is not text cannot be written there faithfully.
+    if (!platform::IsValidUtf8(courseID)) {
+        job.report.AddProblem("'" + courseFolder + "' is not a valid UTF-8 name; the course bundle was not patched.\n");
+        return AfterBundle::Skip;
+    }
     record.courseID = courseID;
 
     const SettingsLines file = ReadSettingsLines(settingsBytes);
@@ -145,7 +155,7 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
     }
     const RewriteInputs inputs{settings, courseID, job.install.ProgramDate(), job.findDescription};
     if (const auto rewritten = RewriteInterfaceXml(file.header.value_or(std::string()), file.lines, inputs, record)) {
-        std::ignore = files.Write(xmlFolder + "/interface.xml", *rewritten);
+        std::ignore = WriteNormalisedFile(files, xmlFolder + "/interface.xml", *rewritten);
     }
 
     if (platform::Contains(courseID, "_vid_")) return Done(job, courseFolder);

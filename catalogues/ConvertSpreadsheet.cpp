@@ -28,6 +28,17 @@ SpreadsheetResult ConvertSpreadsheet(const std::string& install) {
     std::error_code ec;
     const std::optional<std::string> bytes = platform::ReadFileBytes(spreadsheetPath, ec);
     if (!bytes) return {false, Problem(spreadsheetPath, "read", ec)};
+    // Decoded as one byte per character, UTF-16 or binary data would become
+    // lines of rubbish in both catalogues.
+    if (bytes->starts_with("\xFF\xFE") || bytes->starts_with("\xFE\xFF")) {
+        return {false, "'" + spreadsheetPath +
+                           "' is UTF-16 text (saved as \"Unicode text\"): save the course list as \"Text (Tab "
+                           "delimited)\" and run again." +
+                           kUnchanged};
+    }
+    if (bytes->find('\0') != std::string::npos) {
+        return {false, "'" + spreadsheetPath + "' is not a text file: it holds NUL bytes." + kUnchanged};
+    }
     const std::vector<SpreadsheetRow> rows = ParseSpreadsheetText(platform::Cp1252ToUtf8(*bytes));
 
     // Both catalogues must open before either receives anything.

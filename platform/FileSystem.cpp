@@ -103,7 +103,6 @@ std::error_code PrepareTarget(const std::string& path, std::string& target, stru
     if ((st.st_mode & S_IWUSR) == 0) return std::make_error_code(std::errc::permission_denied);
     return {};
 }
-
 bool MatchFrom(std::string_view name, std::size_t n, std::string_view pattern, std::size_t p) {
     while (p < pattern.size()) {
         const char pc = pattern[p];
@@ -127,6 +126,74 @@ bool MatchFrom(std::string_view name, std::size_t n, std::string_view pattern, s
 }
 
 }  // namespace
+
+const std::error_category& FileCategory() {
+    class Category final : public std::error_category {
+    public:
+        const char* name() const noexcept override { return "quarvel-file"; }
+        std::string message(int value) const override {
+            return value == static_cast<int>(FileError::notRegularFile) ? "not a regular file" : "unknown file error";
+        }
+    };
+    static const Category category;
+    return category;
+}
+
+std::error_code MakeError(FileError error) {
+    return {static_cast<int>(error), FileCategory()};
+}
+
+int OpenRegularFile(const std::string& path, struct stat& st, std::error_code& ec) {
+    ec.clear();
+    // Without blocking, so that a FIFO or a device in a bundle cannot hold the run.
+    const int fd = ::open(ResolveCase(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        ec = LastError();
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0) {
+        ec = LastError();
+        ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ec = S_ISDIR(st.st_mode) ? std::make_error_code(std::errc::is_a_directory)
+                                 : MakeError(FileError::notRegularFile);
+        ::close(fd);
+        return -1;
+    }
+    // Reads go on blocking as usual: a regular file never waits for a writer.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+std::optional<std::string> RealPath(const std::string& path) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr) return std::nullopt;
+    std::string result(real);
+    std::free(real);
+    return result;
+}
+
+bool IsLink(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::optional<std::string> LinkTarget(const std::string& path) {
+    if (!IsLink(path)) return std::nullopt;
+    if (auto real = RealPath(path)) return real;
+    std::string text(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(path.c_str(), text.data(), text.size());
+    if (n < 0) return std::nullopt;
+    text.resize(static_cast<std::size_t>(n));
+    return AbsolutePath(text.front() == '/' ? text : JoinPath(ParentPath(path), text));
+}
+
+bool IsWithin(std::string_view path, std::string_view folder) {
+    if (folder == "/") return !path.empty() && path.front() == '/';
+    return path.substr(0, folder.size()) == folder && (path.size() == folder.size() || path[folder.size()] == '/');
+}
 
 std::string ParentPath(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -223,9 +290,25 @@ bool IsRegularFile(const std::string& path) {
 }
 
 std::vector<DirEntry> FindEntries(const std::string& folder, std::string_view pattern) {
+    std::error_code ec;
+    return FindEntries(folder, pattern, ec);
+}
+
+std::vector<DirEntry> FindEntries(const std::string& folder, std::string_view pattern, std::error_code& ec) {
+    ec.clear();
     std::vector<DirEntry> entries;
-    const std::vector<DirEntry>* listing = listings::List(ResolveCase(folder));
-    if (listing == nullptr) return entries;
+    const std::string resolved = ResolveCase(folder);
+    const std::vector<DirEntry>* listing = listings::List(resolved);
+    if (listing == nullptr) {
+        // Ask again for the reason the listing gave none.
+        if (DIR* dir = ::opendir(resolved.c_str())) {
+            ::closedir(dir);
+            ec = std::make_error_code(std::errc::io_error);
+        } else {
+            ec = LastError();
+        }
+        return entries;
+    }
     for (const DirEntry& entry : *listing) {
         if (MatchesWildcard(entry.name, pattern)) entries.push_back(entry);
     }
@@ -243,23 +326,15 @@ std::optional<FolderIdentity> IdentifyFolder(const std::string& path) {
 }
 
 std::optional<std::string> ReadFileBytes(const std::string& path, std::error_code& ec) {
-    ec.clear();
-    const int fd = ::open(ResolveCase(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        ec = LastError();
-        return std::nullopt;
-    }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ec = S_ISDIR(st.st_mode) ? std::make_error_code(std::errc::is_a_directory) : LastError();
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::string bytes;
-    bytes.resize(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 0));
+    const int fd = OpenRegularFile(path, st, ec);
+    if (fd < 0) return std::nullopt;
+    // The size plus a little, so that a file that grows while it is read is
+    // noticed without the buffer ever growing past what the file held.
+    constexpr std::size_t kSlack = 4096;
+    std::string bytes(static_cast<std::size_t>(st.st_size) + kSlack, '\0');
     std::size_t have = 0;
-    while (true) {
-        if (have == bytes.size()) bytes.resize(bytes.size() + 65536);
+    while (have < bytes.size()) {
         const ssize_t n = ::read(fd, bytes.data() + have, bytes.size() - have);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -271,6 +346,10 @@ std::optional<std::string> ReadFileBytes(const std::string& path, std::error_cod
         have += static_cast<std::size_t>(n);
     }
     ::close(fd);
+    if (have == bytes.size()) {
+        ec = std::make_error_code(std::errc::file_too_large);  // it kept growing while it was read
+        return std::nullopt;
+    }
     bytes.resize(have);
     return bytes;
 }
@@ -281,12 +360,12 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
 }
 
 bool CanOpenForReading(const std::string& path) {
-    const int fd = ::open(ResolveCase(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
     struct stat st {};
-    const bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    std::error_code ec;
+    const int fd = OpenRegularFile(path, st, ec);
+    if (fd < 0) return false;
     ::close(fd);
-    return ok;
+    return true;
 }
 
 namespace {
@@ -412,12 +491,11 @@ std::error_code ClearReadOnly(const std::string& path) {
 }
 
 std::optional<FileStamp> ReadableFileStamp(const std::string& path) {
-    const int fd = ::open(ResolveCase(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
     struct stat st {};
-    const bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    std::error_code ec;
+    const int fd = OpenRegularFile(path, st, ec);
+    if (fd < 0) return std::nullopt;
     ::close(fd);
-    if (!ok) return std::nullopt;
     return FileStamp{static_cast<long long>(st.st_size),
                      static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec,
                      static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};

@@ -6,6 +6,8 @@
 #include <system_error>
 #include <vector>
 
+struct stat;
+
 // The file system as the course tools expect it: names found regardless of
 // letter case, folders listed in a fixed order, a read-only attribute, and
 // files replaced so that an interruption never leaves a truncated file.
@@ -39,6 +41,8 @@ bool IsRegularFile(const std::string& path);
 // upper-cased names code point by code point. "." and ".." are left out;
 // a folder that cannot be listed gives nothing. Links to folders count as folders.
 std::vector<DirEntry> FindEntries(const std::string& folder, std::string_view pattern);
+// The same, with the reason when the folder cannot be listed.
+std::vector<DirEntry> FindEntries(const std::string& folder, std::string_view pattern, std::error_code& ec);
 // The same for a path whose last component is the pattern ("dir/*.css").
 std::vector<DirEntry> FindEntries(const std::string& patternPath);
 
@@ -56,10 +60,21 @@ struct FolderIdentity {
 };
 std::optional<FolderIdentity> IdentifyFolder(const std::string& path);
 
-// Whole content of a file, or nothing with the reason.
+// Errors of this layer that the system's error numbers do not name.
+enum class FileError { notRegularFile = 1 };
+std::error_code MakeError(FileError error);
+
+// Opens a regular file for reading without waiting on a FIFO or device (a
+// folder gives is_a_directory, anything else FileError::notRegularFile);
+// fills `st`. Returns the descriptor, or -1 with the reason.
+int OpenRegularFile(const std::string& path, struct stat& st, std::error_code& ec);
+
+// Whole content of a regular file, or nothing with the reason. The buffer
+// never grows past the file's size and a small constant: a file that keeps
+// growing while it is read gives file_too_large.
 std::optional<std::string> ReadFileBytes(const std::string& path, std::error_code& ec);
 std::optional<std::string> ReadFileBytes(const std::string& path);
-// True when the file exists, is not a folder and can be opened for reading.
+// True when the file exists, is a regular file and can be opened for reading.
 bool CanOpenForReading(const std::string& path);
 
 // Replaces (or creates) the file with `bytes`: the new content is written
@@ -121,6 +136,17 @@ std::string EncodeUtf8TextStream(std::string_view text);
 bool IsSafeReplaceTempName(std::string_view name);
 // Deletes such temporary files left in `folder` by an interrupted run.
 void RemoveStaleTempFiles(const std::string& folder);
+
+// The path with every link, "." and ".." resolved as the kernel resolves
+// them; nothing when a component is missing (a dangling link, for one).
+std::optional<std::string> RealPath(const std::string& path);
+// Whether the entry itself (not what it names) is a symbolic link.
+bool IsLink(const std::string& path);
+// What a link names, resolved against the link's folder by name (for a
+// dangling link); nothing when `path` is no link.
+std::optional<std::string> LinkTarget(const std::string& path);
+// Whether `path` is `folder` or lies below it, by whole components.
+bool IsWithin(std::string_view path, std::string_view folder);
 
 std::string ParentPath(const std::string& path);
 std::string LastComponent(const std::string& path);

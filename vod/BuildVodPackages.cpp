@@ -1,6 +1,7 @@
 #include "vod/BuildVodPackages.h"
 
 #include <optional>
+#include <set>
 #include <tuple>
 
 #include "bundle/SettingsFile.h"
@@ -41,14 +42,20 @@ std::optional<std::string> FindIsHrsLine(std::string_view bytes) {
 // Builds the package of one video; false when the person asked to stop.
 bool PackageVideo(VodJobContext& job, const std::string& sourceFolder, const std::string& fileName, bool copyVideo);
 
-// Visits one folder of the content tree; false when the person asked to stop.
-bool VisitFolder(VodJobContext& job, const std::string& folder, bool copyVideo) {
+// Visits one folder of the content tree once (links may lead back to a
+// folder already visited); false when the person asked to stop.
+bool VisitFolder(VodJobContext& job, const std::string& folder, bool copyVideo,
+                 std::set<platform::FolderIdentity>& visited) {
+    const auto identity = platform::IdentifyFolder(folder);
+    if (!identity || !visited.insert(*identity).second) return true;
     std::ignore = job.files.EnsureFolder(job.install.Folder() + "/vod packages");
     job.loadVodCatalogue();
     bool videosPackaged = false;
     for (const platform::DirEntry& entry : platform::FindEntries(folder, "*.*")) {
         if (entry.isDirectory) {
-            if (!VisitFolder(job, platform::JoinPath(folder, entry.name), copyVideo)) return false;
+            const std::string subfolder = platform::JoinPath(folder, entry.name);
+            // A link that leads out of the content folder is not followed.
+            if (job.files.Confined(subfolder) && !VisitFolder(job, subfolder, copyVideo, visited)) return false;
         } else if (!videosPackaged) {
             // The folder's videos are packaged once, at its first file; the
             // subfolders listed after that file are still walked in turn.
@@ -140,5 +147,6 @@ bool PackageVideo(VodJobContext& job, const std::string& sourceFolder, const std
 }  // namespace
 
 void BuildVodPackages(const std::string& folder, bool copyVideo, VodJobContext& job) {
-    std::ignore = VisitFolder(job, folder, copyVideo);
+    std::set<platform::FolderIdentity> visited;
+    std::ignore = VisitFolder(job, folder, copyVideo, visited);
 }

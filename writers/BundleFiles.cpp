@@ -1,10 +1,52 @@
 #include "writers/BundleFiles.h"
 
+#include <algorithm>
 #include <tuple>
 
 #include "platform/FileSystem.h"
 
+void BundleFiles::ConfineTo(const std::vector<std::string>& folders, std::string where) {
+    m_folders.clear();
+    m_realFolders.clear();
+    for (const std::string& folder : folders) {
+        m_folders.push_back(platform::AbsolutePath(folder));
+        m_realFolders.push_back(platform::RealPath(folder).value_or(m_folders.back()));
+    }
+    m_where = std::move(where);
+}
+
+bool BundleFiles::Confined(const std::string& path) {
+    const std::string resolved = platform::ResolveCase(path);
+    const auto root = std::find_if(m_folders.begin(), m_folders.end(),
+                                   [&](const std::string& folder) { return platform::IsWithin(resolved, folder); });
+    if (root == m_folders.end()) return true;  // the installation's own files may be links
+    const auto inside = [this](const std::string& real) {
+        return std::any_of(m_realFolders.begin(), m_realFolders.end(),
+                           [&](const std::string& folder) { return platform::IsWithin(real, folder); });
+    };
+    // Component by component below the folder: the first link that leads out decides.
+    std::size_t end = root->size();
+    while (end < resolved.size()) {
+        end = resolved.find('/', end + 1);
+        if (end == std::string::npos) end = resolved.size();
+        const std::string step = resolved.substr(0, end);
+        const std::optional<std::string> target = platform::LinkTarget(step);
+        if (!target) {
+            if (!platform::FindFirst(step)) return true;  // nothing there to lead anywhere
+            continue;
+        }
+        if (inside(*target)) continue;
+        if (m_notedLinks.insert(step).second) {
+            m_report.AddProblem("'" + step + "' is a link to '" + *target + "' outside " + m_where +
+                                "; left unchanged.\n");
+        }
+        return false;
+    }
+    return true;
+}
+
 bool BundleFiles::Write(const std::string& path, std::string_view bytes) {
+    if (!Confined(path)) return false;
     if (const std::error_code ec = platform::ReplaceFileSafely(path, bytes)) {
         NoteFailure("write", path, ec);
         return false;
@@ -13,14 +55,16 @@ bool BundleFiles::Write(const std::string& path, std::string_view bytes) {
 }
 
 bool BundleFiles::Copy(const std::string& source, const std::string& destination) {
+    if (!Confined(source) || !Confined(destination)) return false;
     if (const std::error_code ec = platform::CopyFileOver(source, destination)) {
-        if (platform::IsRegularFile(source)) NoteFailure("copy to", destination, ec);
+        if (platform::FindFirst(source)) NoteFailure("copy to", destination, ec);
         return false;
     }
     return true;
 }
 
 bool BundleFiles::Delete(const std::string& path) {
+    if (!Confined(path)) return false;
     if (const std::error_code ec = platform::RemoveFile(path)) {
         NoteFailure("delete", path, ec);
         return false;
@@ -30,6 +74,7 @@ bool BundleFiles::Delete(const std::string& path) {
 
 bool BundleFiles::EnsureFolder(const std::string& path) {
     if (platform::FindFirst(path)) return true;
+    if (!Confined(path)) return false;
     if (const std::error_code ec = platform::CreateFolder(path)) {
         NoteFailure("create the folder", path, ec);
         return false;
@@ -38,14 +83,16 @@ bool BundleFiles::EnsureFolder(const std::string& path) {
 }
 
 void BundleFiles::MakeWritable(const std::string& path) {
-    if (platform::IsRegularFile(path)) std::ignore = platform::ClearReadOnly(path);
+    if (platform::IsRegularFile(path) && Confined(path)) std::ignore = platform::ClearReadOnly(path);
 }
 
 std::optional<std::string> BundleFiles::Read(const std::string& path, std::error_code& ec) {
     return platform::ReadFileBytes(path, ec);
 }
 
-bool BundleFiles::Exists(const std::string& path) { return platform::FindFirst(path); }
+bool BundleFiles::Exists(const std::string& path) {
+    return platform::FindFirst(path);
+}
 
 void BundleFiles::NoteFailure(const std::string& action, const std::string& path, std::error_code ec) {
     m_report.AddProblem("Could not " + action + " '" + path + "': " + ec.message() + ".\n");

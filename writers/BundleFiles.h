@@ -1,9 +1,11 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "writers/RunReport.h"
 
@@ -16,6 +18,15 @@ public:
     explicit BundleFiles(RunReport& report) : m_report(report) {}
     BundleFiles(const BundleFiles&) = delete;
     BundleFiles& operator=(const BundleFiles&) = delete;
+
+    // The folders the run may change: nothing is written, replaced, deleted or
+    // copied out through a link that leads out of them. `where` names them in
+    // the note ("the starting folder"). Without this call nothing is confined.
+    void ConfineTo(const std::vector<std::string>& folders, std::string where);
+    // False, and noted once, when `path` lies in a confined folder but a link
+    // on its way leads out of them all; true otherwise. Links that stay inside
+    // are followed.
+    [[nodiscard]] bool Confined(const std::string& path);
 
     // Replaces (or creates) `path` with `bytes`; a failure is noted.
     [[nodiscard]] bool Write(const std::string& path, std::string_view bytes);
@@ -42,4 +53,8 @@ public:
 
 private:
     RunReport& m_report;
+    std::vector<std::string> m_folders;  // as given, and as the kernel resolves them
+    std::vector<std::string> m_realFolders;
+    std::string m_where;
+    std::set<std::string> m_notedLinks;
 };

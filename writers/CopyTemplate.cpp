@@ -19,5 +19,5 @@ void CopyTemplate(BundleFiles& files, Installation& install, const std::string& 
         }
         return;
     }
-    std::ignore = files.Write(outputPath, FinishedTextBytes(FillTemplate(*lines, rules)));
+    std::ignore = WriteNormalisedFile(files, outputPath, FinishedTextBytes(FillTemplate(*lines, rules)));
 }

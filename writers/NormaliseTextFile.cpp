@@ -24,6 +24,13 @@ std::string FinishedTextBytes(std::string_view text) {
     return out;
 }
 
+bool WriteNormalisedFile(BundleFiles& files, const std::string& path, std::string_view finishedBytes) {
+    if (!files.Write(path, finishedBytes)) return false;
+    // The temporary copy's name is taken over and cleared, as the copy would have been.
+    std::ignore = files.Delete(path + "_temp");
+    return true;
+}
+
 void NormaliseTextFile(BundleFiles& files, const std::string& path) {
     std::error_code ec;
     const auto bytes = files.Read(path, ec);

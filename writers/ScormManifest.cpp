@@ -159,5 +159,5 @@ void WriteScormManifest(BundleFiles& files, const std::string& path, const Manif
     values.dateStamp = PlayerDateStamp(inputs.playerDate);
     values.masteryScore = inputs.masteryScore;
     values.language = inputs.language;
-    std::ignore = files.Write(path, FinishedTextBytes(ScormManifestText(values)));
+    std::ignore = WriteNormalisedFile(files, path, FinishedTextBytes(ScormManifestText(values)));
 }

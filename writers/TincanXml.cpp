@@ -63,6 +63,6 @@ std::string WriteTincanXml(BundleFiles& files, Installation& install, const std:
         return webDescription;
     }
     TincanXml written = TincanXmlText(*lines, install.XapiHost(), courseID, webTitle, std::move(webDescription));
-    std::ignore = files.Write(path, written.bytes);
+    std::ignore = WriteNormalisedFile(files, path, written.bytes);
     return std::move(written.webDescription);
 }
