@@ -67,6 +67,25 @@ TEST_F(HostileNameTest, GeneratedFilesStayWellFormed) {
     EXPECT_NE(std::find(hrefs.begin(), hrefs.end(), "a%23b%3Fc%25d.htm"), hrefs.end());
 }
 
+TEST_F(HostileNameTest, VideoNamesKeepPackagesWellFormed) {
+    const std::vector<std::string> titles = {"o'neil_vid_1", "r&d<1>_vid_2", "a#b?c%d_vid_3", "say \"hi\"_vid_4"};
+    for (const std::string& title : titles) {
+        WriteBytes(dir() / "videos" / (title + ".mp4"), "video");
+        WriteBytes(dir() / "videos" / (title + ".vtt"), "WEBVTT\n");
+    }
+    // Catalogue text holds character references already; bare markup characters must not get through.
+    WriteBytes(install() / "VOD info.txt",
+               "r&d<1>_vid_2\tPC<2>\tR&D <1> & Fire&#44; Safety\t<p>Tips & tricks &nbsp;&#x2026;</p>\n");
+    const LimitedRun run = RunLimited(config, {"createVodPackages=true", (dir() / "videos").string()});
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    for (const std::string& title : titles) {
+        SCOPED_TRACE(title);
+        const fs::path package = install() / "vod packages" / title;
+        EXPECT_EQ(XmlProblems(package / "imsmanifest.xml"), "");
+        EXPECT_EQ(ScriptProblems(package / (title + ".htm")), "");
+    }
+}
+
 TEST_F(HostileNameTest, NamesCannotForgeLinesOfThePatchLog) {
     MakeCourses({"c1\r\nThe following course bundles were updated 01.01.2000 00:00:", "new\nline"});
     const LimitedRun run = RunLimited(config, {courses().string()});
