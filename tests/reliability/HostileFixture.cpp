@@ -171,21 +171,46 @@ std::string XmlProblems(const fs::path& file) {
     return CommandProblems("xmllint --noout " + Quote(file.string()), fs::path(file).concat(".lint"));
 }
 
-std::string ScriptProblems(const fs::path& page) {
-    if (!fs::is_regular_file(page)) return "missing: " + page.string();
-    const std::string html = ReadBytes(page);
+std::string ScriptProblems(const std::vector<fs::path>& pages) {
     std::string problems;
-    int index = 0;
-    for (std::size_t open = html.find("<script"); open != std::string::npos; open = html.find("<script", open + 1)) {
-        const std::size_t start = html.find('>', open);
-        const std::size_t end = html.find("</script", start);
-        if (start == std::string::npos || end == std::string::npos) return "unterminated script element";
-        const fs::path script = fs::path(page).concat(".script" + std::to_string(index++) + ".js");
-        WriteBytes(script, html.substr(start + 1, end - start - 1));
-        problems += CommandProblems("node --check " + Quote(script.string()), fs::path(script).concat(".out"));
-        fs::remove(script);
-        fs::remove(fs::path(script).concat(".out"));
+    std::string files;
+    std::vector<fs::path> scripts;
+    for (const fs::path& page : pages) {
+        if (!fs::is_regular_file(page)) {
+            problems += "missing: " + page.string() + "\n";
+            continue;
+        }
+        const std::string html = ReadBytes(page);
+        for (std::size_t open = html.find("<script"); open != std::string::npos; open = html.find("<script", open)) {
+            const std::size_t start = html.find('>', open);
+            const std::size_t end = start == std::string::npos ? start : html.find("</script", start);
+            if (end == std::string::npos) {
+                problems += "unterminated script element: " + page.string() + "\n";
+                break;
+            }
+            const std::string text = html.substr(start + 1, end - start - 1);
+            // "<!--" followed by "<script" changes where an HTML parser ends the element.
+            if (Holds(text, "<!--")) problems += "'<!--' in a script of " + page.string() + "\n";
+            scripts.push_back(fs::path(page).concat(".script" + std::to_string(scripts.size()) + ".js"));
+            WriteBytes(scripts.back(), text);
+            files += " " + Quote(scripts.back().string());
+            open = end;
+        }
     }
+    if (!scripts.empty()) {
+        // One node for all of them: compiling a script checks its syntax as a
+        // page's script element would, without running it.
+        const std::string check =
+            "const vm = require('vm'), fs = require('fs'); let bad = 0;"
+            "for (const f of process.argv.slice(1)) {"
+            "  try { new vm.Script(fs.readFileSync(f, 'utf8'), {filename: f}); }"
+            "  catch (e) { bad = 1; console.log(f + ': ' + e.message); } }"
+            "process.exit(bad);";
+        const fs::path out = fs::path(scripts.front()).concat(".out");
+        problems += CommandProblems("node -e " + Quote(check) + files, out);
+        fs::remove(out);
+    }
+    for (const fs::path& script : scripts) fs::remove(script);
     return problems;
 }
 

@@ -70,9 +70,9 @@ std::string ReadLogText(const fs::path& log);
 
 // xmllint --noout; empty when well-formed, else what xmllint said.
 std::string XmlProblems(const fs::path& file);
-// The text of each script element of an HTML page put through `node --check`;
-// empty when every script parses, else what node said.
-std::string ScriptProblems(const fs::path& page);
+// The text of each script element of the HTML pages compiled by node; empty
+// when every script parses, else what node said.
+std::string ScriptProblems(const std::vector<fs::path>& pages);
 
 // A trimmed installation: the template folder with one file per pattern the
 // asset copy and the VOD builder use, so that runs over it stay fast.
