@@ -232,7 +232,8 @@ TEST_F(HostileLinkTest, DeviceNodeBehindAManifestLinkStaysADevice) {
     EXPECT_TRUE(Holds(Log(), "is a link to '" + (dir() / "devices" / "null").string() + "'")) << Log();
 }
 
-// Links that stay inside the starting folder are followed as before.
+// Links that stay inside the starting folder are followed as before; so is a
+// starting folder or an installation reached through links.
 TEST_F(HostileLinkTest, LinksInsideTheStartingFolderAreFollowed) {
     courselib::GenerateCourses(courses() / "real", 1);
     const fs::path course = courses() / "real" / "course0000";
@@ -240,12 +241,28 @@ TEST_F(HostileLinkTest, LinksInsideTheStartingFolderAreFollowed) {
     fs::rename(course / "xml" / "question.xml", courses() / "shared" / "question.xml");
     fs::create_symlink("../../../shared/question.xml", course / "xml" / "question.xml");
     fs::create_directory_symlink(courses() / "real", courses() / "alias");
+    // Installations are often assembled from links.
+    fs::rename(install() / "web" / "scripts" / "vod.js", dir() / "vod.js");
+    fs::create_symlink(dir() / "vod.js", install() / "web" / "scripts" / "vod.js");
+    fs::create_directory_symlink(install(), dir() / "install-link");
+    WriteBytes(config, "NB Path=" + (dir() / "install-link").string() + "\n");
+    fs::create_directory_symlink(courses(), dir() / "courses-link");
     const std::string question = ReadBytes(courses() / "shared" / "question.xml");
-    const LimitedRun run = RunLimited(config, {courses().string()});
-    EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_TRUE(fs::is_symlink(course / "xml" / "question.xml"));
-    EXPECT_NE(ReadBytes(courses() / "shared" / "question.xml"), question);  // normalised through the link
-    EXPECT_FALSE(Holds(Log(), "is a link to")) << Log();
+    const struct {
+        const char* name;
+        fs::path starting;
+    } rows[] = {{"starting folder", courses()}, {"starting folder through a link", dir() / "courses-link"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(install() / "nb_logfile.txt");
+        fs::remove(course / "course0000" / "scripts" / "vod.js");
+        const LimitedRun run = RunLimited(config, {row.starting.string()});
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_TRUE(fs::is_symlink(course / "xml" / "question.xml"));
+        EXPECT_NE(ReadBytes(courses() / "shared" / "question.xml"), question);  // normalised through the link
+        EXPECT_EQ(ReadBytes(course / "course0000" / "scripts" / "vod.js"), ReadBytes(dir() / "vod.js"));
+        EXPECT_FALSE(Holds(Log(), "is a link to")) << Log();
+    }
 }
 
 TEST_F(HostileLinkTest, VodLinkLoopsEnd) {
