@@ -109,11 +109,35 @@ TEST(EscapeTest, LogName) {
               });
 }
 
+// Tests that hand the escaped text to the tools that read it.
+class EscapeReadBackTest : public TempDirTest {};
+
+// Hostile values put into a document as the writers put them must leave it
+// well-formed: plain text in an attribute and in text, markup text in text.
+TEST_F(EscapeReadBackTest, XmlOutputIsWellFormed) {
+    const std::vector<std::string> values = {"o'neil101",
+                                             "r&d<1>",
+                                             "say \"hi\"",
+                                             "]]>",
+                                             "&nbsp; &#0; &#x110000; &#12",
+                                             "Fire&#44; Safety &amp; &#x2026;",
+                                             "<![CDATA[x]]>",
+                                             "<!-- c -->",
+                                             "&"};
+    std::string document = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root>\n";
+    for (const std::string& value : values) {
+        document += "<a plain=\"" + EscapeXmlText(value) + "\" single='" + EscapeXmlText(value) + "'>" +
+                    EscapeXmlText(value) + "</a>\n<b>" + EscapeXmlMarkupText(value) + "</b>\n";
+    }
+    document += "</root>\n";
+    WriteBytes(dir() / "doc.xml", document);
+    const int status = std::system(("xmllint --noout '" + (dir() / "doc.xml").string() + "'").c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << document;
+}
+
 // The escaped values, put into a page's script, must give back the exact
 // strings: run them through node.
-class EscapeInNodeTest : public TempDirTest {};
-
-TEST_F(EscapeInNodeTest, ScriptStringsReadBack) {
+TEST_F(EscapeReadBackTest, ScriptStringsReadBack) {
     const std::vector<std::string> values = {"o'neil101",
                                              "r&d<1>",
                                              "\"'\\",
