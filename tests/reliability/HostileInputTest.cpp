@@ -45,19 +45,24 @@ protected:
 };
 
 TEST_F(HostileInputTest, OddFolderNamesPassThroughUnharmed) {
-    const std::vector<std::string> names = {
-        "50%", "%s%n%d%x", "quote'\"", "with space", "new\nline", std::string(255, 'n'), "caf\xE9"};
+    const std::vector<std::string> names = {"50%",        "%s%n%d%x",  "quote'\"",
+                                            "with space", "new\nline", std::string(255, 'n')};
     for (const std::string& name : names) WriteBytes(dir() / "courses" / name / "xml" / "interface.xml", kSettings);
+    WriteBytes(dir() / "courses" / "caf\xE9" / "xml" / "interface.xml", kSettings);
     const BatchRun run = RunBatch(config, {(dir() / "courses").string()});
-    ASSERT_EQ(run.exitCode, 0) << run.output;
+    // 3: the bundle whose name is not UTF-8 is refused.
+    ASSERT_TRUE(run.exitCode == 0 || run.exitCode == 3) << run.exitCode << run.output;
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
         const std::string settings = ReadBytes(dir() / "courses" / name / "xml" / "interface.xml");
         EXPECT_NE(settings.find("<CrsVersion>10.7.0_"), std::string::npos);
         EXPECT_TRUE(fs::exists(dir() / "courses" / name / "imsmanifest.xml"));
     }
-    // The invalid byte is shown as a replacement character in the UTF-16 log.
-    EXPECT_NE(Log().find(std::string("f\0\xFD\xFF", 4)), std::string::npos);
+    // A name that is not UTF-8 cannot go into the generated files: the bundle
+    // is left alone and the log names it with the byte escaped.
+    EXPECT_EQ(ReadBytes(dir() / "courses" / "caf\xE9" / "xml" / "interface.xml"), kSettings);
+    EXPECT_FALSE(fs::exists(dir() / "courses" / "caf\xE9" / "imsmanifest.xml"));
+    EXPECT_NE(Log().find(Utf16LeBytes("caf\\xE9")), std::string::npos);
     // Nothing was written outside the tree.
     std::vector<std::string> top;
     for (const auto& e : fs::directory_iterator(dir())) top.push_back(e.path().filename().string());
