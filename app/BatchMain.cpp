@@ -27,7 +27,7 @@ constexpr const char* kProgram = "quarvel-batch";
 // The help text and the manual page, as one document.
 struct HelpEntry {
     std::string term;
-    std::string text;  // lines separated by '\n'
+    std::string text;  // paragraphs separated by '\n'
 };
 struct HelpSection {
     std::string title;     // as the help text heads it
@@ -245,53 +245,65 @@ std::string BatchManPage() {
     return out;
 }
 
-int RunBatch(int argc, char** argv) {
-    // A closed standard output (`quarvel-batch ... | head -1`) must never stop
-    // a run halfway: the write fails with EPIPE instead, and is ignored.
-    std::signal(SIGPIPE, SIG_IGN);
+namespace {
 
+// The command line sorted out, or the text --help or --version asks for.
+struct CommandLine {
     std::vector<std::string> settingsFiles;
     std::vector<std::string> pairs;
     std::vector<std::string> folders;
-    Problems problems;
+    std::optional<std::string> answer;
+};
+
+CommandLine ReadCommandLine(int argc, char** argv, Problems& problems) {
+    CommandLine line;
     bool onlyFolder = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const std::size_t eq = arg.find('=');
         if (onlyFolder) {
-            folders.push_back(arg);
+            line.folders.push_back(arg);
         } else if (arg == "--help" || arg == "-h") {
-            Print(BatchHelpText());
-            return 0;
+            line.answer = BatchHelpText();
+            return line;
         } else if (arg == "--version") {
-            Print(BatchVersionText());
-            return 0;
+            line.answer = BatchVersionText();
+            return line;
         } else if (arg == "--") {
             onlyFolder = true;
         } else if (arg == "--settings") {
             if (i + 1 < argc) {
-                settingsFiles.emplace_back(argv[++i]);
+                line.settingsFiles.emplace_back(argv[++i]);
             } else {
                 problems.messages.push_back("option '--settings' requires a FILE");
                 problems.usage = true;
             }
-        } else if (arg.rfind("--settings=", 0) == 0) {
-            settingsFiles.push_back(arg.substr(eq + 1));
+        } else if (arg.starts_with("--settings=")) {
+            line.settingsFiles.push_back(arg.substr(eq + 1));
         } else if (arg.size() > 1 && arg[0] == '-') {
             problems.messages.push_back("unknown option '" + arg + "'");
             problems.usage = true;
         } else if (eq != std::string::npos && IsSettingsName(std::string_view(arg).substr(0, eq))) {
-            pairs.push_back(arg);
+            line.pairs.push_back(arg);
         } else if (eq != std::string::npos && !platform::FindFirst(arg)) {
             // Not a folder either: most likely a misspelt name.
             problems.messages.push_back("unknown setting name '" + arg.substr(0, eq) + "'");
         } else {
-            folders.push_back(arg);
+            line.folders.push_back(arg);
         }
     }
+    if (line.folders.size() > 1) {
+        problems.messages.push_back("more than one FOLDER given ('" + line.folders[0] + "' and '" + line.folders[1] +
+                                    "')");
+        problems.usage = true;
+    }
+    return line;
+}
 
+// The controls as the settings files, then the command line's pairs, set them.
+SettingsControls ReadSettings(const CommandLine& line, Problems& problems) {
     SettingsControls controls;
-    for (const std::string& file : settingsFiles) {
+    for (const std::string& file : line.settingsFiles) {
         std::error_code ec;
         const auto text = platform::ReadFileBytes(file, ec);
         if (!text) {
@@ -302,44 +314,78 @@ int RunBatch(int argc, char** argv) {
             problems.messages.push_back(std::move(problem));
         }
     }
-    for (const std::string& pair : pairs) {
+    for (const std::string& pair : line.pairs) {
         const std::size_t eq = pair.find('=');
         if (std::string problem = ApplySettingsPair(controls, pair.substr(0, eq), pair.substr(eq + 1));
             !problem.empty()) {
             problems.messages.push_back(std::move(problem));
         }
     }
-    if (folders.size() > 1) {
-        problems.messages.push_back("more than one FOLDER given ('" + folders[0] + "' and '" + folders[1] + "')");
-        problems.usage = true;
+    return controls;
+}
+
+enum class Job { Main, Vod, Spreadsheet };
+
+// The folder the job is given, as the folder browser would answer: a full path.
+std::optional<std::string> CheckFolder(Job job, const std::vector<std::string>& folders, Problems& problems) {
+    if (job == Job::Spreadsheet) {
+        if (!folders.empty()) problems.messages.push_back("the spreadsheet job takes no FOLDER");
+        return std::nullopt;
     }
+    if (folders.empty()) {
+        problems.messages.push_back(job == Job::Vod ? "the VOD job needs the VOD content FOLDER"
+                                                    : "the main job needs the starting FOLDER");
+        problems.usage = true;
+        return std::nullopt;
+    }
+    // The root keeps its "/", and so its silent end.
+    const std::string absolute = platform::AbsolutePath(folders.front());
+    if (platform::IsDirectory(absolute)) return absolute;
+    problems.messages.push_back(folders.front() +
+                                (platform::FindFirst(absolute) ? ": FOLDER is not a folder" : ": no such FOLDER"));
+    return std::nullopt;
+}
+
+std::string SummaryLine(Job job, QuarvelRun& run) {
+    const RunSummary& summary = run.Summary();
+    switch (job) {
+        case Job::Main:
+            return Plural(summary.bundlesPatched, "bundle", "bundles") + " patched, " +
+                   std::to_string(summary.bundlesWithProblems) + " with problems; see " + run.PatchLogPath();
+        case Job::Vod:
+            return Plural(summary.bundlesPatched, "VOD package", "VOD packages") + " built in " +
+                   run.GetInstallFolder() + "/vod packages, " + std::to_string(summary.bundlesWithProblems) +
+                   " with problems";
+        case Job::Spreadsheet:
+            return summary.problemNotes > 0
+                       ? "spreadsheet not converted; the message box says why"
+                       : "spreadsheet converted into the description files in " + run.GetInstallFolder();
+    }
+    return {};
+}
+
+}  // namespace
+
+int RunBatch(int argc, char** argv) {
+    // A closed standard output (`quarvel-batch ... | head -1`) must never stop
+    // a run halfway: the write fails with EPIPE instead, and is ignored.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Problems problems;
+    const CommandLine line = ReadCommandLine(argc, argv, problems);
+    if (line.answer) {
+        Print(*line.answer);
+        return 0;
+    }
+    const SettingsControls controls = ReadSettings(line, problems);
     // What FOLDER means depends on the job, which the settings choose.
     if (!problems.messages.empty()) return problems.Report();
 
     const CourseSettings settings = ApplyOkRules(controls);
-    enum class Job { Main, Vod, Spreadsheet };
     const Job job = settings.createVodPackages       ? Job::Vod
                     : settings.updateFromSpreadsheet ? Job::Spreadsheet
                                                      : Job::Main;
-    std::optional<std::string> folder;
-    if (!folders.empty()) folder = folders.front();
-    if (job == Job::Spreadsheet && folder) {
-        problems.messages.push_back("the spreadsheet job takes no FOLDER");
-    } else if (job != Job::Spreadsheet && !folder) {
-        problems.messages.push_back(job == Job::Vod ? "the VOD job needs the VOD content FOLDER"
-                                                    : "the main job needs the starting FOLDER");
-        problems.usage = true;
-    } else if (folder) {
-        // The folder browser answers with a full path; the root keeps its "/".
-        const std::string absolute = platform::AbsolutePath(*folder);
-        if (platform::IsDirectory(absolute)) {
-            folder = absolute;
-        } else if (platform::FindFirst(absolute)) {
-            problems.messages.push_back(*folder + ": FOLDER is not a folder");
-        } else {
-            problems.messages.push_back(*folder + ": no such FOLDER");
-        }
-    }
+    const std::optional<std::string> folder = CheckFolder(job, line.folders, problems);
     if (!problems.messages.empty()) return problems.Report();
 
     // Past a file-size limit a write should fail with EFBIG like any other
@@ -350,28 +396,7 @@ int RunBatch(int argc, char** argv) {
     platform::SystemClock clock;
     QuarvelRun run(user, clock, InstallStore(InstallStore::DefaultPath()));
     if (run.RunSelectedJob() == RunOutcome::NotStarted) return 1;
-
     // A run that ended without a word (the file-system root) gets no summary either.
-    const RunSummary& summary = run.Summary();
-    if (user.MessagesShown() > 0) {
-        std::string line;
-        switch (job) {
-            case Job::Main:
-                line = Plural(summary.bundlesPatched, "bundle", "bundles") + " patched, " +
-                       std::to_string(summary.bundlesWithProblems) + " with problems; see " + run.PatchLogPath();
-                break;
-            case Job::Vod:
-                line = Plural(summary.bundlesPatched, "VOD package", "VOD packages") + " built in " +
-                       run.GetInstallFolder() + "/vod packages, " + std::to_string(summary.bundlesWithProblems) +
-                       " with problems";
-                break;
-            case Job::Spreadsheet:
-                line = summary.problemNotes > 0
-                           ? "spreadsheet not converted; no description file was changed"
-                           : "spreadsheet converted into the description files in " + run.GetInstallFolder();
-                break;
-        }
-        std::fprintf(stderr, "%s\n", line.c_str());
-    }
-    return summary.problemNotes > 0 ? 3 : 0;
+    if (user.MessagesShown() > 0) std::fprintf(stderr, "%s\n", SummaryLine(job, run).c_str());
+    return run.Summary().problemNotes > 0 ? 3 : 0;
 }

@@ -108,7 +108,7 @@ TEST_F(BatchTest, TheSpreadsheetAndVodJobsSummariseInTheirOwnWords) {
     BatchResult r = Batch("updateFromSpreadsheet=true");
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.output.rfind("Files not updated: ", 0), 0u) << r.output;
-    EXPECT_EQ(r.errors, "spreadsheet not converted; no description file was changed\n");
+    EXPECT_EQ(r.errors, "spreadsheet not converted; the message box says why\n");
 
     fs::create_directories(dir() / "videos");
     r = Batch("createVodPackages=true '" + path("videos") + "'");
