@@ -56,7 +56,8 @@ struct SettingsControls {
 // 32 bits; no leading digits gives 0.
 int ConvertEditText(std::string_view text);
 
-// The OK rules: reads the controls into `settings`, the dialog's record (its
+// The OK rules, walking the table of settings fields (settings/SettingsFields.h),
+// which also defines SettingsControls: reads the controls into `settings`, the dialog's record (its
 // defaults, and the test mode its radios' click handlers set). Empty edits keep
 // the field, Assessment mode copies the pretest values and reads auto-skip,
 // enableReverse stays false.
