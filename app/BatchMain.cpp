@@ -13,78 +13,380 @@
 #include "app/QuarvelRun.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "settings/SettingsFields.h"
 #include "settings/SettingsPairs.h"
+
+#ifndef QUARVEL_VERSION
+#error "QUARVEL_VERSION must be defined by the build"
+#endif
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: quarvel-batch [--settings FILE] [NAME=VALUE ...] [--] [FOLDER]\n"
-    "Runs one Quarvel run without a display. FOLDER is the starting course folder\n"
-    "(or the VOD content folder); the spreadsheet job takes none. NAME is a course\n"
-    "settings field, for example testMode=Assessment packageType=Xapi courseTimeout=90.\n";
+constexpr const char* kProgram = "quarvel-batch";
 
-int Refuse(const std::string& problem) {
-    std::fprintf(stderr, "quarvel-batch: %s\n", problem.c_str());
-    return 2;
+// The help text and the manual page, as one document.
+struct HelpEntry {
+    std::string term;
+    std::string text;  // paragraphs separated by '\n'
+};
+struct HelpSection {
+    std::string title;     // as the help text heads it
+    std::string manTitle;  // as the manual page heads it
+    std::size_t column;    // where the help text puts an entry's text
+    std::string intro;
+    std::vector<HelpEntry> entries;
+    std::string outro;
+};
+
+constexpr const char* kSynopsis = "[OPTION]... [NAME=VALUE]... [FOLDER]";
+constexpr const char* kSummary = "patch e-learning course bundles in place, without a display";
+
+constexpr const char* kDescription =
+    "Runs one Quarvel run as the desktop program runs it after OK in its settings\n"
+    "dialog, with the same files, run report and patch log: it patches every course\n"
+    "bundle below FOLDER; with createVodPackages=true it builds a VOD package for\n"
+    "every course video below FOLDER; with updateFromSpreadsheet=true it converts\n"
+    "the install folder's spreadsheet export and takes no FOLDER.\n"
+    "Each message box is printed to standard output as its caption, \": \" and its\n"
+    "text. Errors and a closing summary line go to standard error.";
+
+std::vector<HelpSection> HelpDocument() {
+    std::vector<HelpSection> sections;
+    sections.push_back({"Options:",
+                        "OPTIONS",
+                        24,
+                        "",
+                        {
+                            {"    --settings=FILE",
+                             "read NAME=VALUE lines from FILE before the command line's (a byte-order mark, "
+                             "blank lines and lines starting with '#' are ignored); may be repeated; "
+                             "--settings FILE works too"},
+                            {"-h, --help", "display this help and exit"},
+                            {"    --version", "output version information and exit"},
+                            {"    --", "end of options: the next argument is FOLDER"},
+                        },
+                        ""});
+
+    HelpSection settings{"Settings (NAME=VALUE):",
+                         "SETTINGS",
+                         46,
+                         "A NAME not given leaves its control as the settings dialog opens it.",
+                         {},
+                         "A NUMBER is read as the dialog reads its edit box: leading blanks, a sign\n"
+                         "and the digits up to the first other character (12ab gives 12); an empty\n"
+                         "NUMBER keeps the default."};
+    const CourseSettings defaults = ApplyOkRules(SettingsControls{});
+    for (const SettingsField& field : SettingsFields()) {
+        std::string text = "default " + FieldValueText(defaults, field);
+        if (!field.note.empty()) text += "\n" + std::string(field.note);
+        settings.entries.push_back({std::string(field.name) + "=" + FieldValueChoices(field), text});
+    }
+    sections.push_back(std::move(settings));
+
+    sections.push_back({"Install folder:",
+                        "FILES",
+                        52,
+                        "The \"NB Path\" value of the first of these store files:",
+                        {
+                            {"$QUARVEL_CONFIG", "when the variable is set"},
+                            {"${XDG_CONFIG_HOME:-~/.config}/quarvel/quarvel.conf", "when the file exists"},
+                            {"/etc/quarvel.conf", "otherwise"},
+                        },
+                        "The patch log nb_logfile.txt is in the install folder."});
+
+    sections.push_back({"Exit status:",
+                        "EXIT STATUS",
+                        5,
+                        "",
+                        {
+                            {"0",
+                             "the run ran (or ended silently, as at the file-system root) and every "
+                             "bundle was patched whole"},
+                            {"1", "the run could not start: no usable install folder"},
+                            {"2",
+                             "bad arguments or settings file, or FOLDER missing or not a folder, or a "
+                             "job without its FOLDER; nothing was written"},
+                            {"3",
+                             "the run ran, but something was not done as asked (a bundle refused, a file "
+                             "not written, copied or deleted): the patch log names it"},
+                        },
+                        ""});
+    return sections;
+}
+
+constexpr std::size_t kHelpWidth = 79;
+
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string_view::npos ? end : end - start));
+        if (end == std::string_view::npos) return parts;
+        start = end + 1;
+    }
+}
+
+std::string RenderHelp(const std::vector<HelpSection>& sections) {
+    std::string out = "Usage: " + std::string(kProgram) + " " + kSynopsis + "\n" + kDescription + "\n";
+    for (const HelpSection& section : sections) {
+        out += "\n" + section.title + "\n";
+        if (!section.intro.empty()) out += section.intro + "\n";
+        for (const HelpEntry& entry : section.entries) {
+            std::string line = "  " + entry.term;
+            // A term too long for its column puts its text on the next line.
+            if (line.size() + 2 > section.column) {
+                out += line + "\n";
+                line.clear();
+            }
+            // Each paragraph of the text starts a line; words wrap at the width.
+            for (const std::string_view paragraph : Split(entry.text, '\n')) {
+                for (const std::string_view word : Split(paragraph, ' ')) {
+                    if (line.size() > section.column && line.size() + 1 + word.size() > kHelpWidth) {
+                        out += line + "\n";
+                        line.clear();
+                    }
+                    if (line.size() < section.column) {
+                        line.resize(section.column, ' ');
+                    } else {
+                        line += ' ';
+                    }
+                    line += word;
+                }
+                out += line + "\n";
+                line.clear();
+            }
+        }
+        if (!section.outro.empty()) out += section.outro + "\n";
+    }
+    return out;
+}
+
+// Text for roff: backslashes and hyphens escaped, no line starting as a request.
+std::string Roff(std::string_view text) {
+    std::string out;
+    bool lineStart = true;
+    for (const char c : text) {
+        if (lineStart && (c == '.' || c == '\'')) out += "\\&";
+        if (c == '\\') {
+            out += "\\e";
+        } else if (c == '-') {
+            out += "\\-";
+        } else if (c == '|') {
+            out += "|\\:";  // a long list of values may break after any bar
+        } else {
+            out += c;
+        }
+        lineStart = c == '\n';
+    }
+    return out;
+}
+
+std::string Trimmed(std::string_view text) {
+    const std::size_t start = text.find_first_not_of(' ');
+    return start == std::string_view::npos ? std::string() : std::string(text.substr(start));
+}
+
+void Print(const std::string& text) {
+    // Write errors on standard output (a reader that went away) are ignored: see RunBatch.
+    std::fputs(text.c_str(), stdout);
+}
+
+void PrintError(const std::string& problem) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
+}
+
+// Error messages of the command line, and whether one asks for the usage hint.
+struct Problems {
+    std::vector<std::string> messages;
+    bool usage = false;
+    int Report() const {
+        for (const std::string& message : messages) PrintError(message);
+        if (usage) std::fprintf(stderr, "Try '%s --help' for more information.\n", kProgram);
+        return 2;
+    }
+};
+
+std::string Plural(int count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string BatchHelpText() {
+    return RenderHelp(HelpDocument());
+}
+
+std::string BatchVersionText() {
+    return std::string(kProgram) + " (Quarvel) " + QUARVEL_VERSION + "\n";
+}
+
+std::string BatchManPage() {
+    std::string out =
+        ".TH QUARVEL\\-BATCH 1 \"\" \"Quarvel\" \"User Commands\"\n"
+        // Names such as updateFromSpreadsheet=true are not to be hyphenated or stretched.
+        ".nh\n.ad l\n.SH NAME\n" +
+        Roff(kProgram) + " \\- " + Roff(kSummary) + "\n.SH SYNOPSIS\n.B " + Roff(kProgram) + "\n" + Roff(kSynopsis) +
+        "\n.SH DESCRIPTION\n" + Roff(kDescription) + "\n";
+    for (const HelpSection& section : HelpDocument()) {
+        out += ".SH " + section.manTitle + "\n";
+        if (!section.intro.empty()) out += Roff(section.intro) + "\n";
+        for (const HelpEntry& entry : section.entries) {
+            out += ".TP\n.B " + Roff(Trimmed(entry.term)) + "\n";
+            // Each paragraph of the text on a line of its own, as in the help.
+            const std::vector<std::string_view> paragraphs = Split(entry.text, '\n');
+            for (std::size_t i = 0; i < paragraphs.size(); ++i) {
+                if (i > 0) out += ".br\n";
+                out += Roff(paragraphs[i]) + "\n";
+            }
+        }
+        if (!section.outro.empty()) out += ".PP\n" + Roff(section.outro) + "\n";
+    }
+    return out;
+}
+
+namespace {
+
+// The command line sorted out, or the text --help or --version asks for.
+struct CommandLine {
+    std::vector<std::string> settingsFiles;
+    std::vector<std::string> pairs;
+    std::vector<std::string> folders;
+    std::optional<std::string> answer;
+};
+
+CommandLine ReadCommandLine(int argc, char** argv, Problems& problems) {
+    CommandLine line;
+    bool onlyFolder = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const std::size_t eq = arg.find('=');
+        if (onlyFolder) {
+            line.folders.push_back(arg);
+        } else if (arg == "--help" || arg == "-h") {
+            line.answer = BatchHelpText();
+            return line;
+        } else if (arg == "--version") {
+            line.answer = BatchVersionText();
+            return line;
+        } else if (arg == "--") {
+            onlyFolder = true;
+        } else if (arg == "--settings") {
+            if (i + 1 < argc) {
+                line.settingsFiles.emplace_back(argv[++i]);
+            } else {
+                problems.messages.push_back("option '--settings' requires a FILE");
+                problems.usage = true;
+            }
+        } else if (arg.starts_with("--settings=")) {
+            line.settingsFiles.push_back(arg.substr(eq + 1));
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            problems.messages.push_back("unknown option '" + arg + "'");
+            problems.usage = true;
+        } else if (eq != std::string::npos && IsSettingsName(std::string_view(arg).substr(0, eq))) {
+            line.pairs.push_back(arg);
+        } else if (eq != std::string::npos && !platform::FindFirst(arg)) {
+            // Not a folder either: most likely a misspelt name.
+            problems.messages.push_back("unknown setting name '" + arg.substr(0, eq) + "'");
+        } else {
+            line.folders.push_back(arg);
+        }
+    }
+    if (line.folders.size() > 1) {
+        problems.messages.push_back("more than one FOLDER given ('" + line.folders[0] + "' and '" + line.folders[1] +
+                                    "')");
+        problems.usage = true;
+    }
+    return line;
+}
+
+// The controls as the settings files, then the command line's pairs, set them.
+SettingsControls ReadSettings(const CommandLine& line, Problems& problems) {
+    SettingsControls controls;
+    for (const std::string& file : line.settingsFiles) {
+        std::error_code ec;
+        const auto text = platform::ReadFileBytes(file, ec);
+        if (!text) {
+            problems.messages.push_back(file + ": cannot read the settings file: " + ec.message());
+            continue;
+        }
+        for (std::string& problem : ApplySettingsText(controls, *text, file)) {
+            problems.messages.push_back(std::move(problem));
+        }
+    }
+    for (const std::string& pair : line.pairs) {
+        const std::size_t eq = pair.find('=');
+        if (std::string problem = ApplySettingsPair(controls, pair.substr(0, eq), pair.substr(eq + 1));
+            !problem.empty()) {
+            problems.messages.push_back(std::move(problem));
+        }
+    }
+    return controls;
+}
+
+enum class Job { Main, Vod, Spreadsheet };
+
+// The folder the job is given, as the folder browser would answer: a full path.
+std::optional<std::string> CheckFolder(Job job, const std::vector<std::string>& folders, Problems& problems) {
+    if (job == Job::Spreadsheet) {
+        if (!folders.empty()) problems.messages.push_back("the spreadsheet job takes no FOLDER");
+        return std::nullopt;
+    }
+    if (folders.empty()) {
+        problems.messages.push_back(job == Job::Vod ? "the VOD job needs the VOD content FOLDER"
+                                                    : "the main job needs the starting FOLDER");
+        problems.usage = true;
+        return std::nullopt;
+    }
+    // The root keeps its "/", and so its silent end.
+    const std::string absolute = platform::AbsolutePath(folders.front());
+    if (platform::IsDirectory(absolute)) return absolute;
+    problems.messages.push_back(folders.front() +
+                                (platform::FindFirst(absolute) ? ": FOLDER is not a folder" : ": no such FOLDER"));
+    return std::nullopt;
+}
+
+std::string SummaryLine(Job job, QuarvelRun& run) {
+    const RunSummary& summary = run.Summary();
+    switch (job) {
+        case Job::Main:
+            return Plural(summary.bundlesPatched, "bundle", "bundles") + " patched, " +
+                   std::to_string(summary.bundlesWithProblems) + " with problems; see " + run.PatchLogPath();
+        case Job::Vod:
+            return Plural(summary.bundlesPatched, "VOD package", "VOD packages") + " built in " +
+                   run.GetInstallFolder() + "/vod packages, " + std::to_string(summary.bundlesWithProblems) +
+                   " with problems";
+        case Job::Spreadsheet:
+            return summary.problemNotes > 0
+                       ? "spreadsheet not converted; the message box says why"
+                       : "spreadsheet converted into the description files in " + run.GetInstallFolder();
+    }
+    return {};
 }
 
 }  // namespace
 
 int RunBatch(int argc, char** argv) {
-    std::vector<std::string> settingsFiles;
-    std::vector<std::string> pairs;
-    std::optional<std::string> folder;
-    bool onlyFolder = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (!onlyFolder && (arg == "--help" || arg == "-h")) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (!onlyFolder && arg == "--") {
-            onlyFolder = true;
-        } else if (!onlyFolder && arg == "--settings") {
-            if (i + 1 >= argc) return Refuse("--settings needs a FILE");
-            settingsFiles.emplace_back(argv[++i]);
-        } else if (!onlyFolder && arg.rfind("--", 0) == 0) {
-            return Refuse("unknown option '" + arg + "'\n" + kUsage);
-        } else if (!onlyFolder && arg.find('=') != std::string::npos &&
-                   IsSettingsName(std::string_view(arg).substr(0, arg.find('=')))) {
-            pairs.push_back(arg);
-        } else if (!onlyFolder && arg.find('=') != std::string::npos && !platform::FindFirst(arg)) {
-            return Refuse("unknown setting name '" + arg.substr(0, arg.find('=')) + "'");
-        } else if (folder) {
-            return Refuse("more than one FOLDER given ('" + *folder + "' and '" + arg + "')");
-        } else {
-            folder = arg;
-        }
-    }
+    // A closed standard output (`quarvel-batch ... | head -1`) must never stop
+    // a run halfway: the write fails with EPIPE instead, and is ignored.
+    std::signal(SIGPIPE, SIG_IGN);
 
-    SettingsControls controls;
-    for (const std::string& file : settingsFiles) {
-        std::error_code ec;
-        const auto text = platform::ReadFileBytes(file, ec);
-        if (!text) return Refuse("cannot read settings file '" + file + "': " + ec.message());
-        if (std::string problem = ApplySettingsText(controls, *text, file); !problem.empty()) return Refuse(problem);
+    Problems problems;
+    const CommandLine line = ReadCommandLine(argc, argv, problems);
+    if (line.answer) {
+        Print(*line.answer);
+        return 0;
     }
-    for (const std::string& pair : pairs) {
-        const std::size_t eq = pair.find('=');
-        if (std::string problem = ApplySettingsPair(controls, pair.substr(0, eq), pair.substr(eq + 1));
-            !problem.empty()) {
-            return Refuse(problem);
-        }
-    }
+    const SettingsControls controls = ReadSettings(line, problems);
+    // What FOLDER means depends on the job, which the settings choose.
+    if (!problems.messages.empty()) return problems.Report();
+
     const CourseSettings settings = ApplyOkRules(controls);
-    const bool spreadsheetJob = !settings.createVodPackages && settings.updateFromSpreadsheet;
-    if (spreadsheetJob && folder) return Refuse("the spreadsheet job takes no FOLDER");
-    if (!spreadsheetJob && !folder) {
-        return Refuse(settings.createVodPackages ? "the VOD job needs the VOD content FOLDER"
-                                                 : "the main job needs the starting FOLDER");
-    }
-    if (folder) {
-        // The folder browser answers with a full path; the root keeps its "/".
-        folder = platform::AbsolutePath(*folder);
-    }
+    const Job job = settings.createVodPackages       ? Job::Vod
+                    : settings.updateFromSpreadsheet ? Job::Spreadsheet
+                                                     : Job::Main;
+    const std::optional<std::string> folder = CheckFolder(job, line.folders, problems);
+    if (!problems.messages.empty()) return problems.Report();
 
     // Past a file-size limit a write should fail with EFBIG like any other
     // write error, not end the run halfway.
@@ -93,5 +395,8 @@ int RunBatch(int argc, char** argv) {
     BatchUser user(settings, folder, stdout, ::isatty(STDERR_FILENO) != 0);
     platform::SystemClock clock;
     QuarvelRun run(user, clock, InstallStore(InstallStore::DefaultPath()));
-    return run.RunSelectedJob() == RunOutcome::Ran ? 0 : 1;
+    if (run.RunSelectedJob() == RunOutcome::NotStarted) return 1;
+    // A run that ended without a word (the file-system root) gets no summary either.
+    if (user.MessagesShown() > 0) std::fprintf(stderr, "%s\n", SummaryLine(job, run).c_str());
+    return run.Summary().problemNotes > 0 ? 3 : 0;
 }

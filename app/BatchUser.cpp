@@ -15,6 +15,8 @@ std::optional<std::string> BatchUser::ChooseFolder(const std::string& captionTex
 void BatchUser::ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) {
     (void)style;
     EndProgress();
+    ++m_messagesShown;
+    // A failed write (a reader that went away) is ignored: the run goes on.
     std::fprintf(m_messages, "%s: %s\n", caption.c_str(), text.c_str());
     std::fflush(m_messages);
 }

@@ -18,10 +18,14 @@ public:
     Progress ReportProgress(int done, const std::string& currentFolder) override;
     void EndProgress() override;
 
+    // How many message boxes the run has shown.
+    int MessagesShown() const { return m_messagesShown; }
+
 private:
     CourseSettings m_settings;
     std::optional<std::string> m_folder;
     std::FILE* m_messages;
     bool m_showProgress;
     bool m_progressShown = false;
+    int m_messagesShown = 0;
 };

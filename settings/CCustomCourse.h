@@ -29,11 +29,13 @@ protected:
 
 private:
     QAbstractButton* Button(int id) const;
-    QLineEdit* Edit(int id) const;
-    bool IsChecked(int id) const;
+    // The click handlers' common part: the record's test mode and what the dialog shows for it.
+    void ShowTestMode(TestMode mode);
+    // What every checkbox, radio and edit box of the template holds, by id.
+    SettingsControls ReadControls() const;
 
     QHash<int, QWidget*> m_controls;
-    QCheckBox* m_autoSkip = nullptr;  // 1013
-    QLabel* m_countLabel = nullptr;   // 1014
-    QLabel* m_scoreLabel = nullptr;   // 1015
+    QCheckBox* m_autoSkip = nullptr;
+    QLabel* m_countLabel = nullptr;
+    QLabel* m_scoreLabel = nullptr;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -36,37 +38,17 @@ struct CourseSettings {
     PackageType packageType = PackageType::Scorm12;
 };
 
-// What the settings dialog's controls hold when OK is pressed, as the dialog
-// opens: default radios, every checkbox cleared, "60" in Course Timeout.
+// What the settings dialog's controls hold, by control id. A default-made one
+// holds them as the dialog opens: the default radios selected, every checkbox
+// cleared, "60" in Course Timeout and every other edit box empty.
 struct SettingsControls {
-    // Edit texts.
-    std::string pretestQuestionCount;   // 1007
-    std::string posttestQuestionCount;  // 1008
-    std::string pretestPassingScore;    // 1009
-    std::string posttestPassingScore;   // 1010
-    std::string courseTimeout = "60";   // 1019
-    std::string posttestRetakeCount;    // 1021
-    // Radios.
-    TestMode testMode = TestMode::Pretest;  // follows the last click on 1011 / 1012
-    bool assessmentRadioSelected = false;   // 1012
-    ExitStatusMode exitStatus = ExitStatusMode::ScormConformant;
-    PackageType packageType = PackageType::Scorm12;
-    // Checkboxes.
-    bool assessmentAutoSkip = false;  // 1013, hidden in Pretest mode
-    bool allowVideoSkip = false;
-    bool showNavBar = false;
-    bool accessibilityDefault = false;
-    bool certificatePrinting = false;
-    bool skipCongratsScreen = false;
-    bool isHr = false;
-    bool enableHrSetting = false;
-    bool deleteBmp = false;
-    bool updateDescriptionsFromHtml = false;
-    bool updateFromSpreadsheet = false;
-    bool updateDescriptionsInInterfaceXml = false;
-    bool createVodPackages = false;
-    bool keepDetailedBookmarking = false;
-    bool fullScreenAtStartup = false;
+    SettingsControls();
+    std::set<int> selected;                // ticked checkboxes and selected radios
+    std::map<int, std::string> editTexts;  // edit box id -> text
+
+    bool IsSelected(int id) const { return selected.contains(id); }
+    std::string_view EditText(int id) const;
+    void SetSelected(int id, bool on);
 };
 
 // The wide-to-integer conversion of an edit text: leading blanks skipped, an
@@ -74,7 +56,12 @@ struct SettingsControls {
 // 32 bits; no leading digits gives 0.
 int ConvertEditText(std::string_view text);
 
-// The OK rules: turns the controls into the record (empty edits keep their
-// defaults, Assessment-mode copies, auto-skip only in Assessment mode,
-// enableReverse always false).
+// The OK rules, walking the table of settings fields (settings/SettingsFields.h),
+// which also defines SettingsControls: reads the controls into `settings`, the dialog's record (its
+// defaults, and the test mode its radios' click handlers set). Empty edits keep
+// the field, Assessment mode copies the pretest values and reads auto-skip,
+// enableReverse stays false.
+void ApplyOkRules(const SettingsControls& controls, CourseSettings& settings);
+// The record OK gives when the test-mode radio selected in `controls` was the
+// last one clicked.
 CourseSettings ApplyOkRules(const SettingsControls& controls);

@@ -1,128 +1,68 @@
 #include "settings/SettingsPairs.h"
 
-#include <array>
-#include <utility>
+#include "settings/SettingsFields.h"
 
 namespace {
 
-enum class Kind { Edit, Flag, TestMode, ExitStatus, Package };
-
-struct Field {
-    std::string_view name;
-    Kind kind;
-    std::string SettingsControls::*edit = nullptr;
-    bool SettingsControls::*flag = nullptr;
-};
-
-constexpr Field EditField(std::string_view name, std::string SettingsControls::*edit) {
-    return {name, Kind::Edit, edit, nullptr};
-}
-constexpr Field FlagField(std::string_view name, bool SettingsControls::*flag) {
-    return {name, Kind::Flag, nullptr, flag};
+std::string_view TrimBlanks(std::string_view text) {
+    const std::size_t start = text.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return {};
+    return text.substr(start, text.find_last_not_of(" \t") - start + 1);
 }
 
-const std::array<Field, 25>& Fields() {
-    static const std::array<Field, 25> fields = {
-        EditField("pretestQuestionCount", &SettingsControls::pretestQuestionCount),
-        EditField("posttestQuestionCount", &SettingsControls::posttestQuestionCount),
-        EditField("pretestPassingScore", &SettingsControls::pretestPassingScore),
-        EditField("posttestPassingScore", &SettingsControls::posttestPassingScore),
-        Field{"testMode", Kind::TestMode},
-        FlagField("assessmentAutoSkip", &SettingsControls::assessmentAutoSkip),
-        EditField("posttestRetakeCount", &SettingsControls::posttestRetakeCount),
-        FlagField("allowVideoSkip", &SettingsControls::allowVideoSkip),
-        FlagField("showNavBar", &SettingsControls::showNavBar),
-        FlagField("accessibilityDefault", &SettingsControls::accessibilityDefault),
-        FlagField("enableReverse", nullptr),
-        FlagField("certificatePrinting", &SettingsControls::certificatePrinting),
-        EditField("courseTimeout", &SettingsControls::courseTimeout),
-        FlagField("isHr", &SettingsControls::isHr),
-        FlagField("enableHrSetting", &SettingsControls::enableHrSetting),
-        Field{"exitStatusMode", Kind::ExitStatus},
-        FlagField("fullScreenAtStartup", &SettingsControls::fullScreenAtStartup),
-        FlagField("skipCongratsScreen", &SettingsControls::skipCongratsScreen),
-        FlagField("deleteBmp", &SettingsControls::deleteBmp),
-        FlagField("updateDescriptionsFromHtml", &SettingsControls::updateDescriptionsFromHtml),
-        FlagField("updateFromSpreadsheet", &SettingsControls::updateFromSpreadsheet),
-        FlagField("updateDescriptionsInInterfaceXml", &SettingsControls::updateDescriptionsInInterfaceXml),
-        FlagField("createVodPackages", &SettingsControls::createVodPackages),
-        FlagField("keepDetailedBookmarking", &SettingsControls::keepDetailedBookmarking),
-        Field{"packageType", Kind::Package},
-    };
-    return fields;
-}
-
-const Field* FindField(std::string_view name) {
-    for (const Field& field : Fields()) {
-        if (field.name == name) return &field;
+// "true or false", "Scorm12 or Xapi", "A, B, C or D".
+std::string ExpectedValues(const SettingsField& field) {
+    std::string words;
+    for (std::size_t i = 0; i < field.values.size(); ++i) {
+        if (i > 0) words += i + 1 == field.values.size() ? " or " : ", ";
+        words += field.values[i].name;
     }
-    return nullptr;
-}
-
-std::string BadValue(std::string_view name, std::string_view value, std::string_view expected) {
-    return "bad value '" + std::string(value) + "' for " + std::string(name) + " (expected " + std::string(expected) +
-           ")";
+    return words;
 }
 
 }  // namespace
 
 bool IsSettingsName(std::string_view name) {
-    return FindField(name) != nullptr;
+    return FindSettingsField(TrimBlanks(name)) != nullptr;
 }
 
 std::string ApplySettingsPair(SettingsControls& controls, std::string_view name, std::string_view value) {
-    const Field* field = FindField(name);
+    name = TrimBlanks(name);
+    value = TrimBlanks(value);
+    const SettingsField* field = FindSettingsField(name);
     if (field == nullptr) return "unknown setting name '" + std::string(name) + "'";
-    switch (field->kind) {
-        case Kind::Edit:
-            controls.*(field->edit) = std::string(value);
-            return {};
-        case Kind::Flag: {
-            // enableReverse has no control: it is accepted and, as in the dialog, stays false.
-            bool ignored = false;
-            bool& target = field->flag != nullptr ? controls.*(field->flag) : ignored;
-            if (value == "true") {
-                target = true;
-            } else if (value == "false") {
-                target = false;
-            } else {
-                return BadValue(name, value, "true or false");
-            }
-            return {};
-        }
-        case Kind::TestMode:
-            if (value == "Pretest" || value == "Assessment") {
-                controls.testMode = value == "Pretest" ? TestMode::Pretest : TestMode::Assessment;
-                controls.assessmentRadioSelected = controls.testMode == TestMode::Assessment;
-                return {};
-            }
-            return BadValue(name, value, "Pretest or Assessment");
-        case Kind::ExitStatus: {
-            static const std::array<std::pair<std::string_view, ExitStatusMode>, 4> modes = {{
-                {"ScormConformant", ExitStatusMode::ScormConformant},
-                {"CompletedIncomplete", ExitStatusMode::CompletedIncomplete},
-                {"PassedIncomplete", ExitStatusMode::PassedIncomplete},
-                {"PassedNoPosttest", ExitStatusMode::PassedNoPosttest},
-            }};
-            for (const auto& [text, mode] : modes) {
-                if (value == text) {
-                    controls.exitStatus = mode;
-                    return {};
-                }
-            }
-            return BadValue(name, value, "ScormConformant, CompletedIncomplete, PassedIncomplete or PassedNoPosttest");
-        }
-        case Kind::Package:
-            if (value == "Scorm12" || value == "Xapi") {
-                controls.packageType = value == "Scorm12" ? PackageType::Scorm12 : PackageType::Xapi;
-                return {};
-            }
-            return BadValue(name, value, "Scorm12 or Xapi");
+    if (field->kind == FieldKind::Number) {
+        controls.editTexts[field->control] = std::string(value);
+        return {};
     }
+    const FieldValue* chosen = nullptr;
+    for (const FieldValue& candidate : field->values) {
+        if (candidate.name == value) chosen = &candidate;
+    }
+    if (chosen == nullptr) {
+        return "bad value '" + std::string(value) + "' for " + std::string(name) + " (expected " +
+               ExpectedValues(*field) + ")";
+    }
+    if (field->kind == FieldKind::Flag) {
+        // A flag without a checkbox (enableReverse) is accepted and, as in the dialog, keeps its default.
+        if (field->control != kNoControl) controls.SetSelected(field->control, chosen->value != 0);
+        return {};
+    }
+    for (const FieldValue& radio : field->values) controls.SetSelected(radio.radio, false);
+    controls.SetSelected(chosen->radio, true);
     return {};
 }
 
-std::string ApplySettingsText(SettingsControls& controls, std::string_view text, const std::string& fileName) {
+std::vector<std::string> ApplySettingsText(SettingsControls& controls, std::string_view text,
+                                           const std::string& fileName) {
+    const auto where = [&fileName](int lineNumber) { return fileName + ":" + std::to_string(lineNumber) + ": "; };
+    // A file saved as "Unicode" would otherwise give one baffling problem per line.
+    if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+        return {where(1) + "the file is UTF-16 text; save it as UTF-8"};
+    }
+    // Editors on some systems start a UTF-8 file with a byte-order mark.
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    std::vector<std::string> problems;
     int lineNumber = 0;
     while (!text.empty()) {
         ++lineNumber;
@@ -130,15 +70,15 @@ std::string ApplySettingsText(SettingsControls& controls, std::string_view text,
         std::string_view line = text.substr(0, lf);
         text = lf == std::string_view::npos ? std::string_view() : text.substr(lf + 1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        const std::size_t start = line.find_first_not_of(" \t");
-        if (start == std::string_view::npos || line[start] == '#') continue;
-        const std::size_t eq = line.find('=');
-        const std::string where = fileName + ":" + std::to_string(lineNumber) + ": ";
-        if (eq == std::string_view::npos) return where + "expected NAME=VALUE";
-        if (std::string problem = ApplySettingsPair(controls, line.substr(start, eq - start), line.substr(eq + 1));
-            !problem.empty()) {
-            return where + problem;
+        const std::string_view content = TrimBlanks(line);
+        if (content.empty() || content.front() == '#') continue;
+        const std::size_t eq = content.find('=');
+        if (eq == std::string_view::npos) {
+            problems.push_back(where(lineNumber) + "expected NAME=VALUE");
+        } else if (std::string problem = ApplySettingsPair(controls, content.substr(0, eq), content.substr(eq + 1));
+                   !problem.empty()) {
+            problems.push_back(where(lineNumber) + problem);
         }
     }
-    return {};
+    return problems;
 }

@@ -10,11 +10,11 @@
 #include <QRadioButton>
 #include <QTest>
 #include <functional>
-#include <sstream>
 
 #include "res/Dialog131.h"
 #include "res/DialogBuilder.h"
 #include "settings/CCustomCourse.h"
+#include "settings/SettingsFields.h"
 
 namespace {
 
@@ -41,22 +41,11 @@ QPushButton* Button(const QDialog& d, int id) {
 
 // Every field, so that a mismatch shows all of them side by side.
 std::string Describe(const CourseSettings& s) {
-    std::ostringstream o;
-    o << "pretestQuestionCount=" << s.pretestQuestionCount << " posttestQuestionCount=" << s.posttestQuestionCount
-      << " pretestPassingScore=" << s.pretestPassingScore << " posttestPassingScore=" << s.posttestPassingScore
-      << " testMode=" << static_cast<int>(s.testMode) << " assessmentAutoSkip=" << s.assessmentAutoSkip
-      << " posttestRetakeCount=" << s.posttestRetakeCount << " allowVideoSkip=" << s.allowVideoSkip
-      << " showNavBar=" << s.showNavBar << " accessibilityDefault=" << s.accessibilityDefault
-      << " enableReverse=" << s.enableReverse << " certificatePrinting=" << s.certificatePrinting
-      << " courseTimeout=" << s.courseTimeout << " isHr=" << s.isHr << " enableHrSetting=" << s.enableHrSetting
-      << " exitStatusMode=" << static_cast<int>(s.exitStatusMode) << " fullScreenAtStartup=" << s.fullScreenAtStartup
-      << " skipCongratsScreen=" << s.skipCongratsScreen << " deleteBmp=" << s.deleteBmp
-      << " updateDescriptionsFromHtml=" << s.updateDescriptionsFromHtml
-      << " updateFromSpreadsheet=" << s.updateFromSpreadsheet
-      << " updateDescriptionsInInterfaceXml=" << s.updateDescriptionsInInterfaceXml
-      << " createVodPackages=" << s.createVodPackages << " keepDetailedBookmarking=" << s.keepDetailedBookmarking
-      << " packageType=" << static_cast<int>(s.packageType);
-    return o.str();
+    std::string text;
+    for (const SettingsField& field : SettingsFields()) {
+        text += std::string(field.name) + "=" + FieldValueText(s, field) + " ";
+    }
+    return text;
 }
 
 // What OK gives when nothing was touched.
@@ -395,5 +384,33 @@ TEST(CCustomCourseTest, EscapeTheCloseBoxAndCancelDiscardTheControls) {
         EXPECT_FALSE(dialog.isVisible());
         EXPECT_EQ(dialog.settings.pretestQuestionCount, 0);
         EXPECT_TRUE(dialog.settings.fullScreenAtStartup.empty());
+    }
+}
+
+TEST(CCustomCourseTest, EveryFieldOfTheTableIsReadFromItsControl) {
+    // The batch program sets the same controls by the same table: the dialog
+    // must give each value from the control the table names.
+    for (const SettingsField& field : SettingsFields()) {
+        SCOPED_TRACE(field.name);
+        if (field.kind == FieldKind::Number) {
+            CCustomCourse dialog;
+            Edit(dialog, field.control)->setText(QStringLiteral("17"));
+            Button(dialog, 1)->click();
+            EXPECT_EQ(FieldValueText(dialog.settings, field), "17");
+            continue;
+        }
+        if (field.control == kNoControl && field.kind == FieldKind::Flag) continue;
+        for (const FieldValue& value : field.values) {
+            SCOPED_TRACE(value.name);
+            CCustomCourse dialog;
+            if (field.inAssessment == InAssessment::OnlyThen) Radio(dialog, AssessmentRadio())->click();
+            if (field.kind == FieldKind::Flag) {
+                Check(dialog, field.control)->setChecked(value.value != 0);
+            } else {
+                Radio(dialog, value.radio)->click();
+            }
+            Button(dialog, 1)->click();
+            EXPECT_EQ(FieldValueText(dialog.settings, field), value.name);
+        }
     }
 }

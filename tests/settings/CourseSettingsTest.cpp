@@ -1,8 +1,26 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "settings/CourseSettings.h"
+#include "settings/SettingsFields.h"
+
+namespace {
+
+// Control ids of the settings dialog, as the tests below set them.
+constexpr int kPretestCount = 1007, kPosttestCount = 1008, kPretestScore = 1009, kPosttestScore = 1010;
+constexpr int kTimeout = 1019, kRetakes = 1021;
+
+// A click on `radio`: it is selected, the others of its group are cleared.
+void Click(SettingsControls& c, int radio) {
+    for (const std::vector<int>& group : SettingsRadioGroups()) {
+        if (std::find(group.begin(), group.end(), radio) == group.end()) continue;
+        for (const int other : group) c.SetSelected(other, other == radio);
+    }
+}
+
+}  // namespace
 
 TEST(CourseSettingsTest, EditTextConversion) {
     EXPECT_EQ(ConvertEditText("12ab"), 12);
@@ -25,61 +43,102 @@ TEST(CourseSettingsTest, EmptyEditsKeepDefaultsAndTimeoutShowsSixty) {
     EXPECT_EQ(s.courseTimeout, 60);
     EXPECT_EQ(s.fullScreenAtStartup, "normal");
     EXPECT_TRUE(s.assessmentAutoSkip);
+    EXPECT_EQ(s.testMode, TestMode::Pretest);
     EXPECT_EQ(s.packageType, PackageType::Scorm12);
     EXPECT_EQ(s.exitStatusMode, ExitStatusMode::ScormConformant);
 
     SettingsControls c;
-    c.courseTimeout = "";
+    EXPECT_EQ(c.EditText(kTimeout), "60");
+    c.editTexts[kTimeout] = "";
     EXPECT_EQ(ApplyOkRules(c).courseTimeout, 60);
-    c.courseTimeout = "0";
+    c.editTexts[kTimeout] = "0";
     EXPECT_EQ(ApplyOkRules(c).courseTimeout, 0);
 }
 
 TEST(CourseSettingsTest, AssessmentModeCopiesPretestValuesAndTakesAutoSkip) {
     SettingsControls c;
-    c.testMode = TestMode::Assessment;
-    c.assessmentRadioSelected = true;
-    c.pretestQuestionCount = "5";
-    c.pretestPassingScore = "80";
-    c.posttestQuestionCount = "10";
-    c.posttestPassingScore = "70";
-    c.assessmentAutoSkip = false;
+    Click(c, TestModeRadio(TestMode::Assessment));
+    c.editTexts[kPretestCount] = "5";
+    c.editTexts[kPretestScore] = "80";
+    c.editTexts[kPosttestCount] = "10";
+    c.editTexts[kPosttestScore] = "70";
     CourseSettings s = ApplyOkRules(c);
     EXPECT_EQ(s.posttestQuestionCount, 5);
     EXPECT_EQ(s.posttestPassingScore, 80);
     EXPECT_FALSE(s.assessmentAutoSkip);
     EXPECT_EQ(s.testMode, TestMode::Assessment);
+    c.SetSelected(kAutoSkipCheckbox, true);
+    EXPECT_TRUE(ApplyOkRules(c).assessmentAutoSkip);
 
-    c.pretestQuestionCount = "";
-    c.pretestPassingScore = "";
+    c.editTexts[kPretestCount] = "";
+    c.editTexts[kPretestScore] = "";
     s = ApplyOkRules(c);
     EXPECT_EQ(s.posttestQuestionCount, 0);
     EXPECT_EQ(s.posttestPassingScore, -1);
 
-    c.pretestQuestionCount = "9";
+    c.editTexts[kPretestCount] = "9";
     EXPECT_EQ(ApplyOkRules(c).pretestQuestionCount, 9);
+    EXPECT_EQ(ApplyOkRules(c).posttestQuestionCount, 9);
 }
 
 TEST(CourseSettingsTest, PretestModeKeepsAutoSkipDefaultWhateverTheHiddenTick) {
     SettingsControls c;
-    c.assessmentAutoSkip = false;  // ticked off in Assessment mode, then back to Pretest
-    c.posttestQuestionCount = "10";
+    c.SetSelected(kAutoSkipCheckbox, false);  // ticked off in Assessment mode, then back to Pretest
+    c.editTexts[kPosttestCount] = "10";
     const CourseSettings s = ApplyOkRules(c);
     EXPECT_TRUE(s.assessmentAutoSkip);
     EXPECT_EQ(s.posttestQuestionCount, 10);
 }
 
+TEST(CourseSettingsTest, TheRecordKeepsTheTestModeItsClickHandlersSet) {
+    // OK reads the controls into the dialog's record; the test mode is the
+    // click handlers' and is not read again.
+    SettingsControls c;
+    c.editTexts[kRetakes] = "2";
+    CourseSettings s;
+    s.testMode = TestMode::Assessment;
+    ApplyOkRules(c, s);
+    EXPECT_EQ(s.testMode, TestMode::Assessment);
+    EXPECT_EQ(s.posttestRetakeCount, 2);
+}
+
 TEST(CourseSettingsTest, RadiosAndCheckboxesMapToFields) {
     SettingsControls c;
-    c.exitStatus = ExitStatusMode::PassedNoPosttest;
-    c.packageType = PackageType::Xapi;
-    c.fullScreenAtStartup = true;
-    c.createVodPackages = true;
-    c.updateFromSpreadsheet = true;
+    Click(c, 1028);
+    Click(c, 1045);
+    c.SetSelected(1040, true);
+    c.SetSelected(1034, true);
+    c.SetSelected(1048, true);
     const CourseSettings s = ApplyOkRules(c);
     EXPECT_EQ(s.exitStatusMode, ExitStatusMode::PassedNoPosttest);
     EXPECT_EQ(s.packageType, PackageType::Xapi);
     EXPECT_EQ(s.fullScreenAtStartup, "full screen");
     EXPECT_TRUE(s.createVodPackages && s.updateFromSpreadsheet);
     EXPECT_FALSE(s.enableReverse);
+}
+
+TEST(CourseSettingsTest, ExitStatusRadiosAreTestedInTheirOrderAndPackageTypeByItsFirstRadio) {
+    // Only one radio of a group is ever selected in the dialog; with none or
+    // several the first tested one wins, and packageType falls back to xAPI.
+    struct Row {
+        std::vector<int> selected;
+        ExitStatusMode exitStatus;
+        PackageType package;
+    };
+    const Row rows[] = {
+        {{}, ExitStatusMode::ScormConformant, PackageType::Xapi},
+        {{1006, 1044}, ExitStatusMode::ScormConformant, PackageType::Scorm12},
+        {{1022, 1027}, ExitStatusMode::CompletedIncomplete, PackageType::Xapi},
+        {{1027, 1028, 1045}, ExitStatusMode::PassedIncomplete, PackageType::Xapi},
+        {{1028, 1044, 1045}, ExitStatusMode::PassedNoPosttest, PackageType::Scorm12},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.selected));
+        SettingsControls c;
+        c.selected.clear();
+        for (const int id : row.selected) c.SetSelected(id, true);
+        const CourseSettings s = ApplyOkRules(c);
+        EXPECT_EQ(s.exitStatusMode, row.exitStatus);
+        EXPECT_EQ(s.packageType, row.package);
+    }
 }

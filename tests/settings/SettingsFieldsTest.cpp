@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <map>
+#include <set>
+
+#include "res/Dialog131.h"
+#include "settings/SettingsFields.h"
+
+namespace {
+
+// Converts to any member type; only used to count the members of an aggregate.
+struct AnyMember {
+    template <class T>
+    operator T() const;  // NOLINT: never defined, only named in unevaluated operands
+};
+
+// The number of members of the aggregate T: the most initializers it takes.
+template <class T, class... Given>
+constexpr std::size_t CountMembers() {
+    if constexpr (requires { T{Given{}..., AnyMember{}}; }) {
+        return CountMembers<T, Given..., AnyMember>();
+    } else {
+        return sizeof...(Given);
+    }
+}
+
+std::ptrdiff_t OffsetOf(const SettingsField& field) {
+    static const CourseSettings record;
+    const auto* base = reinterpret_cast<const char*>(&record);
+    return std::visit([&](auto member) { return reinterpret_cast<const char*>(&(record.*member)) - base; },
+                      field.member);
+}
+
+const ControlTemplate* FindControl(int id) {
+    for (const ControlTemplate& control : kDialog131.controls) {
+        if (control.id == id) return &control;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(SettingsFieldsTest, EveryRecordFieldIsInTheTableOnceInTheRecordsOrder) {
+    const auto fields = SettingsFields();
+    EXPECT_EQ(fields.size(), CountMembers<CourseSettings>());
+    std::set<std::string_view> names;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        SCOPED_TRACE(fields[i].name);
+        EXPECT_TRUE(names.insert(fields[i].name).second) << "name listed twice";
+        EXPECT_EQ(FindSettingsField(fields[i].name), &fields[i]);
+        // Increasing offsets: no member twice, and the help lists them as the record does.
+        if (i > 0) {
+            EXPECT_GT(OffsetOf(fields[i]), OffsetOf(fields[i - 1]));
+        }
+    }
+    EXPECT_EQ(FindSettingsField("colour"), nullptr);
+}
+
+TEST(SettingsFieldsTest, EveryDialogControlMapsToAFieldOrADocumentedNonField) {
+    // What sets each control id: the field of an edit box or checkbox, or the
+    // field and value of a radio.
+    std::map<int, ControlKind> mapped;
+    for (const SettingsField& field : SettingsFields()) {
+        SCOPED_TRACE(field.name);
+        switch (field.kind) {
+            case FieldKind::Number:
+                ASSERT_NE(field.control, kNoControl);
+                EXPECT_TRUE(mapped.emplace(field.control, ControlKind::Edit).second);
+                break;
+            case FieldKind::Flag:
+                EXPECT_EQ(field.values.size(), 2u);
+                if (field.control != kNoControl) {
+                    EXPECT_TRUE(mapped.emplace(field.control, ControlKind::Checkbox).second);
+                }
+                break;
+            case FieldKind::Choice:
+                EXPECT_EQ(field.control, kNoControl);
+                EXPECT_GE(field.fallback, 0);
+                EXPECT_LT(field.fallback, static_cast<int>(field.values.size()));
+                for (const FieldValue& value : field.values) {
+                    EXPECT_TRUE(mapped.emplace(value.radio, ControlKind::Radio).second) << value.name;
+                }
+                break;
+        }
+    }
+    for (const NonFieldControl& control : NonFieldControls()) {
+        SCOPED_TRACE(control.id);
+        EXPECT_FALSE(control.why.empty());
+        ASSERT_NE(FindControl(control.id), nullptr);
+        EXPECT_TRUE(mapped.emplace(control.id, FindControl(control.id)->kind).second);
+    }
+    // Each id of the table is a control of that kind in the template...
+    for (const auto& [id, kind] : mapped) {
+        SCOPED_TRACE(id);
+        const ControlTemplate* control = FindControl(id);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->kind, kind);
+    }
+    // ...and every checkbox, edit box and radio of the template is one of them.
+    for (const ControlTemplate& control : kDialog131.controls) {
+        if (control.kind != ControlKind::Checkbox && control.kind != ControlKind::Edit &&
+            control.kind != ControlKind::Radio) {
+            continue;
+        }
+        EXPECT_TRUE(mapped.contains(control.id)) << control.id << " " << control.text;
+    }
+    for (const int label : {kQuestionCountLabel, kPassingScoreLabel}) {
+        ASSERT_NE(FindControl(label), nullptr);
+        EXPECT_EQ(FindControl(label)->kind, ControlKind::Label);
+    }
+}
+
+TEST(SettingsFieldsTest, EachRadioGroupLiesInOneGroupBoxOfTheTemplate) {
+    std::set<int> grouped;
+    for (const std::vector<int>& group : SettingsRadioGroups()) {
+        ASSERT_FALSE(group.empty());
+        const ControlTemplate* first = FindControl(group.front());
+        ASSERT_NE(first, nullptr);
+        ASSERT_NE(first->group, nullptr);
+        for (const int id : group) {
+            SCOPED_TRACE(id);
+            EXPECT_TRUE(grouped.insert(id).second);
+            ASSERT_NE(FindControl(id), nullptr);
+            EXPECT_EQ(FindControl(id)->kind, ControlKind::Radio);
+            EXPECT_STREQ(FindControl(id)->group, first->group);
+        }
+    }
+    for (const ControlTemplate& control : kDialog131.controls) {
+        if (control.kind == ControlKind::Radio) {
+            EXPECT_TRUE(grouped.contains(control.id)) << control.id;
+        }
+    }
+    EXPECT_EQ(TestModeRadio(TestMode::Assessment), AssessmentRadio());
+}
+
+TEST(SettingsFieldsTest, EveryValueIsWrittenToAndReadFromItsMember) {
+    for (const SettingsField& field : SettingsFields()) {
+        SCOPED_TRACE(field.name);
+        if (field.kind == FieldKind::Number) {
+            for (const int number : {0, -1, 42, 2147483647}) {
+                CourseSettings s;
+                WriteField(s, field, number);
+                EXPECT_EQ(ReadField(s, field), number);
+                EXPECT_EQ(FieldValueText(s, field), std::to_string(number));
+            }
+            EXPECT_EQ(FieldValueChoices(field), "NUMBER");
+            continue;
+        }
+        std::string choices;
+        for (const FieldValue& value : field.values) {
+            CourseSettings s;
+            WriteField(s, field, value.value);
+            EXPECT_EQ(ReadField(s, field), value.value) << value.name;
+            EXPECT_EQ(FieldValueText(s, field), value.name);
+            choices += (choices.empty() ? "" : "|") + std::string(value.name);
+        }
+        EXPECT_EQ(FieldValueChoices(field), choices);
+    }
+    // The full-screen text is empty until OK; it is shown as it is.
+    const SettingsField* screen = FindSettingsField("fullScreenAtStartup");
+    ASSERT_NE(screen, nullptr);
+    CourseSettings s;
+    EXPECT_EQ(FieldValueText(s, *screen), "");
+    WriteField(s, *screen, 1);
+    EXPECT_EQ(s.fullScreenAtStartup, "full screen");
+    WriteField(s, *screen, 0);
+    EXPECT_EQ(s.fullScreenAtStartup, "normal");
+}
+
+TEST(SettingsFieldsTest, TheTestModeRadiosShowAutoSkipAndRelabelOnlyInAssessmentMode) {
+    const TestModeView pretest = ViewOfTestMode(TestMode::Pretest);
+    const TestModeView assessment = ViewOfTestMode(TestMode::Assessment);
+    EXPECT_FALSE(pretest.autoSkipShown);
+    EXPECT_TRUE(assessment.autoSkipShown);
+    EXPECT_EQ(pretest.questionCountLabel, "Pretest Question Count");
+    EXPECT_EQ(pretest.passingScoreLabel, "Pretest Passing Score");
+    EXPECT_EQ(assessment.questionCountLabel, "Postscriptive posttest question count (3-6)");
+    EXPECT_EQ(assessment.passingScoreLabel, "Assessment / Prescriptive Posttest Passing Score");
+}
