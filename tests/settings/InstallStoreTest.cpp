@@ -122,7 +122,6 @@ TEST_F(InstallStoreTest, UnreadableStoreIsReportedAndLeftUntouched) {
         {"no read permission (mode 0200)",
          [&] {
              WriteBytes(dir() / "writeonly.conf", "NB Path=/opt/nb/\nxAPI Host=h\n");
-             fs::permissions(dir() / "writeonly.conf", fs::perms::owner_write);
              return dir() / "writeonly.conf";
          },
          true},
@@ -132,6 +131,7 @@ TEST_F(InstallStoreTest, UnreadableStoreIsReportedAndLeftUntouched) {
         if (row.needsNonRoot && ::geteuid() == 0) continue;  // root reads it anyway
         const fs::path storeFile = row.make();
         const auto before = SnapshotTree(dir());
+        if (row.needsNonRoot) fs::permissions(storeFile, fs::perms::owner_write);
         const InstallStore store(storeFile.string());
         const InstallFolderLookup found = store.LookUpInstallFolder();
         EXPECT_TRUE(found.Unreadable());
