@@ -204,7 +204,8 @@ std::error_code MakePerUserInstall(const std::string& from, const std::string& t
     if (!platform::IsDirectory(source)) return std::make_error_code(std::errc::not_a_directory);
     if (const std::error_code ec = CreateFolders(target)) return ec;
     for (const char* file : {"HTML course descriptions.txt", "VOD info.txt", "spreadsheet.txt"}) {
-        if (const std::error_code ec = CopyIfMissing(platform::JoinPath(source, file), platform::JoinPath(target, file)))
+        if (const std::error_code ec =
+                CopyIfMissing(platform::JoinPath(source, file), platform::JoinPath(target, file)))
             return ec;
     }
     std::set<platform::FolderIdentity> entered;
@@ -217,14 +218,14 @@ std::error_code MakePerUserInstall(const std::string& from, const std::string& t
     return CreateFolders(platform::JoinPath(target, "vod packages"));
 }
 
-std::error_code RecordPerUserInstall(const InstallStore& from, const std::string& userStore,
-                                     const std::string& folder) {
-    StoreContent content = ReadStoreFile(userStore);
+std::error_code RecordInstallFolder(const std::string& store, const std::string& folder, const InstallStore& seed) {
+    StoreContent content = ReadStoreFile(store);
     if (!content.exists) {
-        // The shared store's other settings (the xAPI host, ...) carry over.
-        const StoreContent shared = ReadStoreFile(from.Path());
-        if (!shared.error) content.bytes = shared.bytes;
-        if (const std::error_code ec = CreateFolders(platform::ParentPath(userStore))) return ec;
+        if (!seed.Path().empty()) {
+            const StoreContent shared = ReadStoreFile(seed.Path());
+            if (!shared.error) content.bytes = shared.bytes;
+        }
+        if (const std::error_code ec = CreateFolders(platform::ParentPath(store))) return ec;
     }
-    return WriteValue(userStore, content, kInstallFolderName, folder);
+    return WriteValue(store, content, kInstallFolderName, folder);
 }

@@ -63,8 +63,9 @@ bool CanWriteInstallFolder(const std::string& folder);
 // completes an interrupted one), and an empty "vod packages" is created.
 std::error_code MakePerUserInstall(const std::string& from, const std::string& to);
 
-// Records `folder` as the install folder in the per-user store `userStore`.
-// A new per-user store starts as a copy of `from` (the store that named the
-// shared installation), so its other settings carry over.
-std::error_code RecordPerUserInstall(const InstallStore& from, const std::string& userStore,
-                                     const std::string& folder);
+// Records `folder` as the install folder in the store file `store`, creating
+// it and its folders when missing. A new store starts as a copy of `seed`
+// (for a per-user store, the store that named the shared installation), so its
+// other settings carry over.
+std::error_code RecordInstallFolder(const std::string& store, const std::string& folder,
+                                    const InstallStore& seed = InstallStore(""));

@@ -1,11 +1,10 @@
-#include "app/InstallStore.h"
-
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <map>
 
+#include "app/InstallStore.h"
 #include "support/TestSupport.h"
 
 class InstallStoreTest : public TempDirTest {
@@ -67,7 +66,8 @@ TEST_F(InstallStoreTest, LookupNormalisesOnlyWhatTheRulesAskAndKeepsEveryOtherBy
     const std::string longFolder = "/" + std::string(300, 'x');
     const std::vector<LookupRow> rows = {
         {"byte-order mark ignored, file unchanged", bom + "NB Path=/opt/nb\n", "/opt/nb", bom + "NB Path=/opt/nb\n"},
-        {"byte-order mark kept on write-back", bom + "NB Path=/opt/nb/\nx=1\n", "/opt/nb", bom + "NB Path=/opt/nb\nx=1\n"},
+        {"byte-order mark kept on write-back", bom + "NB Path=/opt/nb/\nx=1\n", "/opt/nb",
+         bom + "NB Path=/opt/nb\nx=1\n"},
         {"byte-order mark only: value added", bom, "", bom + "NB Path=\n"},
         {"blanks around the name and before the value", " \tNB Path \t= /opt/nb/\n", "/opt/nb",
          " \tNB Path \t= /opt/nb\n"},
@@ -206,7 +206,9 @@ TEST_F(InstallStoreTest, StoreAndPerUserFoldersFollowTheEnvironment) {
          xdg + "/quarvel/quarvel.conf",
          xdg + "/quarvel/install"},
         {"home folder fallbacks",
-         {{"QUARVEL_CONFIG", std::nullopt}, {"HOME", home}, {"XDG_CONFIG_HOME", std::nullopt},
+         {{"QUARVEL_CONFIG", std::nullopt},
+          {"HOME", home},
+          {"XDG_CONFIG_HOME", std::nullopt},
           {"XDG_DATA_HOME", std::nullopt}},
          home + "/.config/quarvel/quarvel.conf",
          home + "/.config/quarvel/quarvel.conf",
@@ -217,13 +219,17 @@ TEST_F(InstallStoreTest, StoreAndPerUserFoldersFollowTheEnvironment) {
          home + "/.config/quarvel/quarvel.conf",
          home + "/.local/share/quarvel/install"},
         {"per-user store missing: the system store",
-         {{"QUARVEL_CONFIG", std::nullopt}, {"HOME", home}, {"XDG_CONFIG_HOME", path("nothing")},
+         {{"QUARVEL_CONFIG", std::nullopt},
+          {"HOME", home},
+          {"XDG_CONFIG_HOME", path("nothing")},
           {"XDG_DATA_HOME", std::nullopt}},
          "/etc/quarvel.conf",
          path("nothing") + "/quarvel/quarvel.conf",
          home + "/.local/share/quarvel/install"},
         {"no home folder",
-         {{"QUARVEL_CONFIG", std::nullopt}, {"HOME", std::nullopt}, {"XDG_CONFIG_HOME", std::nullopt},
+         {{"QUARVEL_CONFIG", std::nullopt},
+          {"HOME", std::nullopt},
+          {"XDG_CONFIG_HOME", std::nullopt},
           {"XDG_DATA_HOME", std::nullopt}},
          "/etc/quarvel.conf",
          "",
@@ -331,19 +337,25 @@ TEST_F(PerUserInstallTest, RecordingCarriesTheSharedSettingsIntoANewPerUserStore
     WriteBytes(dir() / "etc/quarvel.conf", "xAPI Host=lms.example\nNB Path=" + from() + "\n");
     const InstallStore shared((dir() / "etc/quarvel.conf").string());
     const std::string userStore = path("home/.config/quarvel/quarvel.conf");
-    ASSERT_FALSE(RecordPerUserInstall(shared, userStore, to()));
+    ASSERT_FALSE(RecordInstallFolder(userStore, to(), shared));
     EXPECT_EQ(ReadBytes(userStore), "xAPI Host=lms.example\nNB Path=" + to() + "\n");
     EXPECT_EQ(ReadBytes(dir() / "etc/quarvel.conf"), "xAPI Host=lms.example\nNB Path=" + from() + "\n");
     EXPECT_EQ(InstallStore(userStore).GetInstallFolder(), to());
 
     // An existing per-user store keeps its own lines.
     WriteBytes(userStore, "# mine\nNB Path=/old\nxAPI Host=mine.example\n");
-    ASSERT_FALSE(RecordPerUserInstall(shared, userStore, to()));
+    ASSERT_FALSE(RecordInstallFolder(userStore, to(), shared));
     EXPECT_EQ(ReadBytes(userStore), "# mine\nNB Path=" + to() + "\nxAPI Host=mine.example\n");
 
     // One that cannot be read is left alone.
     fs::remove(userStore);
     fs::create_directories(userStore);
-    EXPECT_TRUE(RecordPerUserInstall(shared, userStore, to()));
+    EXPECT_TRUE(RecordInstallFolder(userStore, to(), shared));
     EXPECT_TRUE(fs::is_directory(userStore));
+}
+
+TEST_F(InstallStoreTest, RecordingMakesANewStoreWithItsFolders) {
+    const std::string store = path("etc/sub/quarvel.conf");
+    ASSERT_FALSE(RecordInstallFolder(store, "/usr/share/quarvel/install"));
+    EXPECT_EQ(ReadBytes(store), "NB Path=/usr/share/quarvel/install\n");
 }
