@@ -30,7 +30,6 @@ install(DIRECTORY ${QUARVEL_SAMPLE_DIR}/videos/ DESTINATION ${CMAKE_INSTALL_DATA
 # The launcher names the program by its installed path, so that it starts
 # whether or not <prefix>/bin is on the desktop session's PATH.
 install(CODE "set(quarvel_desktop_source \"${PROJECT_SOURCE_DIR}/res/quarvel.desktop\")
-              set(quarvel_desktop_staged \"${CMAKE_CURRENT_BINARY_DIR}/quarvel.desktop\")
               set(quarvel_datadir \"${CMAKE_INSTALL_DATADIR}\")
               set(quarvel_bindir \"${CMAKE_INSTALL_BINDIR}\")")
 install(CODE [[
@@ -40,8 +39,10 @@ install(CODE [[
   if(NOT program MATCHES "[^-A-Za-z0-9_./+]")
     string(REGEX REPLACE "\nExec=quarvel" "\nExec=${program}" desktop "${desktop}")
   endif()
-  file(WRITE "${quarvel_desktop_staged}" "${desktop}")
-  file(INSTALL "${quarvel_desktop_staged}" DESTINATION "${CMAKE_INSTALL_PREFIX}/${quarvel_datadir}/applications")
+  set(launcher "${CMAKE_INSTALL_PREFIX}/${quarvel_datadir}/applications/quarvel.desktop")
+  message(STATUS "Installing: $ENV{DESTDIR}${launcher}")
+  file(WRITE "$ENV{DESTDIR}${launcher}" "${desktop}")
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${launcher}")
 ]])
 install(FILES ${PROJECT_SOURCE_DIR}/res/icons/quarvel.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
