@@ -191,7 +191,9 @@ std::string InstallStore::UnreadableMessage(std::error_code readError) const {
 bool CanWriteInstallFolder(const std::string& folder) {
     if (!platform::IsDirectory(folder) || !CanCreateFileIn(folder)) return false;
     const std::string log = platform::JoinPath(folder, "nb_logfile.txt");
-    if (platform::FindFirst(log) && platform::OpenExistingForWriting(log)) return false;
+    // The log is replaced through the folder, as every file is; what stops
+    // that is its read-only attribute.
+    if (platform::FindFirst(log) && platform::IsReadOnly(log)) return false;
     const std::string packages = platform::JoinPath(folder, "vod packages");
     return !platform::IsDirectory(packages) || CanCreateFileIn(packages);
 }

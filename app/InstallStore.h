@@ -54,7 +54,8 @@ private:
 };
 
 // Whether a run can write what it writes in the install folder: a new file
-// in it, the patch log and the "vod packages" folder when they exist.
+// in it, the patch log (not read-only) and the "vod packages" folder when
+// they exist.
 bool CanWriteInstallFolder(const std::string& folder);
 
 // Makes a per-user install folder `to` from the installation `from`: the
