@@ -75,6 +75,11 @@ std::optional<ValueSpan> FindValue(std::string_view bytes, std::string_view name
 std::error_code WriteValue(const std::string& path, const StoreContent& content, const std::string& name,
                            const std::string& value) {
     if (content.error) return content.error;
+    // A line end in a value would make other lines of it, and a CR at its end
+    // would read as part of the line end: such a value cannot be stored.
+    if (value.find('\n') != std::string::npos || (!value.empty() && value.back() == '\r')) {
+        return std::make_error_code(std::errc::invalid_argument);
+    }
     std::string bytes = content.bytes;
     if (const auto span = FindValue(bytes, name)) {
         bytes.replace(span->begin, span->end - span->begin, value);

@@ -82,6 +82,7 @@ TEST_F(InstallStoreTest, LookupNormalisesOnlyWhatTheRulesAskAndKeepsEveryOtherBy
         {"root gives empty, stored empty", "NB Path=/\n", "", "NB Path=\n"},
         {"a long value is read whole", "NB Path=" + longFolder + "\n", longFolder, "NB Path=" + longFolder + "\n"},
         {"empty file", "", "", "NB Path=\n"},
+        {"a value that would end in CR is not written", "NB Path=/opt/nb/\r/\n", "/opt/nb/\r", "NB Path=/opt/nb/\r/\n"},
     };
     for (const LookupRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -360,4 +361,15 @@ TEST_F(InstallStoreTest, RecordingMakesANewStoreWithItsFolders) {
     const std::string store = path("etc/sub/quarvel.conf");
     ASSERT_FALSE(RecordInstallFolder(store, "/usr/share/quarvel/install"));
     EXPECT_EQ(ReadBytes(store), "NB Path=/usr/share/quarvel/install\n");
+}
+
+TEST_F(InstallStoreTest, AValueThatWouldMakeOtherLinesIsRefused) {
+    WriteBytes(dir() / "quarvel.conf", "NB Path=/opt/nb\n");
+    const InstallStore store((dir() / "quarvel.conf").string());
+    for (const std::string& value : {std::string("/x\nNB Path=/y"), std::string("/x\r")}) {
+        SCOPED_TRACE(value);
+        EXPECT_EQ(store.Write("NB Path", value), std::errc::invalid_argument);
+        EXPECT_EQ(RecordInstallFolder(store.Path(), value), std::errc::invalid_argument);
+        EXPECT_EQ(Stored(), "NB Path=/opt/nb\n");
+    }
 }
