@@ -357,12 +357,6 @@ TEST_F(PerUserInstallTest, RecordingCarriesTheSharedSettingsIntoANewPerUserStore
     EXPECT_TRUE(fs::is_directory(userStore));
 }
 
-TEST_F(InstallStoreTest, RecordingMakesANewStoreWithItsFolders) {
-    const std::string store = path("etc/sub/quarvel.conf");
-    ASSERT_FALSE(RecordInstallFolder(store, "/usr/share/quarvel/install"));
-    EXPECT_EQ(ReadBytes(store), "NB Path=/usr/share/quarvel/install\n");
-}
-
 TEST_F(InstallStoreTest, AValueThatWouldMakeOtherLinesIsRefused) {
     WriteBytes(dir() / "quarvel.conf", "NB Path=/opt/nb\n");
     const InstallStore store((dir() / "quarvel.conf").string());
