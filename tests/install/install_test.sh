@@ -9,7 +9,8 @@
 #     store standing in for /etc/quarvel.conf) is never changed by the user's
 #     runs; a per-user install folder made from it and recorded in the per-user
 #     store serves both jobs.
-#  3. A store the user cannot read is left as it was.
+#  3. A package build (DESTDIR) writes its store below DESTDIR.
+#  4. A store the user cannot read is left as it was.
 set -euo pipefail
 build="$(cd "$1" && pwd)"
 user=quarvel-install-test
@@ -34,7 +35,9 @@ done
 home="$work/home"
 mkdir -p "$home"
 if [ "$(id -u)" -eq 0 ]; then
-  id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --home-dir /nonexistent --shell /bin/bash "$user"
+  # (Another run may make it at the same moment.)
+  id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --home-dir /nonexistent --shell /bin/bash "$user" ||
+    id "$user" >/dev/null
   chown "$user:" "$home"
   # cmake --install records what it installed in the build folder; the user
   # builds there in real life, so let it write that one file.
@@ -128,7 +131,19 @@ check_jobs shared "$user_install" "$system/share/quarvel" "$system/bin/quarvel-b
 [ "$(tree_state "$system")" = "$system_before" ] || fail "the system-wide installation was changed"
 [ "$(tree_state "$work/etc")" = "$store_before" ] || fail "the system-wide store was changed"
 
-# 3. A store the user cannot read (mode 0200, the user's own) is left whole.
+# 3. A package build (DESTDIR, --prefix /usr) records the packaged folder in
+# its own etc/quarvel.conf. Made as the user, so that it cannot reach /usr
+# or /etc even if DESTDIR were ignored.
+dest="$home/package"
+as_user mkdir "$dest"
+as_user env DESTDIR="$dest" cmake --install "$build" --prefix /usr >"$work/install-package.log" 2>&1 ||
+  fail "DESTDIR install: $(tail -5 "$work/install-package.log")"
+[ "$(cat "$dest/etc/quarvel.conf" 2>/dev/null)" = "NB Path=/usr/share/quarvel/install" ] ||
+  fail "package store: '$(cat "$dest/etc/quarvel.conf" 2>/dev/null)'"
+grep -qx "Exec=/usr/bin/quarvel" "$dest/usr/share/applications/quarvel.desktop" || fail "packaged launcher's Exec line"
+[ -z "$(cd "$dest" && find . -mindepth 1 -maxdepth 1 ! -name usr ! -name etc)" ] || fail "DESTDIR install wrote elsewhere"
+
+# 4. A store the user cannot read (mode 0200, the user's own) is left whole.
 printf 'NB Path=%s\nxAPI Host=lms.example\n' "$user_install" >"$work/unreadable.conf"
 [ "$(id -u)" -ne 0 ] || chown "$user:" "$work/unreadable.conf"
 chmod 0200 "$work/unreadable.conf"
