@@ -26,13 +26,16 @@ install(DIRECTORY ${QUARVEL_SAMPLE_DIR}/install/ DESTINATION ${QUARVEL_INSTALL_F
 install(DIRECTORY ${QUARVEL_SAMPLE_DIR}/courses/ DESTINATION ${CMAKE_INSTALL_DATADIR}/quarvel/sample-courses)
 install(DIRECTORY ${QUARVEL_SAMPLE_DIR}/videos/ DESTINATION ${CMAKE_INSTALL_DATADIR}/quarvel/sample-videos)
 
-# Desktop integration.
-# The launcher names the program by its installed path, so that it starts
-# whether or not <prefix>/bin is on the desktop session's PATH.
-install(CODE "set(quarvel_desktop_source \"${PROJECT_SOURCE_DIR}/res/quarvel.desktop\")
-              set(quarvel_datadir \"${CMAKE_INSTALL_DATADIR}\")
-              set(quarvel_bindir \"${CMAKE_INSTALL_BINDIR}\")")
-install(CODE [[
+# Desktop integration, with the desktop program (a build without the GUI
+# installs the batch program alone).
+if(TARGET quarvel)
+  # The launcher names the program by its installed path, so that it starts
+  # whether or not <prefix>/bin is on the desktop session's PATH.
+  install(CODE "set(quarvel_desktop_source \"${PROJECT_SOURCE_DIR}/res/quarvel.desktop\")
+                set(quarvel_datadir \"${CMAKE_INSTALL_DATADIR}\")
+                set(quarvel_bindir \"${CMAKE_INSTALL_BINDIR}\")")
+  install(CODE [[
+  # (Install code runs at install time: the prefix may be given only then.)
   file(READ "${quarvel_desktop_source}" desktop)
   set(program "${CMAKE_INSTALL_PREFIX}/${quarvel_bindir}/quarvel")
   # A path that would need quoting in the launcher is left to PATH.
@@ -44,19 +47,19 @@ install(CODE [[
   file(WRITE "$ENV{DESTDIR}${launcher}" "${desktop}")
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${launcher}")
 ]])
-install(FILES ${PROJECT_SOURCE_DIR}/res/icons/quarvel.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-file(GLOB QUARVEL_ICON_SIZES RELATIVE ${PROJECT_SOURCE_DIR}/res/icons/hicolor
-     ${PROJECT_SOURCE_DIR}/res/icons/hicolor/*)
-foreach(size ${QUARVEL_ICON_SIZES})
-  install(FILES ${PROJECT_SOURCE_DIR}/res/icons/hicolor/${size}/quarvel.png
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}/apps)
-endforeach()
-foreach(page quarvel.1 quarvel-batch.1)
-  if(EXISTS ${PROJECT_SOURCE_DIR}/docs/${page})
-    install(FILES ${PROJECT_SOURCE_DIR}/docs/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  endif()
-endforeach()
+  install(FILES ${PROJECT_SOURCE_DIR}/res/icons/quarvel.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  file(GLOB QUARVEL_ICON_SIZES RELATIVE ${PROJECT_SOURCE_DIR}/res/icons/hicolor
+       ${PROJECT_SOURCE_DIR}/res/icons/hicolor/*)
+  foreach(size ${QUARVEL_ICON_SIZES})
+    install(FILES ${PROJECT_SOURCE_DIR}/res/icons/hicolor/${size}/quarvel.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}/apps)
+  endforeach()
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/quarvel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+if(EXISTS ${PROJECT_SOURCE_DIR}/docs/quarvel-batch.1)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/quarvel-batch.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quarvel)
 
