@@ -8,9 +8,9 @@ what="${1:-test}"
 # them, and one build folder serves the demo and the tests.
 build=(g++ cmake ninja-build ccache qt6-base-dev qt6-qpa-plugins libgtest-dev libgmock-dev)
 # Test programs, the browser and schema checks, fault injection, sanitizer and
-# fuzz builds, the install test (a user, desktop file and man page checks).
+# fuzz builds, the install test (a user, desktop file and man page checks, ACLs).
 test=(libxml2-utils xvfb xauth chromium nodejs npm strace time clang-14
-      libclang-rt-14-dev e2fsprogs clang-format-14 desktop-file-utils man-db passwd util-linux)
+      libclang-rt-14-dev e2fsprogs clang-format-14 desktop-file-utils man-db passwd util-linux acl)
 case "$what" in
   build) packages=("${build[@]}") ;;
   test) packages=("${build[@]}" "${test[@]}") ;;

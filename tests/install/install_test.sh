@@ -23,10 +23,12 @@ fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))
 }
+granted=()
 cleanup() {
   # The user's files are removed by root (or by the user itself).
   chmod -R u+rwX "$work" 2>/dev/null || true
   rm -rf "$work"
+  for folder in "${granted[@]}"; do setfacl -x "u:$user" "$folder" || true; done
 }
 trap cleanup EXIT
 
@@ -50,6 +52,29 @@ else
   as_user() { env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 TZ=UTC "$@"; }
 fi
 [ "$(as_user id -u)" -ne 0 ] || { echo "the test user must not be root" >&2; exit 1; }
+
+# The user reads the build and the sources. A clone in a private folder
+# (/root, or a mktemp folder) lets the user pass through the folders above
+# them for the test's time only, by an ACL entry removed at the end.
+let_user_through() {
+  local path="" part
+  local IFS=/
+  for part in $1; do
+    [ -n "$part" ] || continue
+    path="$path/$part"
+    if ! as_user test -x "$path"; then
+      setfacl -m "u:$user:x" "$path"
+      granted+=("$path")
+    fi
+  done
+}
+if [ "$(id -u)" -eq 0 ]; then
+  let_user_through "$build"
+  let_user_through "$source"
+  let_user_through "$work"
+fi
+as_user test -r "$build/cmake_install.cmake" -a -r "$source/README.md" ||
+  { echo "the test user cannot read $build or $source" >&2; exit 1; }
 
 # A listing of every file below a folder with its bytes' digest, mode and owner.
 tree_state() { (cd "$1" && find . -printf '%p %y %m %u %s\n' -type f -exec md5sum {} + | sort); }
