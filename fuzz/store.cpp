@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "FuzzTarget.h"
 #include "app/InstallStore.h"
@@ -24,7 +25,12 @@ std::ptrdiff_t LineEnds(const std::string& bytes) {
 // until it no longer ends in "/" and then writes nothing, and never loses
 // another line or value.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = "/tmp/quarvel-fuzz-store-" + std::to_string(::getpid()) + ".conf";
+    // One file per process, removed when the process ends.
+    static const struct ScratchStore {
+        std::string path = "/tmp/quarvel-fuzz-store-" + std::to_string(::getpid()) + ".conf";
+        ~ScratchStore() { std::ignore = platform::RemoveFile(path); }
+    } scratch;
+    const std::string& path = scratch.path;
     const std::string input(AsText(data, size));
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
