@@ -1,8 +1,21 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Quarvel needs to build and test, when missing.
+# Installs the Debian packages Quarvel needs, when missing.
+#   tools/install-deps.sh build   what building and running both programs needs (the demo)
+#   tools/install-deps.sh test    that and what the tests need (the default)
 set -euo pipefail
-packages=(g++ cmake ninja-build ccache libgtest-dev libgmock-dev qt6-base-dev libxml2-utils
-          xvfb xauth chromium nodejs npm strace time clang-14 libclang-rt-14-dev e2fsprogs clang-format-14)
+what="${1:-test}"
+# GoogleTest's sources are here too: configuring the build folder looks for
+# them, and one build folder serves the demo and the tests.
+build=(g++ cmake ninja-build ccache qt6-base-dev qt6-qpa-plugins libgtest-dev libgmock-dev)
+# Test programs, the browser and schema checks, fault injection, sanitizer and
+# fuzz builds, the install test (a user, desktop file and man page checks, ACLs).
+test=(libxml2-utils xvfb xauth chromium nodejs npm strace time clang-14
+      libclang-rt-14-dev e2fsprogs clang-format-14 desktop-file-utils man-db passwd util-linux acl)
+case "$what" in
+  build) packages=("${build[@]}") ;;
+  test) packages=("${build[@]}" "${test[@]}") ;;
+  *) echo "usage: $0 [build|test]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   # A program of that name from elsewhere will do (npm comes with some nodejs builds).
