@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QLineEdit>
 #include <QRect>
+#include <QSize>
 
 #include "res/DialogTemplate.h"
 
@@ -51,8 +52,16 @@ protected:
 // "label1014"; labels without an id "static<index>", group boxes "group<index>".
 QString ControlObjectName(const ControlTemplate& control, int index);
 
+// The size of a window that shows a client area of `client` in `room`:
+// the client's own size when it fits, otherwise as much as the room allows
+// with a scroll bar (of the given width and height) in each direction that
+// does not fit.
+QSize ScrolledWindowSize(QSize client, QSize room, QSize scrollBars);
+
 // Builds the template's controls on `dialog` (caption, fixed size, positions,
 // tab order, default button) and returns the controls that have an id. A
 // control whose text the dialog's font makes too wide for it is widened
-// into the free room on its right.
+// into the free room on its right. The controls sit on a client area of the
+// template's size in a scroll area; the dialog is the client's size, or
+// smaller and scrolling when that would not fit on its screen.
 QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTemplate& dialogTemplate);
