@@ -51,7 +51,14 @@ bool CDirDialog::ChooseFolder() {
     const QModelIndex home = model.index(QDir::homePath());
     for (QModelIndex folder = home; folder.isValid(); folder = folder.parent()) tree->expand(folder);
     tree->selectionModel()->setCurrentIndex(home, QItemSelectionModel::NoUpdate);
-    QTimer::singleShot(0, tree, [tree, home] { tree->scrollTo(home, QAbstractItemView::PositionAtTop); });
+    // Folders are listed in the background and push the home folder down as
+    // they come in: keep it in view until the user moves elsewhere.
+    const QPersistentModelIndex homeRow(home);
+    const auto showHome = [tree, homeRow] {
+        if (tree->currentIndex() == homeRow) tree->scrollTo(homeRow, QAbstractItemView::PositionAtTop);
+    };
+    QObject::connect(&model, &QFileSystemModel::directoryLoaded, tree, showHome);
+    QTimer::singleShot(0, tree, showHome);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     buttons->setObjectName(QStringLiteral("folderButtons"));

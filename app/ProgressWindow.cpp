@@ -84,11 +84,7 @@ void ProgressWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void ProgressWindow::closeEvent(QCloseEvent* event) {
-    // The window manager's close asks for a stop; the job closes the window.
-    if (event->spontaneous()) {
-        event->ignore();
-        RequestStop();
-        return;
-    }
-    QWidget::closeEvent(event);
+    // Closing the window asks for a stop; the job hides it when it ends.
+    event->ignore();
+    RequestStop();
 }

@@ -11,7 +11,8 @@ class QPushButton;
 // many bundles are done and the folder just done, and a Stop button. The
 // job updates it between bundles on the thread that does the work and asks
 // it then whether Stop was pressed. While it is up it is the only window
-// that takes input, so nothing can start a second run inside this one.
+// that takes input, so nothing can start a second run inside this one. The
+// job hides it when it ends; closing it asks for a stop.
 class ProgressWindow : public QWidget {
 public:
     explicit ProgressWindow(QWidget* owner = nullptr);

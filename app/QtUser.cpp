@@ -46,7 +46,7 @@ UserInterface::Progress QtUser::ReportProgress(int done, const std::string& curr
 
 void QtUser::EndProgress() {
     if (!m_progress) return;
-    m_progress->close();
+    m_progress->hide();
     m_progress.reset();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
