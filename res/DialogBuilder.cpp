@@ -1,5 +1,6 @@
 #include "res/DialogBuilder.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -7,6 +8,7 @@
 #include <QGroupBox>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -15,6 +17,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <algorithm>
 #include <string_view>
 #include <utility>
@@ -120,6 +124,92 @@ void TemplateGroupBox::paintEvent(QPaintEvent* event) {
 }
 
 namespace {
+// The property that holds a button's text marked with its mnemonic.
+constexpr char kMarkedText[] = "quarvelMarkedText";
+}  // namespace
+
+void SetMnemonic(QAbstractButton& button, const QString& marked) {
+    button.setProperty(kMarkedText, marked);
+    button.setShortcut(QKeySequence::mnemonic(marked));
+    button.update();
+}
+
+namespace {
+
+template <class Button>
+constexpr QStyle::ControlElement kButtonElement = QStyle::CE_PushButton;
+template <>
+constexpr QStyle::ControlElement kButtonElement<QCheckBox> = QStyle::CE_CheckBox;
+template <>
+constexpr QStyle::ControlElement kButtonElement<QRadioButton> = QStyle::CE_RadioButton;
+
+}  // namespace
+
+template <class Button>
+void MnemonicButton<Button>::paintEvent(QPaintEvent* event) {
+    // The base classes paint exactly this, with text() as the text.
+    const QString marked = this->property(kMarkedText).toString();
+    const qsizetype at = marked.indexOf(u'&');
+    if (at < 0 || marked.left(at) + marked.mid(at + 1) != this->text()) {
+        Button::paintEvent(event);
+        return;
+    }
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    this->initStyleOption(&option);
+    option.text = marked;
+    painter.drawControl(kButtonElement<Button>, option);
+}
+
+template class MnemonicButton<QPushButton>;
+template class MnemonicButton<QCheckBox>;
+template class MnemonicButton<QRadioButton>;
+
+QStringList MarkMnemonics(const QStringList& texts) {
+    QString used;
+    const auto isFree = [&used](QChar c) { return c.isLetterOrNumber() && !used.contains(c.toLower()); };
+    QStringList marked;
+    for (const QString& text : texts) {
+        qsizetype at = -1;
+        for (qsizetype i = 0; i < text.size() && at < 0; ++i) {
+            const bool wordStart = i == 0 || !text[i - 1].isLetterOrNumber();
+            if (wordStart && isFree(text[i])) at = i;
+        }
+        for (qsizetype i = 0; i < text.size() && at < 0; ++i) {
+            if (isFree(text[i])) at = i;
+        }
+        if (at < 0) {
+            marked.push_back(text);
+            continue;
+        }
+        used.append(text[at].toLower());
+        marked.push_back(text.left(at) + u'&' + text.mid(at));
+    }
+    return marked;
+}
+
+namespace {
+
+// Mnemonics for the template's buttons, checkboxes and radios: OK and Cancel
+// and the other push buttons first, as they are the most used, then the rest
+// in tab order.
+void GiveMnemonics(const std::vector<std::pair<const ControlTemplate*, QWidget*>>& built) {
+    std::vector<QAbstractButton*> buttons;
+    for (const bool pushButtons : {true, false}) {
+        for (const auto& [control, widget] : built) {
+            const bool isPush =
+                control->kind == ControlKind::DefaultPushButton || control->kind == ControlKind::PushButton;
+            const bool isToggle = control->kind == ControlKind::Checkbox || control->kind == ControlKind::Radio;
+            if ((pushButtons && isPush) || (!pushButtons && isToggle)) {
+                buttons.push_back(static_cast<QAbstractButton*>(widget));
+            }
+        }
+    }
+    QStringList texts;
+    for (const QAbstractButton* button : buttons) texts.push_back(button->text());
+    const QStringList marked = MarkMnemonics(texts);
+    for (std::size_t i = 0; i < buttons.size(); ++i) SetMnemonic(*buttons[i], marked[static_cast<qsizetype>(i)]);
+}
 
 // The width a control needs to show its text on one line, or 0 when it
 // shows no text of its own.
@@ -230,16 +320,16 @@ QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTempla
         switch (control.kind) {
             case ControlKind::DefaultPushButton:
             case ControlKind::PushButton: {
-                auto* button = new QPushButton(text, client);
+                auto* button = new MnemonicButton<QPushButton>(text, client);
                 button->setDefault(control.kind == ControlKind::DefaultPushButton);
                 widget = button;
                 break;
             }
             case ControlKind::Radio:
-                widget = new QRadioButton(text, client);
+                widget = new MnemonicButton<QRadioButton>(text, client);
                 break;
             case ControlKind::Checkbox:
-                widget = new QCheckBox(text, client);
+                widget = new MnemonicButton<QCheckBox>(text, client);
                 break;
             case ControlKind::Edit:
                 widget = new DigitEdit(text, client);
@@ -277,5 +367,6 @@ QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTempla
         ++index;
     }
     WidenControlsToTheirText(*client, built, units);
+    GiveMnemonics(built);
     return byId;
 }

@@ -6,9 +6,11 @@
 #include <QLineEdit>
 #include <QRect>
 #include <QSize>
+#include <QStringList>
 
 #include "res/DialogTemplate.h"
 
+class QAbstractButton;
 class QDialog;
 class QWidget;
 
@@ -47,6 +49,27 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
 };
+
+// A button, checkbox or radio that draws the mnemonic SetMnemonic gave it:
+// the letter is underlined while text() stays the template's words.
+template <class Button>
+class MnemonicButton : public Button {
+public:
+    using Button::Button;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// Gives `button` a mnemonic: `marked` is its text with an "&" before the
+// letter; Alt with the letter presses it.
+void SetMnemonic(QAbstractButton& button, const QString& marked);
+
+// The texts of `texts` marked with mnemonics ("&" before a letter), one
+// letter or digit per text and none twice, first come first served: the
+// first of a word when one is free, else any free one, else none. A text
+// that gets none is returned as it is.
+QStringList MarkMnemonics(const QStringList& texts);
 
 // Object name of a control: "button1", "radio1011", "check1013", "edit1007",
 // "label1014"; labels without an id "static<index>", group boxes "group<index>".

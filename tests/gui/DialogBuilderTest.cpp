@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QPushButton>
@@ -118,5 +119,78 @@ TEST(DialogBuilderTest, TheSettingsDialogFitsItsScreenAndEveryControlCanBeReache
     ASSERT_TRUE(InView(*area, *ok));
     QTest::mouseClick(dialog.childAt(ok->mapTo(&dialog, ok->rect().center())), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST(DialogBuilderTest, MnemonicsTakeAFreeLetterPreferablyAWordsFirst) {
+    const QStringList texts = {
+        QStringLiteral("OK"),
+        QStringLiteral("Cancel"),
+        QStringLiteral("Assessment / ADL"),
+        QStringLiteral("Assessment / ADL - auto-skip"),
+        QStringLiteral("('completed', 'incomplete')"),
+        QStringLiteral("SCORM 1.2"),
+        QStringLiteral("xAPI"),
+        QStringLiteral("Ok"),
+        QStringLiteral("12"),
+        QStringLiteral("1"),
+    };
+    const QStringList expected = {
+        QStringLiteral("&OK"),
+        QStringLiteral("&Cancel"),
+        QStringLiteral("&Assessment / ADL"),
+        QStringLiteral("Assessment / ADL - auto-&skip"),  // after punctuation a word starts
+        QStringLiteral("('completed', '&incomplete')"),
+        QStringLiteral("SCORM &1.2"),  // digits serve too
+        QStringLiteral("&xAPI"),
+        QStringLiteral("O&k"),  // the same letter in the other case is taken too
+        QStringLiteral("1&2"),  // no word's first is free
+        QStringLiteral("1"),    // none left: no mnemonic
+    };
+    const QStringList marked = MarkMnemonics(texts);
+    ASSERT_EQ(marked.size(), expected.size());
+    for (qsizetype i = 0; i < marked.size(); ++i) {
+        SCOPED_TRACE(texts[i].toStdString());
+        EXPECT_EQ(marked[i], expected[i]);
+    }
+}
+
+TEST(DialogBuilderTest, AltWithAMnemonicPressesItsControl) {
+    CCustomCourse dialog;
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    // No two controls share a letter; there are more controls than letters
+    // and digits, so a few at the end of the tab order have none.
+    std::set<QKeySequence> shortcuts;
+    int without = 0;
+    for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
+        SCOPED_TRACE(button->text().toStdString());
+        if (button->shortcut().isEmpty()) {
+            ++without;
+            continue;
+        }
+        EXPECT_TRUE(shortcuts.insert(button->shortcut()).second);
+    }
+    EXPECT_LE(without, 3);
+    EXPECT_EQ(dialog.findChild<QAbstractButton*>(QStringLiteral("button1"))->shortcut(),
+              QKeySequence(Qt::ALT | Qt::Key_O));
+    EXPECT_EQ(dialog.findChild<QAbstractButton*>(QStringLiteral("button2"))->shortcut(),
+              QKeySequence(Qt::ALT | Qt::Key_C));
+    const auto press = [](QAbstractButton* button) {
+        const QKeySequence key = button->shortcut();
+        QTest::keyClick(QApplication::focusWidget(), key[0].key(), key[0].keyboardModifiers());
+        // Pressing by shortcut animates the click; it lands a moment later.
+        QTest::qWait(300);
+    };
+    auto* skipAhead = dialog.findChild<QAbstractButton*>(QStringLiteral("check1016"));
+    press(skipAhead);
+    EXPECT_TRUE(skipAhead->isChecked());
+    auto* assessment = dialog.findChild<QAbstractButton*>(QStringLiteral("radio1012"));
+    press(assessment);
+    EXPECT_TRUE(assessment->isChecked());
+    EXPECT_FALSE(dialog.findChild<QWidget*>(QStringLiteral("check1013"))->isHidden());
+    press(dialog.findChild<QAbstractButton*>(QStringLiteral("button2")));
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_FALSE(dialog.isVisible());
 }
