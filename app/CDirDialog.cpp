@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileSystemModel>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -42,8 +44,21 @@ bool CDirDialog::ChooseFolder() {
     // Room for the window title and a few levels of folders.
     const QFontMetrics metrics = tree->fontMetrics();
     tree->setMinimumSize(metrics.averageCharWidth() * 52, metrics.height() * 16);
-    // The top of the file system, opened one level, nothing selected.
-    tree->expand(model.index(QStringLiteral("/")));
+    // The whole file system is there, but the picker opens at the top of
+    // the user's own tree: the home folder opened, at the top of the view,
+    // with the keyboard's cursor on it and nothing selected. Nothing of an
+    // earlier browse is remembered.
+    const QModelIndex home = model.index(QDir::homePath());
+    for (QModelIndex folder = home; folder.isValid(); folder = folder.parent()) tree->expand(folder);
+    tree->selectionModel()->setCurrentIndex(home, QItemSelectionModel::NoUpdate);
+    // Folders are listed in the background and push the home folder down as
+    // they come in: keep it in view until the user moves elsewhere.
+    const QPersistentModelIndex homeRow(home);
+    const auto showHome = [tree, homeRow] {
+        if (tree->currentIndex() == homeRow) tree->scrollTo(homeRow, QAbstractItemView::PositionAtTop);
+    };
+    QObject::connect(&model, &QFileSystemModel::directoryLoaded, tree, showHome);
+    QTimer::singleShot(0, tree, showHome);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     buttons->setObjectName(QStringLiteral("folderButtons"));

@@ -2,8 +2,8 @@
 
 #include <string>
 
-// The folder picker: a tree of the file system's folders, from the top,
-// with nothing preselected.
+// The folder picker: a tree of the file system's folders that opens at the
+// user's home folder with nothing preselected, and remembers nothing.
 class CDirDialog {
 public:
     CDirDialog() = default;

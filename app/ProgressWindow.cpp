@@ -1,8 +1,13 @@
 #include "app/ProgressWindow.h"
 
+#include <QCloseEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -14,16 +19,33 @@ constexpr int kFolderWidthInChars = 60;
 
 ProgressWindow::ProgressWindow(QWidget* owner)
     : QWidget(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint),
+      m_bar(new QProgressBar(this)),
       m_count(new QLabel(this)),
-      m_folder(new QLabel(this)) {
+      m_folder(new QLabel(this)),
+      m_stop(new QPushButton(QStringLiteral("&Stop"), this)) {
     setObjectName(QStringLiteral("progressWindow"));
     setWindowTitle(QStringLiteral("Quarvel"));
+    // Input reaches this window only; the job's own windows wait for it to end.
+    setWindowModality(Qt::ApplicationModal);
+    m_bar->setObjectName(QStringLiteral("progressBar"));
+    // The number of bundles is not known before the walk is over: a busy bar.
+    m_bar->setRange(0, 0);
+    m_bar->setTextVisible(false);
     m_count->setObjectName(QStringLiteral("progressCount"));
     m_folder->setObjectName(QStringLiteral("progressFolder"));
     m_folder->setFixedWidth(QFontMetrics(font()).averageCharWidth() * kFolderWidthInChars);
+    m_stop->setObjectName(QStringLiteral("progressStop"));
+    m_stop->setAutoDefault(false);
+    connect(m_stop, &QPushButton::clicked, this, [this] { RequestStop(); });
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_stop);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_bar);
     layout->addWidget(m_count);
     layout->addWidget(m_folder);
+    layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     Update(0, std::string());
 }
@@ -41,5 +63,28 @@ void ProgressWindow::Update(int done, const std::string& currentFolder) {
             move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
         }
         show();
+        m_stop->setFocus();
     }
+}
+
+void ProgressWindow::RequestStop() {
+    if (m_stopRequested) return;
+    m_stopRequested = true;
+    // The bundle in hand is finished first; say so until the job ends.
+    m_stop->setEnabled(false);
+    m_stop->setText(QStringLiteral("Stopping..."));
+}
+
+void ProgressWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        RequestStop();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void ProgressWindow::closeEvent(QCloseEvent* event) {
+    // Closing the window asks for a stop; the job hides it when it ends.
+    event->ignore();
+    RequestStop();
 }

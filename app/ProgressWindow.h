@@ -4,17 +4,34 @@
 #include <string>
 
 class QLabel;
+class QProgressBar;
+class QPushButton;
 
-// A small window that shows how far a long job has come: how many bundles
-// are done and the folder in hand. It is updated between bundles on the
-// thread that does the work.
+// A small window that shows how far a long job has come: a busy bar, how
+// many bundles are done and the folder just done, and a Stop button. The
+// job updates it between bundles on the thread that does the work and asks
+// it then whether Stop was pressed. While it is up it is the only window
+// that takes input, so nothing can start a second run inside this one. The
+// job hides it when it ends; closing it asks for a stop.
 class ProgressWindow : public QWidget {
 public:
     explicit ProgressWindow(QWidget* owner = nullptr);
 
     void Update(int done, const std::string& currentFolder);
 
+    // True once Stop was pressed (or Esc, or the window was asked to close).
+    bool stopRequested() const { return m_stopRequested; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    void RequestStop();
+
+    QProgressBar* m_bar;
     QLabel* m_count;
     QLabel* m_folder;
+    QPushButton* m_stop;
+    bool m_stopRequested = false;
 };

@@ -37,15 +37,16 @@ void QtUser::ShowMessage(const std::string& text, const std::string& caption, Me
 UserInterface::Progress QtUser::ReportProgress(int done, const std::string& currentFolder) {
     if (!m_progress) m_progress = std::make_unique<ProgressWindow>(m_owner);
     m_progress->Update(done, currentFolder);
-    // Paint now: the job holds the thread until the next bundle. Input waits,
-    // so nothing can start a second run inside this one.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    return Progress::Continue;
+    // The job holds the thread until the next bundle: paint now and take the
+    // input that came meanwhile. The progress window is modal, so the input
+    // can only press its Stop button.
+    QCoreApplication::processEvents();
+    return m_progress->stopRequested() ? Progress::Stop : Progress::Continue;
 }
 
 void QtUser::EndProgress() {
     if (!m_progress) return;
-    m_progress->close();
+    m_progress->hide();
     m_progress.reset();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

@@ -32,12 +32,18 @@ function(quarvel_add_gui_tests)
   target_link_libraries(gui_tests PRIVATE quarvel_gui Qt6::Test GTest::gtest standard_settings standard_warnings)
   target_include_directories(gui_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(gui_tests PRIVATE QUARVEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  # One CTest entry per test suite of the program.
-  foreach(suite CCustomCourseTest CDirDialogTest QtUserTest QuarvelProgramTest)
+  # One CTest entry per test suite of the program, on a screen the dialogs fit.
+  set(screens ${PROJECT_SOURCE_DIR}/tests/gui)
+  foreach(suite CCustomCourseTest CDirDialogTest DialogBuilderTest QtUserTest QuarvelProgramTest)
     add_test(NAME gui.${suite} COMMAND gui_tests --gtest_filter=${suite}.*)
     set_tests_properties(gui.${suite} PROPERTIES
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TZ=UTC"
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen:configfile=${screens}/screen-1920x1200.json;TZ=UTC"
       TIMEOUT 120)
   endforeach()
+  # The same dialog on a 1600x1000 screen at scale 2, where it does not fit.
+  add_test(NAME gui.SmallScreenTest COMMAND gui_tests --gtest_filter=DialogBuilderTest.*)
+  set_tests_properties(gui.SmallScreenTest PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen:configfile=${screens}/screen-1600x1000.json;QT_SCALE_FACTOR=2;QUARVEL_EXPECT_SCROLLING=1;TZ=UTC"
+    TIMEOUT 120)
 endfunction()
 cmake_language(DEFER CALL quarvel_add_gui_tests)

@@ -1,16 +1,24 @@
 #include "res/DialogBuilder.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <algorithm>
 #include <string_view>
 #include <utility>
@@ -116,6 +124,92 @@ void TemplateGroupBox::paintEvent(QPaintEvent* event) {
 }
 
 namespace {
+// The property that holds a button's text marked with its mnemonic.
+constexpr char kMarkedText[] = "quarvelMarkedText";
+}  // namespace
+
+void SetMnemonic(QAbstractButton& button, const QString& marked) {
+    button.setProperty(kMarkedText, marked);
+    button.setShortcut(QKeySequence::mnemonic(marked));
+    button.update();
+}
+
+namespace {
+
+template <class Button>
+constexpr QStyle::ControlElement kButtonElement = QStyle::CE_PushButton;
+template <>
+constexpr QStyle::ControlElement kButtonElement<QCheckBox> = QStyle::CE_CheckBox;
+template <>
+constexpr QStyle::ControlElement kButtonElement<QRadioButton> = QStyle::CE_RadioButton;
+
+}  // namespace
+
+template <class Button>
+void MnemonicButton<Button>::paintEvent(QPaintEvent* event) {
+    // The base classes paint exactly this, with text() as the text.
+    const QString marked = this->property(kMarkedText).toString();
+    const qsizetype at = marked.indexOf(u'&');
+    if (at < 0 || marked.left(at) + marked.mid(at + 1) != this->text()) {
+        Button::paintEvent(event);
+        return;
+    }
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    this->initStyleOption(&option);
+    option.text = marked;
+    painter.drawControl(kButtonElement<Button>, option);
+}
+
+template class MnemonicButton<QPushButton>;
+template class MnemonicButton<QCheckBox>;
+template class MnemonicButton<QRadioButton>;
+
+QStringList MarkMnemonics(const QStringList& texts) {
+    QString used;
+    const auto isFree = [&used](QChar c) { return c.isLetterOrNumber() && !used.contains(c.toLower()); };
+    QStringList marked;
+    for (const QString& text : texts) {
+        qsizetype at = -1;
+        for (qsizetype i = 0; i < text.size() && at < 0; ++i) {
+            const bool wordStart = i == 0 || !text[i - 1].isLetterOrNumber();
+            if (wordStart && isFree(text[i])) at = i;
+        }
+        for (qsizetype i = 0; i < text.size() && at < 0; ++i) {
+            if (isFree(text[i])) at = i;
+        }
+        if (at < 0) {
+            marked.push_back(text);
+            continue;
+        }
+        used.append(text[at].toLower());
+        marked.push_back(text.left(at) + u'&' + text.mid(at));
+    }
+    return marked;
+}
+
+namespace {
+
+// Mnemonics for the template's buttons, checkboxes and radios: OK and Cancel
+// and the other push buttons first, as they are the most used, then the rest
+// in tab order.
+void GiveMnemonics(const std::vector<std::pair<const ControlTemplate*, QWidget*>>& built) {
+    std::vector<QAbstractButton*> buttons;
+    for (const bool pushButtons : {true, false}) {
+        for (const auto& [control, widget] : built) {
+            const bool isPush =
+                control->kind == ControlKind::DefaultPushButton || control->kind == ControlKind::PushButton;
+            const bool isToggle = control->kind == ControlKind::Checkbox || control->kind == ControlKind::Radio;
+            if ((pushButtons && isPush) || (!pushButtons && isToggle)) {
+                buttons.push_back(static_cast<QAbstractButton*>(widget));
+            }
+        }
+    }
+    QStringList texts;
+    for (const QAbstractButton* button : buttons) texts.push_back(button->text());
+    const QStringList marked = MarkMnemonics(texts);
+    for (std::size_t i = 0; i < buttons.size(); ++i) SetMnemonic(*buttons[i], marked[static_cast<qsizetype>(i)]);
+}
 
 // The width a control needs to show its text on one line, or 0 when it
 // shows no text of its own.
@@ -133,14 +227,15 @@ int OneLineWidth(QWidget* widget) {
 // Fonts differ from the one the template was drawn for: a text that would be
 // cut off widens its control into the free room on its right, up to the
 // next control of its row, its group box's frame or the dialog's edge.
-void WidenControlsToTheirText(QDialog& dialog, const std::vector<std::pair<const ControlTemplate*, QWidget*>>& built,
+void WidenControlsToTheirText(const QWidget& client,
+                              const std::vector<std::pair<const ControlTemplate*, QWidget*>>& built,
                               const DialogUnits& units) {
     const int gap = units.ToPixels(2, 0, 2, 0).width();
     for (const auto& [control, widget] : built) {
         const int wanted = OneLineWidth(widget);
         if (control->kind == ControlKind::GroupBox || wanted <= widget->width()) continue;
         const QRect rect = widget->geometry();
-        int limit = dialog.width() - gap;
+        int limit = client.width() - gap;
         for (const auto& [other, otherWidget] : built) {
             if (otherWidget == widget) continue;
             const QRect o = otherWidget->geometry();
@@ -157,13 +252,63 @@ void WidenControlsToTheirText(QDialog& dialog, const std::vector<std::pair<const
     }
 }
 
+// The room a window's inside may take on its screen: the screen less the
+// panels, less a title bar and frame of the usual size, which the window
+// manager adds only once the window is shown.
+QSize RoomOnScreen(const QWidget& window) {
+    const QScreen* screen = window.screen();
+    if (!screen) return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    const QStyle* style = window.style();
+    const int frame = 2 * style->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+    const int titleBar = style->pixelMetric(QStyle::PM_TitleBarHeight);
+    return screen->availableGeometry().size() - QSize(frame, frame + titleBar);
+}
+
+// The template's client area scrolls inside the dialog; it only does so
+// when the dialog would not fit on the screen, so that every control and
+// OK and Cancel stay reachable. A control that takes the focus, by Tab,
+// mnemonic or click, is scrolled into view.
+QWidget* MakeScrollingClient(QDialog& dialog, QSize clientSize) {
+    auto* area = new QScrollArea(&dialog);
+    area->setObjectName(QStringLiteral("dialogScrollArea"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setFocusPolicy(Qt::NoFocus);
+    area->viewport()->setBackgroundRole(QPalette::Window);
+    auto* client = new QWidget;
+    client->setObjectName(QStringLiteral("dialogClient"));
+    client->setFixedSize(clientSize);
+    area->setWidget(client);
+
+    const QSize bars(area->verticalScrollBar()->sizeHint().width(), area->horizontalScrollBar()->sizeHint().height());
+    const QSize windowSize = ScrolledWindowSize(clientSize, RoomOnScreen(dialog), bars);
+    dialog.setFixedSize(windowSize);
+    area->setGeometry(QRect(QPoint(0, 0), windowSize));
+
+    QObject::connect(qApp, &QApplication::focusChanged, area, [area, client](QWidget*, QWidget* now) {
+        if (now && client->isAncestorOf(now)) area->ensureWidgetVisible(now);
+    });
+    return client;
+}
+
 }  // namespace
+
+QSize ScrolledWindowSize(QSize client, QSize room, QSize scrollBars) {
+    bool across = client.width() > room.width();
+    bool down = client.height() > room.height();
+    // A scroll bar in one direction takes room from the other.
+    for (int pass = 0; pass < 2; ++pass) {
+        across = client.width() > room.width() - (down ? scrollBars.width() : 0);
+        down = client.height() > room.height() - (across ? scrollBars.height() : 0);
+    }
+    return QSize(std::min(client.width() + (down ? scrollBars.width() : 0), room.width()),
+                 std::min(client.height() + (across ? scrollBars.height() : 0), room.height()));
+}
 
 QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTemplate& dialogTemplate) {
     dialog.setWindowTitle(ToQString(dialogTemplate.caption));
     const DialogUnits units(dialog.font());
-    const QRect client = units.ToPixels(0, 0, dialogTemplate.width, dialogTemplate.height);
-    dialog.setFixedSize(client.size());
+    QWidget* client =
+        MakeScrollingClient(dialog, units.ToPixels(0, 0, dialogTemplate.width, dialogTemplate.height).size());
 
     QHash<int, QWidget*> byId;
     std::vector<std::pair<const ControlTemplate*, QWidget*>> built;
@@ -175,30 +320,30 @@ QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTempla
         switch (control.kind) {
             case ControlKind::DefaultPushButton:
             case ControlKind::PushButton: {
-                auto* button = new QPushButton(text, &dialog);
+                auto* button = new MnemonicButton<QPushButton>(text, client);
                 button->setDefault(control.kind == ControlKind::DefaultPushButton);
                 widget = button;
                 break;
             }
             case ControlKind::Radio:
-                widget = new QRadioButton(text, &dialog);
+                widget = new MnemonicButton<QRadioButton>(text, client);
                 break;
             case ControlKind::Checkbox:
-                widget = new QCheckBox(text, &dialog);
+                widget = new MnemonicButton<QCheckBox>(text, client);
                 break;
             case ControlKind::Edit:
-                widget = new DigitEdit(text, &dialog);
+                widget = new DigitEdit(text, client);
                 break;
             case ControlKind::Label: {
                 // Static text wraps at word boundaries and starts at the top.
-                auto* label = new QLabel(text, &dialog);
+                auto* label = new QLabel(text, client);
                 label->setWordWrap(true);
                 label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
                 widget = label;
                 break;
             }
             case ControlKind::GroupBox: {
-                auto* box = new TemplateGroupBox(text, &dialog);
+                auto* box = new TemplateGroupBox(text, client);
                 widget = box;
                 break;
             }
@@ -221,6 +366,7 @@ QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTempla
         built.emplace_back(&control, widget);
         ++index;
     }
-    WidenControlsToTheirText(dialog, built, units);
+    WidenControlsToTheirText(*client, built, units);
+    GiveMnemonics(built);
     return byId;
 }

@@ -10,6 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 if [[ ${1:-} == --inside ]]; then
     # Runs on the virtual display: $2 is the program, $3 the output folder, $4 the name suffix.
     program=$2 out=$3 suffix=$4
+    [[ -n ${SCREENSHOTS_TRACE:-} ]] && set -x
     openbox >/dev/null 2>&1 &
     wm=$!
     sleep 1
@@ -27,7 +28,17 @@ if [[ ${1:-} == --inside ]]; then
         h=$(awk '/Height:/ {print $2}' <<<"$info")
         import -window root -crop "$((w + 2 * rx))x$((h + ry + rx))+$((x - rx))+$((y - ry))" +repage "$out/$2"
     }
-    wait_window() { xdotool search --sync --onlyvisible --name "$1" | head -1; }
+    wait_window() {
+        # A search can trip over a window that closes meanwhile: try again.
+        local id=
+        for _ in $(seq 100); do
+            id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1) || true
+            [[ -n $id ]] && break
+            sleep 0.2
+        done
+        [[ -n $id ]] || { echo "no window '$1'" >&2; return 1; }
+        echo "$id"
+    }
 
     # The settings dialog as it opens; then on to the folder picker.
     "$program" &
@@ -37,10 +48,17 @@ if [[ ${1:-} == --inside ]]; then
     grab "$id" "settings-dialog$suffix.png"
     if [[ -z $suffix ]]; then
         xdotool windowfocus --sync "$id" key Return
+        # The picker opens at the home folder; the courses are its first folder.
         picker=$(wait_window '^Browse to the Starting course folder:$')
         settle
         grab "$picker" "folder-picker.png"
-        xdotool windowfocus --sync "$picker" key Escape
+        xdotool windowfocus --sync "$picker" key --delay 200 Down Return
+        progress=$(wait_window '^Quarvel$')
+        settle
+        grab "$progress" "progress-window.png"
+        xdotool windowfocus --sync "$progress" key Escape
+        done_box=$(wait_window '^Course Bundle Patch Status$')
+        xdotool windowfocus --sync "$done_box" key Return
     else
         xdotool windowfocus --sync "$id" key Escape
     fi
@@ -67,14 +85,19 @@ program=$build/bin/quarvel
 out=$root/docs
 mkdir -p "$out"
 
-# A throw-away installation, so the program starts as it does for a user.
+# A throw-away installation and home folder, so the program starts as it
+# does for a user; enough course bundles that the progress window stays up
+# for a while (the run is stopped once it is grabbed).
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -r "$root/sample/install" "$work/install"
+mkdir -p "$work/courses"
+for i in $(seq -w 1 300); do cp -r "$root/sample/courses/intro101" "$work/courses/course$i"; done
 printf 'NB Path=%s\n' "$work/install" >"$work/quarvel.conf"
-export QUARVEL_CONFIG=$work/quarvel.conf
+export QUARVEL_CONFIG=$work/quarvel.conf HOME=$work
 unset QT_QPA_PLATFORM
 
 xvfb-run -a -s "-screen 0 1400x900x24" "$0" --inside "$program" "$out" ""
-QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 2600x1600x24" "$0" --inside "$program" "$out" "-200"
+# A laptop screen at scale 2, too small for the whole settings dialog.
+QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 1600x1000x24" "$0" --inside "$program" "$out" "-200"
 ls -l "$out"/*.png

@@ -7,7 +7,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QTest>
 #include <QTreeView>
+#include <cstdlib>
 
 #include "app/CDirDialog.h"
 #include "gui/ModalDriver.h"
@@ -41,15 +43,48 @@ public:
     }
 };
 
-class CDirDialogTest : public TempDirTest {};
+// Each test has a home folder of its own, some levels below the top.
+class CDirDialogTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        if (const char* home = std::getenv("HOME")) m_oldHome = home;
+        fs::create_directories(Home() / "courses");
+        ::setenv("HOME", Home().c_str(), 1);
+    }
+    void TearDown() override {
+        ::setenv("HOME", m_oldHome.c_str(), 1);
+        TempDirTest::TearDown();
+    }
+    fs::path Home() const { return dir() / "home" / "someone"; }
+
+    // Opened at the home folder: it and the folders above it expanded, the
+    // keyboard's cursor on it and in view, nothing selected.
+    void ExpectOpenedAtHome(QWidget* dialog) const {
+        QTreeView* tree = Tree(dialog);
+        auto* model = qobject_cast<QFileSystemModel*>(tree->model());
+        const QModelIndex home = model->index(QString::fromStdString(Home().string()));
+        ASSERT_TRUE(home.isValid());
+        for (QModelIndex folder = home; folder.isValid(); folder = folder.parent()) {
+            EXPECT_TRUE(tree->isExpanded(folder)) << model->filePath(folder).toStdString();
+        }
+        EXPECT_EQ(tree->currentIndex(), home);
+        EXPECT_TRUE(tree->selectionModel()->selectedRows().isEmpty());
+        EXPECT_FALSE(Ok(dialog)->isEnabled());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return tree->viewport()->rect().contains(tree->visualRect(home)); }));
+    }
+
+private:
+    std::string m_oldHome;
+};
 
 }  // namespace
 
-TEST_F(CDirDialogTest, OpensAtTheTopCentredAboveOtherWindowsAndCancelGivesNothing) {
+TEST_F(CDirDialogTest, OpensAtHomeCentredAboveOtherWindowsAndCancelGivesNothing) {
     CDirDialog picker;
     picker.captionText = "Browse to the Starting course folder:";
     ModalDriver driver;
-    driver.Then("folderPicker", [](QWidget* dialog) {
+    driver.Then("folderPicker", [this](QWidget* dialog) {
         EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Browse to the Starting course folder:"));
         EXPECT_EQ(dialog->findChild<QLabel*>(QStringLiteral("folderPrompt"))->text(), QStringLiteral("Open"));
         EXPECT_TRUE(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
@@ -61,8 +96,7 @@ TEST_F(CDirDialogTest, OpensAtTheTopCentredAboveOtherWindowsAndCancelGivesNothin
         QTreeView* tree = Tree(dialog);
         auto* model = qobject_cast<QFileSystemModel*>(tree->model());
         EXPECT_EQ(model->filePath(model->index(0, 0, tree->rootIndex())), QStringLiteral("/"));
-        EXPECT_TRUE(tree->selectionModel()->selectedRows().isEmpty());
-        EXPECT_FALSE(Ok(dialog)->isEnabled());
+        ExpectOpenedAtHome(dialog);
         Cancel(dialog)->click();
     });
     EXPECT_FALSE(picker.ChooseFolder());
@@ -100,4 +134,19 @@ TEST_F(CDirDialogTest, TheBaseHookEnablesOkAndTheRootKeepsItsSlash) {
     });
     ASSERT_TRUE(picker.ChooseFolder());
     EXPECT_EQ(picker.chosenPath, "/");
+}
+
+TEST_F(CDirDialogTest, NothingOfAnEarlierBrowseIsRemembered) {
+    for (int browse = 0; browse < 2; ++browse) {
+        SCOPED_TRACE(browse);
+        CDirDialog picker;
+        ModalDriver driver;
+        driver.Then("folderPicker", [this](QWidget* dialog) {
+            ExpectOpenedAtHome(dialog);
+            Select(dialog, Home() / "courses");
+            Ok(dialog)->click();
+        });
+        ASSERT_TRUE(picker.ChooseFolder());
+        EXPECT_EQ(picker.chosenPath, (Home() / "courses").string());
+    }
 }

@@ -4,7 +4,12 @@
 #include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+#include <functional>
 
 #include "app/QtUser.h"
 #include "gui/ModalDriver.h"
@@ -36,15 +41,29 @@ TEST(QtUserTest, MessageBoxesHaveOneOkButtonAndTheStopIconOnlyWhenAsked) {
     }
 }
 
+namespace {
+
+QWidget* ProgressWindowShown() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == QStringLiteral("progressWindow") && widget->isVisible()) return widget;
+    }
+    return nullptr;
+}
+
+// A mouse click that comes from the window system, as a user's does, so
+// that a modal window can keep it from the other windows.
+void UserClicks(QWidget* widget) {
+    QWidget* window = widget->window();
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                      widget->mapTo(window, widget->rect().center()));
+}
+
+}  // namespace
+
 TEST(QtUserTest, ProgressShowsTheCountAndFolderUntilItEnds) {
     QDialog owner;
     QtUser user(&owner);
-    const auto progressWindow = [] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (widget->objectName() == QStringLiteral("progressWindow") && widget->isVisible()) return widget;
-        }
-        return static_cast<QWidget*>(nullptr);
-    };
+    const auto progressWindow = ProgressWindowShown;
     EXPECT_EQ(progressWindow(), nullptr);
     user.ReportProgress(1, "/courses/one");
     user.ReportProgress(2, "/courses/two");
@@ -64,4 +83,67 @@ TEST(QtUserTest, ProgressShowsTheCountAndFolderUntilItEnds) {
     user.EndProgress();
     EXPECT_EQ(progressWindow(), nullptr);
     user.EndProgress();  // twice is harmless
+}
+
+TEST(QtUserTest, StopEndsTheRunBetweenBundlesAndNoOtherWindowTakesInput) {
+    QDialog owner;
+    QtUser user(&owner);
+    // Another window of the program, which must not be re-entered meanwhile.
+    QPushButton other(QStringLiteral("Other"));
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    int otherClicks = 0;
+    QObject::connect(&other, &QPushButton::clicked, [&otherClicks] { ++otherClicks; });
+
+    EXPECT_EQ(user.ReportProgress(1, "/courses/one"), UserInterface::Progress::Continue);
+    QWidget* window = ProgressWindowShown();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    auto* bar = window->findChild<QProgressBar*>(QStringLiteral("progressBar"));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->maximum(), 0);  // busy: the number of bundles is not known
+    auto* stop = window->findChild<QPushButton*>(QStringLiteral("progressStop"));
+    ASSERT_NE(stop, nullptr);
+    EXPECT_TRUE(stop->isEnabled());
+
+    // Clicks made while the job works on a bundle are taken at the next report.
+    QTimer::singleShot(0, [&] {
+        UserClicks(&other);
+        UserClicks(stop);
+    });
+    QApplication::sendPostedEvents();
+    EXPECT_EQ(user.ReportProgress(2, "/courses/two"), UserInterface::Progress::Stop);
+    EXPECT_EQ(otherClicks, 0);
+    EXPECT_FALSE(stop->isEnabled());
+    EXPECT_EQ(user.ReportProgress(3, "/courses/three"), UserInterface::Progress::Stop);
+    user.EndProgress();
+    EXPECT_EQ(ProgressWindowShown(), nullptr);
+
+    // The next job starts afresh; with no window of its own up, the other
+    // window takes input again.
+    EXPECT_EQ(user.ReportProgress(1, "/courses/one"), UserInterface::Progress::Continue);
+    user.EndProgress();
+    UserClicks(&other);
+    EXPECT_EQ(otherClicks, 1);
+}
+
+TEST(QtUserTest, EscapeAndTheWindowManagersCloseAlsoAskForAStop) {
+    const std::pair<const char*, std::function<void(QWidget*)>> ways[] = {
+        {"Esc", [](QWidget* window) { QTest::keyClick(window, Qt::Key_Escape); }},
+        {"close box",
+         // As the window manager closes it: through the platform's window.
+         [](QWidget* window) { EXPECT_FALSE(window->windowHandle()->close()); }},
+    };
+    for (const auto& [name, askToStop] : ways) {
+        SCOPED_TRACE(name);
+        QDialog owner;
+        QtUser user(&owner);
+        EXPECT_EQ(user.ReportProgress(1, "/courses/one"), UserInterface::Progress::Continue);
+        QWidget* window = ProgressWindowShown();
+        ASSERT_NE(window, nullptr);
+        askToStop(window);
+        EXPECT_TRUE(window->isVisible());  // until the job ends
+        EXPECT_EQ(user.ReportProgress(2, "/courses/two"), UserInterface::Progress::Stop);
+        user.EndProgress();
+    }
 }

@@ -6,8 +6,11 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <cstdlib>
+#include <functional>
+#include <map>
 
 #include "app/CquarvelApp.h"
 #include "app/CquarvelDlg.h"
@@ -118,4 +121,57 @@ TEST_F(QuarvelProgramTest, WithoutAnInstallFolderTheProgramSaysSoAndEndsWithStat
     EXPECT_FALSE(app.InitInstance());
     EXPECT_EQ(app.ExitStatus(), 1);
     EXPECT_EQ(driver.seen, std::vector<std::string>{"messageBox"});
+}
+
+TEST_F(QuarvelProgramTest, StopEndsTheRunAfterTheBundleInHandAndThePatchLogSaysWhere) {
+    const fs::path sample = fs::path(QUARVEL_SOURCE_DIR) / "sample";
+    fs::copy(sample / "courses" / "fire101", dir() / "courses" / "fire101", fs::copy_options::recursive);
+    const std::string courses[] = {"fire101", "intro101"};
+    std::map<std::string, std::string> before;
+    for (const std::string& course : courses)
+        before[course] = ReadBytes(dir() / "courses" / course / "xml/interface.xml");
+
+    // Stop is pressed as soon as the progress window is up, that is while the
+    // first bundle is reported.
+    std::function<void()> pressStop = [&pressStop] {
+        QWidget* window = VisibleTopLevel(QStringLiteral("progressWindow"));
+        if (!window) {
+            QTimer::singleShot(0, pressStop);
+            return;
+        }
+        window->findChild<QPushButton*>(QStringLiteral("progressStop"))->click();
+    };
+    platform::FixedClock clock(TestTime());
+    CquarvelDlg mainDialog(clock);
+    ModalDriver driver;
+    driver
+        .Then("CCustomCourse",
+              [](QWidget* dialog) { dialog->findChild<QPushButton*>(QStringLiteral("button1"))->click(); })
+        .Then("folderPicker",
+              [&](QWidget* dialog) {
+                  auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("folderTree"));
+                  auto* model = qobject_cast<QFileSystemModel*>(tree->model());
+                  tree->setCurrentIndex(model->index(QString::fromStdString(path("courses"))));
+                  QTimer::singleShot(0, pressStop);
+                  dialog->findChild<QPushButton*>(QStringLiteral("folderOk"))->click();
+              })
+        .Then("messageBox", [](QWidget* widget) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowTitle(), QStringLiteral("Course Bundle Patch Status"));
+            box->button(QMessageBox::Ok)->click();
+        });
+    EXPECT_EQ(mainDialog.DoModal(), QDialog::Accepted);
+    EXPECT_TRUE(driver.AllAnswered());
+
+    // One bundle patched, whole; the other untouched; the log names the one.
+    std::vector<std::string> patched;
+    for (const std::string& course : courses) {
+        if (ReadBytes(dir() / "courses" / course / "xml/interface.xml") != before[course]) patched.push_back(course);
+    }
+    ASSERT_EQ(patched.size(), 1u);
+    const std::string log = ReadBytes(LogPath());
+    EXPECT_NE(log.find(Utf16LeBytes(path("courses/" + patched.front()) + "/xml\r\n")), std::string::npos);
+    EXPECT_NE(log.find(Utf16LeBytes("The run was stopped after '" + path("courses/" + patched.front()))),
+              std::string::npos);
 }
