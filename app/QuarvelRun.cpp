@@ -6,6 +6,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "vod/BuildVodPackages.h"
+#include "writers/Escape.h"
 #include "writers/ExitStatusText.h"
 #include "writers/LaunchPages.h"
 #include "writers/ManifestText.h"
@@ -51,8 +52,8 @@ bool QuarvelRun::BundleDone(const std::string& courseFolder) {
     m_notesAtBundleStart = report.problemNotes;
     if (m_ui.ReportProgress(m_bundlesPatched, courseFolder) == UserInterface::Progress::Continue) return true;
     m_stopped = true;
-    report.updatedList +=
-        "The run was stopped after '" + courseFolder + "'; the course bundles after it were not patched.\n";
+    report.updatedList += "The run was stopped after '" + EscapeLogName(courseFolder) +
+                          "'; the course bundles after it were not patched.\n";
     return false;
 }
 

@@ -9,6 +9,13 @@
 RunOutcome QuarvelRun::RunSelectedJob() {
     // Without an install folder every path would start at the file-system
     // root: refuse to start rather than write there.
+    const InstallFolderLookup found = m_store.LookUpInstallFolder();
+    if (found.Unreadable()) {
+        // Not "not set": the store is there and may well hold the folder; it just cannot be read.
+        m_ui.ShowMessage(m_store.UnreadableMessage(found.readError), "Quarvel", MessageStyle::Stop);
+        return RunOutcome::NotStarted;
+    }
+    m_installFolder = found.folder;
     if (GetInstallFolder().empty()) {
         m_ui.ShowMessage("The install folder is not set. Add the line 'NB Path=FOLDER' to '" + m_store.Path() +
                              "', FOLDER being the folder that holds the template folder 'web'.",

@@ -3,6 +3,7 @@
 #include "bundle/SettingsFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "writers/Escape.h"
 #include "writers/NormaliseTextFile.h"
 
 namespace {
@@ -43,7 +44,8 @@ std::optional<std::string> RewriteInterfaceXml(const std::string& header, const 
     if (header.empty()) return std::nullopt;
 
     const CourseSettings& s = inputs.settings;
-    const std::string& courseID = record.courseID;
+    // The course key where it stands in for a value of the file: as XML text, like the file's own values.
+    const std::string courseID = EscapeXmlText(record.courseID);
     const bool assessment = s.testMode == TestMode::Assessment;
     SeenElements seen;
     std::string out = header + "\n";
@@ -70,7 +72,7 @@ std::optional<std::string> RewriteInterfaceXml(const std::string& header, const 
             if (v.empty()) v = record.Description;
             if (s.updateDescriptionsFromHtml) {
                 if (inputs.findDescription) {
-                    if (auto found = inputs.findDescription(platform::ReplaceAll(courseID, "_adl_", "_int_"))) {
+                    if (auto found = inputs.findDescription(platform::ReplaceAll(record.courseID, "_adl_", "_int_"))) {
                         v = std::move(*found);
                     }
                 }
@@ -99,7 +101,7 @@ std::optional<std::string> RewriteInterfaceXml(const std::string& header, const 
             out += unchanged;
         } else if (holds("</Attributes>")) {
             if (!seen.isHrs) out += IsHrsLine(s.enableHrSetting && s.isHr);
-            if (!platform::Contains(courseID, "_vid_") && !seen.productCode) {
+            if (!platform::Contains(record.courseID, "_vid_") && !seen.productCode) {
                 out += ElementLine("ProductCode", courseID);
                 record.ProductCode = courseID;
             }

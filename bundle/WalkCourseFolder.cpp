@@ -1,5 +1,6 @@
 #include "bundle/WalkCourseFolder.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <set>
 #include <string>
@@ -12,6 +13,7 @@
 #include "bundle/SettingsFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "writers/Escape.h"
 #include "writers/ExitStatusText.h"
 #include "writers/LaunchPages.h"
 #include "writers/ManifestText.h"
@@ -141,14 +143,23 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
     // The course key goes into the manifest, the pages and the LMS: a name
     // that is not text cannot be written there faithfully.
     if (!platform::IsValidUtf8(courseID)) {
-        job.report.AddProblem("'" + courseFolder + "' is not a valid UTF-8 name; the course bundle was not patched.\n");
+        job.report.AddProblem("'" + EscapeLogName(courseFolder) +
+                              "' is not a valid UTF-8 name; the course bundle was not patched.\n");
+        return AfterBundle::Skip;
+    }
+    // Control characters other than line ends and tabs cannot stand in XML at all, escaped or not.
+    if (std::any_of(courseID.begin(), courseID.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
+        })) {
+        job.report.AddProblem("'" + EscapeLogName(courseFolder) +
+                              "' holds control characters; the course bundle was not patched.\n");
         return AfterBundle::Skip;
     }
     record.courseID = courseID;
 
     const SettingsLines file = ReadSettingsLines(settingsBytes);
     if (!file.isUtf8) {
-        const std::string note = "Course needs to be converted to UTF-8 in Build: '" + courseID + "'.\n";
+        const std::string note = "Course needs to be converted to UTF-8 in Build: '" + EscapeLogName(courseID) + "'.\n";
         job.report.AddProblem(note);
         job.listener.CourseError(note);
         return AfterBundle::Skip;
@@ -181,7 +192,8 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
     }
     WriteCoursePage(files, job.install, courseFolder + "/" + courseID + ".htm", courseID);
 
-    job.report.updatedList += xmlFolder + "\n";
+    // A name is written as it is, but for what would break the log's lines.
+    job.report.updatedList += EscapeLogName(xmlFolder) + "\n";
 
     const bool patchScript = settings.exitStatusMode != ExitStatusMode::ScormConformant;
     const std::string contentFolder = RefreshAssets(files, job.install.Web(), courseFolder, courseID, patchScript);

@@ -7,6 +7,7 @@
 #include "bundle/SettingsFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "writers/Escape.h"
 #include "writers/LaunchPages.h"
 #include "writers/ManifestText.h"
 
@@ -90,13 +91,14 @@ bool PackageVideo(VodJobContext& job, const std::string& sourceFolder, const std
     // The package's manifest takes its description from the catalogue, for this video and every later one.
     settings.updateDescriptionsFromHtml = true;
     if (const VodInfoEntry* info = job.findVodInfo(record.courseID)) {
-        record.WebTitle = info->courseTitle;
+        // Catalogue text holds the references the conversion made: kept, and the rest made safe for XML.
+        record.WebTitle = EscapeXmlMarkupText(info->courseTitle);
         record.WebDescription = info->htmlDescription;
-        record.ProductCode = info->productCode;
+        record.ProductCode = EscapeXmlMarkupText(info->productCode);
     } else {
-        record.WebTitle = record.courseID;
+        record.WebTitle = EscapeXmlText(record.courseID);
         record.WebDescription.clear();
-        record.ProductCode = record.courseID;
+        record.ProductCode = EscapeXmlText(record.courseID);
     }
     WriteScormManifest(files, packageFolder + "/imsmanifest.xml", ManifestFromRecord(record, settings, job.install));
     WriteCoursePage(files, job.install, packageFolder + "/" + record.courseID + ".htm", record.courseID);

@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "platform/FileSystem.h"
+#include "writers/Escape.h"
 
 void BundleFiles::ConfineTo(const std::vector<std::string>& folders, std::string where) {
     m_folders.clear();
@@ -37,8 +38,8 @@ bool BundleFiles::Confined(const std::string& path) {
         }
         if (inside(*target)) continue;
         if (m_notedLinks.insert(step).second) {
-            m_report.AddProblem("'" + step + "' is a link to '" + *target + "' outside " + m_where +
-                                "; left unchanged.\n");
+            m_report.AddProblem("'" + EscapeLogName(step) + "' is a link to '" + EscapeLogName(*target) + "' outside " +
+                                m_where + "; left unchanged.\n");
         }
         return false;
     }
@@ -95,5 +96,5 @@ bool BundleFiles::Exists(const std::string& path) {
 }
 
 void BundleFiles::NoteFailure(const std::string& action, const std::string& path, std::error_code ec) {
-    m_report.AddProblem("Could not " + action + " '" + path + "': " + ec.message() + ".\n");
+    m_report.AddProblem("Could not " + action + " '" + EscapeLogName(path) + "': " + ec.message() + ".\n");
 }

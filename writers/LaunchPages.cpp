@@ -1,6 +1,7 @@
 #include "writers/LaunchPages.h"
 
 #include "writers/CopyTemplate.h"
+#include "writers/Escape.h"
 
 void WriteCoursePage(BundleFiles& files, Installation& install, const std::string& path, const std::string& courseID) {
     // Any "top:" or "left:" line, margin-top and the like included, centres the player.
@@ -8,7 +9,7 @@ void WriteCoursePage(BundleFiles& files, Installation& install, const std::strin
                  {
                      {"top:", "\ttop:  50%;\n"},
                      {"left:", "\tleft:  50%;\n"},
-                     {"'DorvaneID=courseID", "\t\t\t'DorvaneID=" + courseID + "'\n"},
+                     {"'DorvaneID=courseID", "\t\t\t'DorvaneID=" + EscapeScriptString(courseID) + "'\n"},
                  },
                  ReadOnly::clear);
 }
@@ -17,9 +18,10 @@ void WriteIndexPage(BundleFiles& files, Installation& install, const std::string
     CopyTemplate(
         files, install, install.Web() + "/html/index.html", path,
         {
-            {"'DorvaneID=courseID", "\t\t\t\t\t\t'DorvaneID=" + courseID + "'\n"},
+            {"'DorvaneID=courseID", "\t\t\t\t\t\t'DorvaneID=" + EscapeScriptString(courseID) + "'\n"},
             // The template's next line continues the expression after " +".
-            {"window.location.assign", "\t\t\t\t\t\twindow.location.assign('" + courseID + ".htm?' +\n"},
+            {"window.location.assign", "\t\t\t\t\t\twindow.location.assign('" +
+                                           EscapeScriptString(PercentEncodeUrlChars(courseID)) + ".htm?' +\n"},
             {"sParameterName[1].replace", "\t\t\t\t\t\t\t\t\t\treturn sParameterName[1].replace(/%20/g, ' ');\n"},
         },
         ReadOnly::clear);

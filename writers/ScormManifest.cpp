@@ -1,6 +1,7 @@
 #include <tuple>
 
 #include "platform/Text.h"
+#include "writers/Escape.h"
 #include "writers/ManifestText.h"
 #include "writers/NormaliseTextFile.h"
 
@@ -86,6 +87,9 @@ std::string DescriptionLineFrom(std::string_view webDescription) {
 
 std::string ScormManifestText(const ManifestValues& v) {
     const std::string mastery = platform::FormatInt(v.masteryScore == -1 ? 0 : v.masteryScore);
+    // The course key is a folder name: plain text in the identifiers, a file name in the hrefs.
+    const std::string id = EscapeXmlText(v.courseID);
+    const std::string page = EscapeXmlText(PercentEncodeUrlChars(v.courseID));
     // One source line per manifest line, so the layout reads as written.
     // clang-format off
     return Cat({
@@ -102,10 +106,10 @@ std::string ScormManifestText(const ManifestValues& v) {
         "\t<schema>ADL SCORM</schema>\n",
         "\t<schemaversion>1.2</schemaversion>\n",
         "</metadata>\n\n",
-        "<organizations default=\"", v.courseID, "_org\">\n",
-        "\t<organization identifier=\"", v.courseID, "_org\">\n",
+        "<organizations default=\"", id, "_org\">\n",
+        "\t<organization identifier=\"", id, "_org\">\n",
         v.titleLine, "\n",
-        "\t\t<item identifier=\"", v.courseID, "_", v.dateStamp, "\" identifierref=\"DORVANE", v.dateStamp, "\">\n",
+        "\t\t<item identifier=\"", id, "_", v.dateStamp, "\" identifierref=\"DORVANE", v.dateStamp, "\">\n",
         v.titleLine, "\n",
         "\t\t\t<adlcp:masteryscore>", mastery, "</adlcp:masteryscore>\n",
         "\t\t</item>\n",
@@ -113,7 +117,7 @@ std::string ScormManifestText(const ManifestValues& v) {
         "</organizations>\n\n",
         "<resources>\n",
         "\t<resource identifier=\"DORVANE", v.dateStamp, "\" adlcp:scormtype=\"sco\" type=\"webcontent\" href=\"",
-        v.courseID, ".htm\">\n",
+        page, ".htm\">\n",
         "\t\t<metadata>\n",
         "\t\t\t<lom xmlns=\"", kImsmdNamespace, "\">\n",
         "\t\t\t\t<general>\n",
@@ -129,7 +133,7 @@ std::string ScormManifestText(const ManifestValues& v) {
         "\t\t\t\t</general>\n",
         "\t\t\t</lom>\n",
         "\t\t</metadata>\n",
-        "\t\t<file href=\"", v.courseID, ".htm\" />\n",
+        "\t\t<file href=\"", page, ".htm\" />\n",
         "\t</resource>\n",
         "</resources>\n",
         "</manifest>\n",

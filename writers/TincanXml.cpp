@@ -2,6 +2,7 @@
 
 #include "platform/Text.h"
 #include "writers/CopyTemplate.h"
+#include "writers/Escape.h"
 #include "writers/NormaliseTextFile.h"
 #include "writers/TemplateText.h"
 #include "writers/TincanText.h"
@@ -37,7 +38,9 @@ std::string EscapeXapiDescription(std::string_view description) {
 TincanXml TincanXmlText(const std::vector<std::string>& templateLines, std::string_view host, std::string_view courseID,
                         std::string_view webTitle, std::string webDescription) {
     const std::vector<TemplateRule> rules = {
-        {"<activity id=", "\t\t<activity id=\"" + XapiActivityId(host, courseID) + "\"\n"},
+        // The course key is a folder name: a path segment of the identifier, which is an attribute.
+        {"<activity id=",
+         "\t\t<activity id=\"" + EscapeXmlText(XapiActivityId(host, PercentEncodeUrlChars(courseID))) + "\"\n"},
         {"<name lang=", "\t\t<name lang=\"en-US\">" + std::string(webTitle) + "</name>\n"},
         {"<description lang=",
          {},

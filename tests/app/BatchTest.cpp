@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "app/BatchMain.h"
+#include "bundle/SettingsFile.h"
 #include "settings/SettingsFields.h"
 #include "support/TestSupport.h"
 

@@ -98,10 +98,13 @@ TEST_F(RunSelectedJobTest, MissingInstallFolderStopsBeforeAnything) {
 }
 
 TEST_F(RunSelectedJobTest, PatchLogThatCannotBeCreatedIsReported) {
-    WriteBytes(install.storeFile, "NB Path=" + path("gone") + "\n");
+    // A folder where the log should be: it can be neither opened nor created.
+    fs::create_directories(install.installFolder / "nb_logfile.txt");
     Run();
     ASSERT_EQ(user.messages.size(), 2u);
-    EXPECT_EQ(user.messages[1].text.rfind("The patch log '" + path("gone") + "/nb_logfile.txt' could not be", 0), 0u);
+    EXPECT_EQ(user.messages[1].text.rfind(
+                  "The patch log '" + (install.installFolder / "nb_logfile.txt").string() + "' could not be", 0),
+              0u);
 }
 
 TEST_F(RunSelectedJobTest, VodPackageFoldersGetTheMinimalFileOnlyWhereNoneExists) {

@@ -135,7 +135,7 @@ protected:
 
         Files fire = CommonFiles("fire_vid_en__02");
         fire.emplace_back("imsmanifest.xml",
-                          VodManifest("FIRE_vid_en__02", "fire_vid_en__02", "Fire 100% & Co", "en", "<p>Fire</p>"));
+                          VodManifest("FIRE_vid_en__02", "fire_vid_en__02", "Fire 100% &amp; Co", "en", "<p>Fire</p>"));
         fire.emplace_back("xml/interface.xml", VodInterfaceFile(kHrsFalse));
         add("fire_vid_en__02", fire);
 
