@@ -1,10 +1,18 @@
 #include "app/QuarvelRun.h"
 
+#include "bundle/RefreshAssets.h"
+#include "catalogues/DescriptionCatalogue.h"
+#include "catalogues/VodCatalogueParser.h"
 #include "platform/FileSystem.h"
-#include "writers/TemplateCache.h"
+#include "platform/Text.h"
+#include "vod/BuildVodPackages.h"
+#include "writers/ExitStatusText.h"
+#include "writers/LaunchPages.h"
+#include "writers/ManifestText.h"
+#include "writers/TincanText.h"
 
 QuarvelRun::QuarvelRun(UserInterface& ui, const platform::Clock& clock, InstallStore store)
-    : m_ui(ui), m_clock(clock), m_store(std::move(store)), m_templateCache(std::make_unique<TemplateCache>()) {}
+    : m_ui(ui), m_clock(clock), m_store(std::move(store)) {}
 
 QuarvelRun::~QuarvelRun() = default;
 
@@ -17,60 +25,130 @@ std::string QuarvelRun::PatchLogPath() {
     return GetInstallFolder() + "/nb_logfile.txt";
 }
 
-void QuarvelRun::NoteFileFailure(const std::string& action, const std::string& path, std::error_code ec) {
-    updatedList += "Could not " + action + " '" + path + "': " + ec.message() + ".\n";
-    ++m_summary.problemNotes;
+RunSummary QuarvelRun::Summary() const {
+    return {m_bundlesPatched, m_bundlesWithProblems, report.problemNotes, m_stopped};
 }
 
-bool QuarvelRun::BundleDone(const std::string& folder) {
-    ++m_summary.bundlesPatched;
-    if (m_summary.problemNotes > m_notesAtBundleStart) ++m_summary.bundlesWithProblems;
-    m_notesAtBundleStart = m_summary.problemNotes;
-    if (m_ui.ReportProgress(m_summary.bundlesPatched, folder) == UserInterface::Progress::Continue) return true;
-    m_summary.stopped = true;
-    updatedList += "The run was stopped after '" + folder + "'; the course bundles after it were not patched.\n";
+Installation& QuarvelRun::installation() {
+    if (!m_installation) {
+        // The host of the xAPI activity identifiers comes from the install store.
+        const auto stored = m_store.Read("xAPI Host");
+        const std::string_view host = stored ? platform::TrimAsciiSpace(*stored) : std::string_view();
+        m_installation.emplace(GetInstallFolder(), std::string(host.empty() ? kDefaultXapiHost : host));
+    }
+    return *m_installation;
+}
+
+void QuarvelRun::CourseError(const std::string& note) {
+    ++m_bundlesWithProblems;
+    m_notesAtBundleStart = report.problemNotes;
+    m_ui.ShowMessage(note.substr(0, note.size() - 1), "Course Error", MessageStyle::Stop);
+}
+
+bool QuarvelRun::BundleDone(const std::string& courseFolder) {
+    ++m_bundlesPatched;
+    if (report.problemNotes > m_notesAtBundleStart) ++m_bundlesWithProblems;
+    m_notesAtBundleStart = report.problemNotes;
+    if (m_ui.ReportProgress(m_bundlesPatched, courseFolder) == UserInterface::Progress::Continue) return true;
+    m_stopped = true;
+    report.updatedList +=
+        "The run was stopped after '" + courseFolder + "'; the course bundles after it were not patched.\n";
     return false;
 }
 
-bool QuarvelRun::WriteBundleFile(const std::string& path, std::string_view bytes) {
-    if (const std::error_code ec = platform::ReplaceFileSafely(path, bytes)) {
-        NoteFileFailure("write", path, ec);
-        return false;
+MainJobContext QuarvelRun::MainJob() {
+    std::function<std::optional<std::string>(const std::string&)> find;
+    if (!descriptionCatalogue.empty()) find = [this](const std::string& key) { return FindCourseDescription(key); };
+    return {settings, record, report, m_files, installation(), std::move(find), *this};
+}
+
+void QuarvelRun::WalkCourseFolder(const std::string& folder) {
+    MainJobContext job = MainJob();
+    ::WalkCourseFolder(folder, job);
+}
+
+void QuarvelRun::BuildVodPackages(const std::string& folder, bool copyVideo) {
+    VodJobContext job{settings,
+                      record,
+                      m_files,
+                      installation(),
+                      [this] { LoadVodCatalogue(); },
+                      [this](const std::string& courseID) { return FindVodInfo(courseID); },
+                      *this};
+    ::BuildVodPackages(folder, copyVideo, job);
+}
+
+void QuarvelRun::WriteScormManifest(const std::string& path) {
+    ::WriteScormManifest(m_files, path, ManifestFromRecord(record, settings, installation()));
+}
+
+void QuarvelRun::WriteCoursePage(const std::string& path) {
+    ::WriteCoursePage(m_files, installation(), path, record.courseID);
+}
+
+void QuarvelRun::WriteIndexPage(const std::string& path) {
+    ::WriteIndexPage(m_files, installation(), path, record.courseID);
+}
+
+void QuarvelRun::WriteTincanXml(const std::string& path) {
+    // The activity file escapes the description in the record itself.
+    record.WebDescription =
+        ::WriteTincanXml(m_files, installation(), path, record.courseID, record.WebTitle, record.WebDescription);
+}
+
+void QuarvelRun::PatchExitStatus(const std::string& scriptsFolder) {
+    ::PatchExitStatus(m_files, installation(), scriptsFolder, settings.exitStatusMode);
+}
+
+std::string QuarvelRun::RefreshAssets(const std::string& courseFolder) {
+    return ::RefreshAssets(m_files, installation().Web(), courseFolder, record.courseID,
+                           settings.exitStatusMode != ExitStatusMode::ScormConformant);
+}
+
+void QuarvelRun::LoadDescriptionCatalogue() {
+    descriptionCatalogue.clear();
+    if (const auto bytes = platform::ReadFileBytes(GetInstallFolder() + "/HTML course descriptions.txt")) {
+        descriptionCatalogue = ParseDescriptionCatalogue(*bytes);
     }
-    return true;
+    m_descriptionIndex = IndexFirstEntries(descriptionCatalogue, &DescriptionEntry::courseKey);
 }
 
-bool QuarvelRun::CopyBundleFile(const std::string& source, const std::string& destination) {
-    if (const std::error_code ec = platform::CopyFileOver(source, destination)) {
-        // A template the installation lacks is skipped without a word.
-        if (platform::IsRegularFile(source)) NoteFileFailure("copy to", destination, ec);
-        return false;
+std::optional<std::string> QuarvelRun::FindCourseDescription(const std::string& key) const {
+    const std::string wanted = platform::ToLowerText(key);
+    if (m_descriptionIndex.empty()) {
+        // Entries put in without loading the file: look them up one by one.
+        for (const DescriptionEntry& entry : descriptionCatalogue) {
+            if (platform::ToLowerText(entry.courseKey) == wanted) return entry.htmlDescription;
+        }
+        return std::nullopt;
     }
-    return true;
+    const auto found = m_descriptionIndex.find(wanted);
+    if (found == m_descriptionIndex.end() || found->second >= descriptionCatalogue.size()) return std::nullopt;
+    return descriptionCatalogue[found->second].htmlDescription;
 }
 
-bool QuarvelRun::DeleteBundleFile(const std::string& path) {
-    if (const std::error_code ec = platform::RemoveFile(path)) {
-        NoteFileFailure("delete", path, ec);
-        return false;
-    }
-    return true;
+void QuarvelRun::LoadVodCatalogue() {
+    const std::string path = GetInstallFolder() + "/VOD info.txt";
+    // The VOD job reloads the catalogue in every folder it enters: an
+    // unchanged file (same size, time stamp and inode) keeps the table.
+    const std::optional<platform::FileStamp> stamp = platform::ReadableFileStamp(path);
+    if (stamp && m_vodCatalogueStamp && *stamp == *m_vodCatalogueStamp) return;
+    vodCatalogue.clear();
+    m_vodIndex.clear();
+    m_vodCatalogueStamp.reset();
+    const auto bytes = platform::ReadFileBytes(path);
+    if (!bytes) return;  // no catalogue: every video gets the defaults
+    // A file that changed while it was read is read again next time.
+    if (stamp && platform::ReadableFileStamp(path) == stamp) m_vodCatalogueStamp = stamp;
+    vodCatalogue = ParseVodCatalogue(*bytes);
+    m_vodIndex = IndexFirstEntries(vodCatalogue, &VodInfoEntry::vodKey);
 }
 
-bool QuarvelRun::EnsureFolder(const std::string& path) {
-    if (platform::FindFirst(path)) return true;
-    return !platform::CreateFolder(path);
+const VodInfoEntry* QuarvelRun::FindVodInfo(const std::string& title) const {
+    const auto found = m_vodIndex.find(platform::ToLowerText(title));
+    return found == m_vodIndex.end() ? nullptr : &vodCatalogue[found->second];
 }
 
-std::string IsHrsLine(bool isHrs) {
-    return isHrs ? "\t\t<isHRS>true</isHRS>\n" : "\t\t<isHRS>false</isHRS>\n";
-}
-
-std::string FiveLineInterfaceFile(std::string_view isHrsLine) {
-    return platform::EncodeUtf8TextStream("<xmlFile>\n\t<Attributes>\n" + std::string(isHrsLine) +
-                                          "\t</Attributes>\n</xmlFile>\n");
-}
-
-std::string MinimalInterfaceFile(bool isHrs) {
-    return FiveLineInterfaceFile(IsHrsLine(isHrs));
+SpreadsheetResult QuarvelRun::ConvertSpreadsheet() {
+    return ::ConvertSpreadsheet(GetInstallFolder());
 }

@@ -1,6 +1,8 @@
 #include <ctime>
+#include <tuple>
 
 #include "app/QuarvelRun.h"
+#include "bundle/SettingsFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 
@@ -40,7 +42,7 @@ void QuarvelRun::RunSpreadsheetJob() {
         m_ui.ShowMessage("'HTML course descriptions.txt' and 'VOD info.txt updated'", "Files updated",
                          MessageStyle::Plain);
     } else {
-        ++m_summary.problemNotes;
+        ++report.problemNotes;
         m_ui.ShowMessage(result.problem, "Files not updated", MessageStyle::Stop);
     }
 }
@@ -66,9 +68,9 @@ void QuarvelRun::PrepareVodPackageFolders(const std::string& startFolder) {
         const std::string settingsFile = xmlFolder + "/interface.xml";
         // Only a folder without the file gets one: a file that merely cannot
         // be read holds the course's settings and is left alone.
-        if (platform::FindFirst(settingsFile)) continue;
-        if (!platform::FindFirst(xmlFolder)) platform::CreateFolder(xmlFolder);
-        WriteBundleFile(settingsFile, MinimalInterfaceFile(false));
+        if (m_files.Exists(settingsFile)) continue;
+        std::ignore = m_files.EnsureFolder(xmlFolder);
+        std::ignore = m_files.Write(settingsFile, MinimalInterfaceFile(false));
     }
 }
 
@@ -77,7 +79,7 @@ void QuarvelRun::AppendPatchLog() {
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%m/%d/%Y %H:%M", &now);
     const std::string section =
-        std::string("\n\nThe following course bundles were updated ") + stamp + ":\n" + updatedList;
+        std::string("\n\nThe following course bundles were updated ") + stamp + ":\n" + report.updatedList;
     const std::string logPath = PatchLogPath();
     if (const std::error_code ec = platform::AppendUtf16LeText(logPath, section)) {
         m_ui.ShowMessage("The patch log '" + logPath + "' could not be opened or created: " + ec.message() + ".",

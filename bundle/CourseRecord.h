@@ -2,6 +2,10 @@
 
 #include <string>
 
+#include "settings/CourseSettings.h"
+#include "writers/Installation.h"
+#include "writers/ManifestText.h"
+
 // The values of the course bundle (or VOD package) in hand, read by the writers.
 struct CourseRecord {
     std::string courseID;
@@ -12,3 +16,7 @@ struct CourseRecord {
     std::string Description;
     std::string WebDescription;
 };
+
+// The manifest of the bundle (or VOD package) in hand, from its record and the run's options.
+ManifestInputs ManifestFromRecord(const CourseRecord& record, const CourseSettings& settings,
+                                  const Installation& install);

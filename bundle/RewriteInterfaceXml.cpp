@@ -1,4 +1,5 @@
-#include "app/QuarvelRun.h"
+#include "bundle/RewriteInterfaceXml.h"
+
 #include "bundle/SettingsFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
@@ -33,16 +34,15 @@ struct SeenElements {
 
 }  // namespace
 
-void QuarvelRun::RewriteInterfaceXml(const std::string& header, const std::vector<std::string>& lines,
-                                     const std::string& path) {
+std::optional<std::string> RewriteInterfaceXml(const std::string& header, const std::vector<std::string>& lines,
+                                               const RewriteInputs& inputs, CourseRecord& record) {
+    record.courseID = inputs.courseID;
     record.WebTitle.clear();
     record.WebDescription.clear();
     record.Language = "English";
-    // A file without a header line held no text at all: nothing may be
-    // written that was not in it, so it is left as it is.
-    if (header.empty()) return;
+    if (header.empty()) return std::nullopt;
 
-    const CourseSettings& s = settings;
+    const CourseSettings& s = inputs.settings;
     const std::string& courseID = record.courseID;
     const bool assessment = s.testMode == TestMode::Assessment;
     SeenElements seen;
@@ -53,7 +53,7 @@ void QuarvelRun::RewriteInterfaceXml(const std::string& header, const std::vecto
         const std::string unchanged = line + "\n";
         if (holds("<CrsVersion>")) {
             // The version carries the date of the player the bundle is patched with.
-            if (const auto date = platform::LastWriteLocalDate(GetInstallFolder() + "/web/quarvel.exe")) {
+            if (const auto& date = inputs.programDate) {
                 out += ElementLine("CrsVersion", "10.7.0_" + platform::FormatInt(date->month, 2) + "_" +
                                                      platform::FormatInt(date->day, 2) + "_" +
                                                      platform::FormatInt(date->year, 4));
@@ -69,8 +69,8 @@ void QuarvelRun::RewriteInterfaceXml(const std::string& header, const std::vecto
             std::string v = ElementValue(line, "WebDescription");
             if (v.empty()) v = record.Description;
             if (s.updateDescriptionsFromHtml) {
-                if (!descriptionCatalogue.empty()) {
-                    if (auto found = FindCourseDescription(platform::ReplaceAll(courseID, "_adl_", "_int_"))) {
+                if (inputs.findDescription) {
+                    if (auto found = inputs.findDescription(platform::ReplaceAll(courseID, "_adl_", "_int_"))) {
                         v = std::move(*found);
                     }
                 }
@@ -165,6 +165,6 @@ void QuarvelRun::RewriteInterfaceXml(const std::string& header, const std::vecto
             out += unchanged;
         }
     }
-    // The bytes the UTF-8 stream and the normaliser would leave, written once.
-    WriteBundleFile(path, FinishedTextBytes(out));
+    // The bytes the UTF-8 stream and the normaliser would leave.
+    return FinishedTextBytes(out);
 }

@@ -75,3 +75,16 @@ std::string BackgroundCode(std::string_view courseID) {
     if (platform::EqualsIgnoringCase(first, "xxx")) return "cst";
     return first;
 }
+
+std::string IsHrsLine(bool isHrs) {
+    return isHrs ? "\t\t<isHRS>true</isHRS>\n" : "\t\t<isHRS>false</isHRS>\n";
+}
+
+std::string FiveLineInterfaceFile(std::string_view isHrsLine) {
+    return platform::EncodeUtf8TextStream("<xmlFile>\n\t<Attributes>\n" + std::string(isHrsLine) +
+                                          "\t</Attributes>\n</xmlFile>\n");
+}
+
+std::string MinimalInterfaceFile(bool isHrs) {
+    return FiveLineInterfaceFile(IsHrsLine(isHrs));
+}

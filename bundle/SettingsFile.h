@@ -38,3 +38,11 @@ std::string LocateContentFolder(const std::string& courseFolder);
 
 // The three letters that pick the question and test background images.
 std::string BackgroundCode(std::string_view courseID);
+
+// The isHRS line of a settings file, with its line end: true or false.
+std::string IsHrsLine(bool isHrs);
+// The five-line settings file of a package around its isHRS line (given with
+// its line end), as a UTF-8 text stream writes it: byte-order mark, CR LF.
+std::string FiveLineInterfaceFile(std::string_view isHrsLine);
+// The five-line file given to package folders that lack one.
+std::string MinimalInterfaceFile(bool isHrs);

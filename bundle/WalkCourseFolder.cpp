@@ -1,13 +1,22 @@
+#include "bundle/WalkCourseFolder.h"
+
 #include <cstddef>
+#include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
-#include "app/QuarvelRun.h"
+#include "bundle/RefreshAssets.h"
+#include "bundle/RewriteInterfaceXml.h"
 #include "bundle/SettingsFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "writers/ExitStatusText.h"
+#include "writers/LaunchPages.h"
+#include "writers/ManifestText.h"
 #include "writers/NormaliseTextFile.h"
+#include "writers/TincanText.h"
 
 namespace {
 
@@ -34,28 +43,36 @@ std::string VodFolderOf(const std::string& folder) {
     return platform::ParentPath(parent);
 }
 
+// What the walk does after a bundle.
+enum class AfterBundle { Descend, Skip, Stop };
+
+// Patches the bundle whose settings file xmlFolder/interface.xml holds `settingsBytes`.
+AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::string_view settingsBytes);
+
 }  // namespace
 
-void QuarvelRun::WalkCourseFolder(const std::string& folder) {
-    m_enteredFolders.clear();
-    if (const auto identity = platform::IdentifyFolder(folder)) m_enteredFolders.insert(*identity);
+void WalkCourseFolder(const std::string& folder, MainJobContext& job) {
+    // Folders the walk has entered, so that links never lead round in a circle.
+    std::set<platform::FolderIdentity> enteredFolders;
+    if (const auto identity = platform::IdentifyFolder(folder)) enteredFolders.insert(*identity);
+    bool goOn = true;
 
     // Folders are kept on a stack of our own rather than the call stack, so
     // that trees thousands of levels deep are walked as well as flat ones.
     std::vector<FolderInHand> stack;
-    const auto enter = [this, &stack](const std::string& path) {
+    const auto enter = [&job, &stack](const std::string& path) {
         FolderInHand inHand{path, platform::FindEntries(path, "*.*"), 0};
         // Temporary files that an interrupted run left beside the files it replaced.
         for (const platform::DirEntry& entry : inHand.entries) {
             if (!entry.isDirectory && platform::IsSafeReplaceTempName(entry.name)) {
-                DeleteBundleFile(platform::JoinPath(path, entry.name));
+                std::ignore = job.files.Delete(platform::JoinPath(path, entry.name));
             }
         }
         stack.push_back(std::move(inHand));
     };
     enter(folder);
 
-    while (!stack.empty() && !m_summary.stopped) {
+    while (!stack.empty() && goOn) {
         FolderInHand& top = stack.back();
         if (top.next == top.entries.size()) {
             stack.pop_back();
@@ -68,7 +85,7 @@ void QuarvelRun::WalkCourseFolder(const std::string& folder) {
         // A link back to a folder already walked would lead round in a circle,
         // and a bundle reached twice would be patched twice.
         const auto identity = platform::IdentifyFolder(subfolder);
-        if (!identity || !m_enteredFolders.insert(*identity).second) continue;
+        if (!identity || !enteredFolders.insert(*identity).second) continue;
 
         // Courses packaged for another player carry fsscorm.js and are left alone.
         if (platform::CanOpenForReading(subfolder + "/fsscorm.js")) continue;
@@ -78,52 +95,62 @@ void QuarvelRun::WalkCourseFolder(const std::string& folder) {
             const std::string settingsFile = vodFolder + "/xml/interface.xml";
             // Only a package without the file gets one: a file that merely
             // cannot be read holds the package's settings.
-            if (vodFolder != "/" && vodFolder != "." && !platform::FindFirst(settingsFile)) {
-                EnsureFolder(vodFolder + "/xml");
-                WriteBundleFile(settingsFile, MinimalInterfaceFile(settings.enableHrSetting && settings.isHr));
+            if (vodFolder != "/" && vodFolder != "." && !job.files.Exists(settingsFile)) {
+                std::ignore = job.files.EnsureFolder(vodFolder + "/xml");
+                std::ignore = job.files.Write(settingsFile,
+                                              MinimalInterfaceFile(job.settings.enableHrSetting && job.settings.isHr));
             }
         }
 
         if (IsXmlFolderName(entry.name)) {
             const std::string settingsFile = subfolder + "/interface.xml";
             std::error_code ec;
-            if (const auto bytes = platform::ReadFileBytes(settingsFile, ec)) {
-                if (PatchBundle(subfolder, *bytes)) enter(subfolder);
+            if (const auto bytes = job.files.Read(settingsFile, ec)) {
+                const AfterBundle next = PatchBundle(job, subfolder, *bytes);
+                if (next == AfterBundle::Descend) enter(subfolder);
+                goOn = next != AfterBundle::Stop;
                 continue;
             }
             // A settings file that is there but cannot be read: the folder is
             // walked as an ordinary one, and the user learns why its course was not patched.
             if (ec != std::errc::no_such_file_or_directory && ec != std::errc::is_a_directory) {
-                NoteFileFailure("read", settingsFile, ec);
+                job.files.NoteFailure("read", settingsFile, ec);
             }
         }
         enter(subfolder);
     }
 }
 
-bool QuarvelRun::PatchBundle(const std::string& xmlFolder, std::string_view settingsBytes) {
+namespace {
+
+// The next step after a bundle the person may have stopped the run at.
+AfterBundle Done(MainJobContext& job, const std::string& courseFolder) {
+    return job.listener.BundleDone(courseFolder) ? AfterBundle::Descend : AfterBundle::Stop;
+}
+
+AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::string_view settingsBytes) {
+    const CourseSettings& settings = job.settings;
+    CourseRecord& record = job.record;
+    BundleFiles& files = job.files;
     const std::string courseFolder = platform::ParentPath(xmlFolder);
-    record.courseID = platform::ToLowerText(platform::LastComponent(courseFolder));
-    const std::string courseID = record.courseID;
+    const std::string courseID = platform::ToLowerText(platform::LastComponent(courseFolder));
+    record.courseID = courseID;
 
     const SettingsLines file = ReadSettingsLines(settingsBytes);
     if (!file.isUtf8) {
         const std::string note = "Course needs to be converted to UTF-8 in Build: '" + courseID + "'.\n";
-        updatedList += note;
-        ++m_summary.problemNotes;
-        ++m_summary.bundlesWithProblems;
-        m_notesAtBundleStart = m_summary.problemNotes;
-        m_ui.ShowMessage(note.substr(0, note.size() - 1), "Course Error", MessageStyle::Stop);
-        return false;
+        job.report.AddProblem(note);
+        job.listener.CourseError(note);
+        return AfterBundle::Skip;
     }
-    RewriteInterfaceXml(file.header.value_or(std::string()), file.lines, xmlFolder + "/interface.xml");
-
-    if (platform::Contains(courseID, "_vid_")) return BundleDone(courseFolder);
-
-    const std::string questionFile = xmlFolder + "/question.xml";
-    if (const std::error_code ec = NormaliseTextFile(questionFile); ec && ec != std::errc::no_such_file_or_directory) {
-        NoteFileFailure("write", questionFile, ec);
+    const RewriteInputs inputs{settings, courseID, job.install.ProgramDate(), job.findDescription};
+    if (const auto rewritten = RewriteInterfaceXml(file.header.value_or(std::string()), file.lines, inputs, record)) {
+        std::ignore = files.Write(xmlFolder + "/interface.xml", *rewritten);
     }
+
+    if (platform::Contains(courseID, "_vid_")) return Done(job, courseFolder);
+
+    NormaliseTextFile(files, xmlFolder + "/question.xml");
 
     // The writers show a part of a series under the series title and its subtitle.
     if (platform::Contains(courseID, "__") && !record.Subtitle.empty()) {
@@ -131,21 +158,27 @@ bool QuarvelRun::PatchBundle(const std::string& xmlFolder, std::string_view sett
     }
 
     if (settings.packageType == PackageType::Scorm12) {
-        WriteScormManifest(courseFolder + "/imsmanifest.xml");
-        DeleteBundleFile(courseFolder + "/index.html");
-        DeleteBundleFile(courseFolder + "/tincan.xml");
+        WriteScormManifest(files, courseFolder + "/imsmanifest.xml", ManifestFromRecord(record, settings, job.install));
+        std::ignore = files.Delete(courseFolder + "/index.html");
+        std::ignore = files.Delete(courseFolder + "/tincan.xml");
     } else {
-        WriteIndexPage(courseFolder + "/index.html");
-        WriteTincanXml(courseFolder + "/tincan.xml");
-        DeleteBundleFile(courseFolder + "/imsmanifest.xml");
+        WriteIndexPage(files, job.install, courseFolder + "/index.html", courseID);
+        // The activity file escapes the description in the record itself: a
+        // second description line of the template escapes it once more.
+        record.WebDescription = WriteTincanXml(files, job.install, courseFolder + "/tincan.xml", courseID,
+                                               record.WebTitle, record.WebDescription);
+        std::ignore = files.Delete(courseFolder + "/imsmanifest.xml");
     }
-    WriteCoursePage(courseFolder + "/" + courseID + ".htm");
+    WriteCoursePage(files, job.install, courseFolder + "/" + courseID + ".htm", courseID);
 
-    updatedList += xmlFolder + "\n";
+    job.report.updatedList += xmlFolder + "\n";
 
-    const std::string contentFolder = RefreshAssets(courseFolder);
-    if (settings.exitStatusMode != ExitStatusMode::ScormConformant) PatchExitStatus(contentFolder + "/scripts");
-    if (settings.deleteBmp) DeleteBundleFile(contentFolder + "/" + courseID + ".bmp");
+    const bool patchScript = settings.exitStatusMode != ExitStatusMode::ScormConformant;
+    const std::string contentFolder = RefreshAssets(files, job.install.Web(), courseFolder, courseID, patchScript);
+    if (patchScript) PatchExitStatus(files, job.install, contentFolder + "/scripts", settings.exitStatusMode);
+    if (settings.deleteBmp) std::ignore = files.Delete(contentFolder + "/" + courseID + ".bmp");
 
-    return BundleDone(courseFolder);
+    return Done(job, courseFolder);
 }
+
+}  // namespace

@@ -1,6 +1,7 @@
+#include "catalogues/ConvertSpreadsheet.h"
+
 #include <tuple>
 
-#include "app/QuarvelRun.h"
 #include "catalogues/SpreadsheetParser.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
@@ -22,8 +23,7 @@ std::string Problem(const std::string& path, const std::string& what, std::error
 
 }  // namespace
 
-SpreadsheetResult QuarvelRun::ConvertSpreadsheet() {
-    const std::string& install = GetInstallFolder();
+SpreadsheetResult ConvertSpreadsheet(const std::string& install) {
     const std::string spreadsheetPath = install + "/spreadsheet.txt";
     std::error_code ec;
     const std::optional<std::string> bytes = platform::ReadFileBytes(spreadsheetPath, ec);

@@ -1,6 +1,5 @@
 #include "catalogues/DescriptionCatalogue.h"
 
-#include "app/QuarvelRun.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 
@@ -24,26 +23,4 @@ DescriptionCatalogue ParseDescriptionCatalogue(std::string_view bytes) {
         entries.push_back({std::string(line.substr(keyStart, tab - keyStart)), std::string(line.substr(tab + 1))});
     }
     return entries;
-}
-
-void QuarvelRun::LoadDescriptionCatalogue() {
-    descriptionCatalogue.clear();
-    if (const auto bytes = platform::ReadFileBytes(GetInstallFolder() + "/HTML course descriptions.txt")) {
-        descriptionCatalogue = ParseDescriptionCatalogue(*bytes);
-    }
-    m_descriptionIndex = IndexFirstEntries(descriptionCatalogue, &DescriptionEntry::courseKey);
-}
-
-std::optional<std::string> QuarvelRun::FindCourseDescription(const std::string& key) const {
-    const std::string wanted = platform::ToLowerText(key);
-    if (m_descriptionIndex.empty()) {
-        // Entries put in without loading the file: look them up one by one.
-        for (const DescriptionEntry& entry : descriptionCatalogue) {
-            if (platform::ToLowerText(entry.courseKey) == wanted) return entry.htmlDescription;
-        }
-        return std::nullopt;
-    }
-    const auto found = m_descriptionIndex.find(wanted);
-    if (found == m_descriptionIndex.end() || found->second >= descriptionCatalogue.size()) return std::nullopt;
-    return descriptionCatalogue[found->second].htmlDescription;
 }

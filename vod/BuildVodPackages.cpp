@@ -1,6 +1,13 @@
-#include "app/QuarvelRun.h"
+#include "vod/BuildVodPackages.h"
+
+#include <optional>
+#include <tuple>
+
+#include "bundle/SettingsFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "writers/LaunchPages.h"
+#include "writers/ManifestText.h"
 
 namespace {
 
@@ -31,41 +38,51 @@ std::optional<std::string> FindIsHrsLine(std::string_view bytes) {
     return std::nullopt;
 }
 
-}  // namespace
+// Builds the package of one video; false when the person asked to stop.
+bool PackageVideo(VodJobContext& job, const std::string& sourceFolder, const std::string& fileName, bool copyVideo);
 
-void QuarvelRun::BuildVodPackages(const std::string& folder, bool copyVideo) {
-    EnsureFolder(GetInstallFolder() + "/vod packages");
-    LoadVodCatalogue();
+// Visits one folder of the content tree; false when the person asked to stop.
+bool VisitFolder(VodJobContext& job, const std::string& folder, bool copyVideo) {
+    std::ignore = job.files.EnsureFolder(job.install.Folder() + "/vod packages");
+    job.loadVodCatalogue();
     bool videosPackaged = false;
     for (const platform::DirEntry& entry : platform::FindEntries(folder, "*.*")) {
-        if (m_summary.stopped) return;
         if (entry.isDirectory) {
-            BuildVodPackages(platform::JoinPath(folder, entry.name), copyVideo);
+            if (!VisitFolder(job, platform::JoinPath(folder, entry.name), copyVideo)) return false;
         } else if (!videosPackaged) {
             // The folder's videos are packaged once, at its first file; the
             // subfolders listed after that file are still walked in turn.
             videosPackaged = true;
             for (const platform::DirEntry& video : platform::FindEntries(folder, "*_vid_*.mp4")) {
                 // A folder named like a video is walked above, never packaged.
-                if (!video.isDirectory && !m_summary.stopped) PackageVideo(folder, video.name, copyVideo);
+                if (!video.isDirectory && !PackageVideo(job, folder, video.name, copyVideo)) return false;
             }
         }
     }
+    return true;
 }
 
-void QuarvelRun::PackageVideo(const std::string& sourceFolder, const std::string& fileName, bool copyVideo) {
-    const std::string& install = GetInstallFolder();
+bool PackageVideo(VodJobContext& job, const std::string& sourceFolder, const std::string& fileName, bool copyVideo) {
+    CourseSettings& settings = job.settings;
+    CourseRecord& record = job.record;
+    BundleFiles& files = job.files;
+    const auto copy = [&files](const std::string& source, const std::string& destination) {
+        std::ignore = files.Copy(source, destination);
+    };
+    const auto ensureFolder = [&files](const std::string& path) { std::ignore = files.EnsureFolder(path); };
+    const std::string& install = job.install.Folder();
     const std::string title = fileName.substr(0, fileName.rfind('.'));
     // Every path of the package is formed from the folder named with the title
     // as the file system gives it, so on a case-sensitive system they all lie
     // in one folder.
     const std::string packageFolder = install + "/vod packages/" + title;
-    EnsureFolder(packageFolder);
+    ensureFolder(packageFolder);
 
     record.courseID = platform::ToLowerText(title);
     if (const char* language = LanguageOfTitle(record.courseID)) record.Language = language;
+    // The package's manifest takes its description from the catalogue, for this video and every later one.
     settings.updateDescriptionsFromHtml = true;
-    if (const VodInfoEntry* info = FindVodInfo(record.courseID)) {
+    if (const VodInfoEntry* info = job.findVodInfo(record.courseID)) {
         record.WebTitle = info->courseTitle;
         record.WebDescription = info->htmlDescription;
         record.ProductCode = info->productCode;
@@ -74,46 +91,54 @@ void QuarvelRun::PackageVideo(const std::string& sourceFolder, const std::string
         record.WebDescription.clear();
         record.ProductCode = record.courseID;
     }
-    WriteScormManifest(packageFolder + "/imsmanifest.xml");
-    WriteCoursePage(packageFolder + "/" + record.courseID + ".htm");
+    WriteScormManifest(files, packageFolder + "/imsmanifest.xml", ManifestFromRecord(record, settings, job.install));
+    WriteCoursePage(files, job.install, packageFolder + "/" + record.courseID + ".htm", record.courseID);
 
     const std::string web = install + "/web";
     const std::string html = packageFolder + "/html";
-    EnsureFolder(html);
-    CopyBundleFile(web + "/html/NimbrelWebPlayer.html", html + "/NimbrelWebPlayer.html");
+    ensureFolder(html);
+    copy(web + "/html/NimbrelWebPlayer.html", html + "/NimbrelWebPlayer.html");
 
     const std::string scripts = packageFolder + "/scripts";
-    EnsureFolder(scripts);
+    ensureFolder(scripts);
     for (const char* script :
          {"NimbrelWebPlayer.js", "communication.js", "jquery-3.3.1.min.js", "jquery-ui.min.js", "vod.js"}) {
-        CopyBundleFile(web + "/scripts/" + script, scripts + "/" + script);
+        copy(web + "/scripts/" + script, scripts + "/" + script);
     }
 
     const std::string controls = packageFolder + "/controls";
-    EnsureFolder(controls);
-    CopyBundleFile(install + "/buttons png/arrows/gray/up png/up_exit.png", controls + "/up_exit.png");
-    CopyBundleFile(install + "/buttons png/arrows/royal/dn png/dn_exit.png", controls + "/dn_exit.png");
-    CopyBundleFile(web + "/controls/jquery-ui.css", controls + "/jquery-ui.css");
+    ensureFolder(controls);
+    copy(install + "/buttons png/arrows/gray/up png/up_exit.png", controls + "/up_exit.png");
+    copy(install + "/buttons png/arrows/royal/dn png/dn_exit.png", controls + "/dn_exit.png");
+    copy(web + "/controls/jquery-ui.css", controls + "/jquery-ui.css");
 
     const std::string video = packageFolder + "/video";
-    EnsureFolder(video);
-    if (copyVideo) CopyBundleFile(platform::JoinPath(sourceFolder, fileName), video + "/" + fileName);
+    ensureFolder(video);
+    if (copyVideo) copy(platform::JoinPath(sourceFolder, fileName), video + "/" + fileName);
     const std::string vtt = video + "/vtt";
-    EnsureFolder(vtt);
-    CopyBundleFile(platform::JoinPath(sourceFolder, title + ".vtt"), vtt + "/" + title + ".vtt");
+    ensureFolder(vtt);
+    copy(platform::JoinPath(sourceFolder, title + ".vtt"), vtt + "/" + title + ".vtt");
 
     const std::string xml = packageFolder + "/xml";
-    EnsureFolder(xml);
+    ensureFolder(xml);
     const std::string interfacePath = xml + "/interface.xml";
     std::optional<std::string> isHrsLine;
-    if (const std::optional<std::string> previous = platform::ReadFileBytes(interfacePath)) {
+    std::error_code ec;
+    if (const std::optional<std::string> previous = files.Read(interfacePath, ec)) {
         if (!settings.enableHrSetting) isHrsLine = FindIsHrsLine(*previous);
     } else {
+        // A new package takes the isHRS line the options give, and so does every later one.
         settings.enableHrSetting = true;
     }
     // A previous file without an isHRS line gets the one the options give.
     if (!isHrsLine) isHrsLine = IsHrsLine(settings.isHr);
-    WriteBundleFile(interfacePath, FiveLineInterfaceFile(*isHrsLine));
+    std::ignore = files.Write(interfacePath, FiveLineInterfaceFile(*isHrsLine));
 
-    BundleDone(packageFolder);
+    return job.listener.BundleDone(packageFolder);
+}
+
+}  // namespace
+
+void BuildVodPackages(const std::string& folder, bool copyVideo, VodJobContext& job) {
+    std::ignore = VisitFolder(job, folder, copyVideo);
 }

@@ -1,4 +1,4 @@
-#include "app/QuarvelRun.h"
+#include "writers/CopyTemplate.h"
 #include "writers/ExitStatusText.h"
 
 std::string ExitStatusSnippet(ExitStatusMode mode) {
@@ -11,8 +11,8 @@ std::string ExitStatusSnippet(ExitStatusMode mode) {
     return "\t\t\t\tif (args == 'completed')\n\t\t\t\t\targs = 'passed';\n\n";
 }
 
-void QuarvelRun::PatchExitStatus(const std::string& scriptsFolder) {
+void PatchExitStatus(BundleFiles& files, Installation& install, const std::string& scriptsFolder, ExitStatusMode mode) {
     // The read-only attribute stays: a read-only script is refused and noted.
-    CopyTemplate(GetInstallFolder() + "/web/scripts/communication.js", scriptsFolder + "/communication.js",
-                 {{"LMS_SetLessonStatus", ExitStatusSnippet(settings.exitStatusMode), true}}, ReadOnly::keep);
+    CopyTemplate(files, install, install.Web() + "/scripts/communication.js", scriptsFolder + "/communication.js",
+                 {{"LMS_SetLessonStatus", ExitStatusSnippet(mode), true}}, ReadOnly::keep);
 }

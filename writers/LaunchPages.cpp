@@ -1,23 +1,25 @@
-#include "app/QuarvelRun.h"
+#include "writers/LaunchPages.h"
 
-void QuarvelRun::WriteCoursePage(const std::string& path) {
+#include "writers/CopyTemplate.h"
+
+void WriteCoursePage(BundleFiles& files, Installation& install, const std::string& path, const std::string& courseID) {
     // Any "top:" or "left:" line, margin-top and the like included, centres the player.
-    CopyTemplate(GetInstallFolder() + "/web/html/courseID.htm", path,
+    CopyTemplate(files, install, install.Web() + "/html/courseID.htm", path,
                  {
                      {"top:", "\ttop:  50%;\n"},
                      {"left:", "\tleft:  50%;\n"},
-                     {"'DorvaneID=courseID", "\t\t\t'DorvaneID=" + record.courseID + "'\n"},
+                     {"'DorvaneID=courseID", "\t\t\t'DorvaneID=" + courseID + "'\n"},
                  },
                  ReadOnly::clear);
 }
 
-void QuarvelRun::WriteIndexPage(const std::string& path) {
+void WriteIndexPage(BundleFiles& files, Installation& install, const std::string& path, const std::string& courseID) {
     CopyTemplate(
-        GetInstallFolder() + "/web/html/index.html", path,
+        files, install, install.Web() + "/html/index.html", path,
         {
-            {"'DorvaneID=courseID", "\t\t\t\t\t\t'DorvaneID=" + record.courseID + "'\n"},
+            {"'DorvaneID=courseID", "\t\t\t\t\t\t'DorvaneID=" + courseID + "'\n"},
             // The template's next line continues the expression after " +".
-            {"window.location.assign", "\t\t\t\t\t\twindow.location.assign('" + record.courseID + ".htm?' +\n"},
+            {"window.location.assign", "\t\t\t\t\t\twindow.location.assign('" + courseID + ".htm?' +\n"},
             {"sParameterName[1].replace", "\t\t\t\t\t\t\t\t\t\treturn sParameterName[1].replace(/%20/g, ' ');\n"},
         },
         ReadOnly::clear);

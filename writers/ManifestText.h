@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/FileSystem.h"
+#include "writers/BundleFiles.h"
 
 // The old manifest as text: UTF-8 decoded (ill-formed bytes become U+FFFD),
 // a leading byte-order mark dropped.
@@ -54,3 +55,20 @@ struct ManifestValues {
 
 // The whole manifest text (UTF-8, LF line ends).
 std::string ScormManifestText(const ManifestValues& values);
+
+// What the manifest of one course bundle (or VOD package) is written from.
+struct ManifestInputs {
+    std::string productCode;
+    std::string courseID;
+    std::string webTitle;
+    std::string webDescription;
+    std::string language;
+    int masteryScore = -1;            // the posttest passing score; -1: none given
+    bool titlesFromWebTitle = false;  // VOD packages: the title lines from WebTitle, not the old manifest
+    // A description option is set: the description from WebDescription, not the old manifest.
+    bool descriptionFromWebDescription = false;
+    std::optional<platform::LocalDate> playerDate;  // the player script's last-write date
+};
+
+// Regenerates the manifest at `path`, carrying over the old manifest's lines.
+void WriteScormManifest(BundleFiles& files, const std::string& path, const ManifestInputs& inputs);

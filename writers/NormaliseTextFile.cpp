@@ -1,6 +1,6 @@
 #include "writers/NormaliseTextFile.h"
 
-#include "platform/FileSystem.h"
+#include <tuple>
 
 std::string NormaliseBytes(std::string_view bytes) {
     if (!bytes.empty() && static_cast<unsigned char>(bytes.front()) == 0xEF) {
@@ -24,13 +24,15 @@ std::string FinishedTextBytes(std::string_view text) {
     return out;
 }
 
-std::error_code NormaliseTextFile(const std::string& path) {
+void NormaliseTextFile(BundleFiles& files, const std::string& path) {
     std::error_code ec;
-    const auto bytes = platform::ReadFileBytes(path, ec);
-    if (!bytes) return ec;
+    const auto bytes = files.Read(path, ec);
+    if (!bytes) {
+        if (ec != std::errc::no_such_file_or_directory) files.NoteFailure("read", path, ec);
+        return;
+    }
     const std::string normalised = NormaliseBytes(*bytes);
-    if (normalised != *bytes) ec = platform::ReplaceFileSafely(path, normalised);
+    if (normalised != *bytes) std::ignore = files.Write(path, normalised);
     // The temporary copy's name is taken over and cleared, as the copy would have been.
-    if (const std::error_code removed = platform::RemoveFile(path + "_temp"); removed && !ec) ec = removed;
-    return ec;
+    std::ignore = files.Delete(path + "_temp");
 }

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "writers/BundleFiles.h"
+
 // The normaliser's byte rule: a first byte 0xEF takes the first three bytes
 // with it (taken to be a byte-order mark), and every CR byte is left out.
 std::string NormaliseBytes(std::string_view bytes);
@@ -13,8 +15,8 @@ std::string NormaliseBytes(std::string_view bytes);
 // text with every CR left out. Writers write these bytes once.
 std::string FinishedTextBytes(std::string_view text);
 
-// Rewrites the file at `path` in place by the byte rule. A file that cannot be
-// read is left as it was (a missing one is not created); a file named like the
-// temporary copy ("<path>_temp") is removed. A file whose bytes would not
-// change is not written again.
-std::error_code NormaliseTextFile(const std::string& path);
+// Rewrites the file at `path` in place by the byte rule. A missing file is not
+// created and is no failure; one that cannot be read is left as it was and
+// noted. A file named like the temporary copy ("<path>_temp") is removed. A
+// file whose bytes would not change is not written again.
+void NormaliseTextFile(BundleFiles& files, const std::string& path);

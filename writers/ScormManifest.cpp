@@ -1,6 +1,5 @@
 #include <tuple>
 
-#include "app/QuarvelRun.h"
 #include "platform/Text.h"
 #include "writers/ManifestText.h"
 #include "writers/NormaliseTextFile.h"
@@ -138,28 +137,27 @@ std::string ScormManifestText(const ManifestValues& v) {
     // clang-format on
 }
 
-void QuarvelRun::WriteScormManifest(const std::string& path) {
-    if (platform::IsRegularFile(path)) std::ignore = platform::ClearReadOnly(path);
+void WriteScormManifest(BundleFiles& files, const std::string& path, const ManifestInputs& inputs) {
+    files.MakeWritable(path);
     // The old manifest is read once, whole, before it is replaced.
-    const auto oldBytes = platform::ReadFileBytes(path);
+    std::error_code ec;
+    const auto oldBytes = files.Read(path, ec);
     const CarriedOverLines carried =
         oldBytes ? FindCarriedOverLines(DecodeManifestText(*oldBytes)) : CarriedOverLines{};
 
     ManifestValues values;
-    values.productCode = record.ProductCode;
-    values.courseID = record.courseID;
+    values.productCode = inputs.productCode;
+    values.courseID = inputs.courseID;
     values.titleLine = carried.title;
     values.titleTextLine = carried.titleText;
-    if (settings.createVodPackages) {
-        values.titleLine = "\t\t\t<title>" + record.WebTitle + "</title>";
-        values.titleTextLine = "\t\t\t\t\t\t<langstring>" + record.WebTitle + "</langstring>";
+    if (inputs.titlesFromWebTitle) {
+        values.titleLine = "\t\t\t<title>" + inputs.webTitle + "</title>";
+        values.titleTextLine = "\t\t\t\t\t\t<langstring>" + inputs.webTitle + "</langstring>";
     }
-    values.descriptionLine = (settings.updateDescriptionsInInterfaceXml || settings.updateDescriptionsFromHtml)
-                                 ? DescriptionLineFrom(record.WebDescription)
-                                 : carried.description;
-    values.dateStamp =
-        PlayerDateStamp(platform::LastWriteLocalDate(GetInstallFolder() + "/web/scripts/NimbrelWebPlayer.js"));
-    values.masteryScore = settings.posttestPassingScore;
-    values.language = record.Language;
-    WriteBundleFile(path, FinishedTextBytes(ScormManifestText(values)));
+    values.descriptionLine =
+        inputs.descriptionFromWebDescription ? DescriptionLineFrom(inputs.webDescription) : carried.description;
+    values.dateStamp = PlayerDateStamp(inputs.playerDate);
+    values.masteryScore = inputs.masteryScore;
+    values.language = inputs.language;
+    std::ignore = files.Write(path, FinishedTextBytes(ScormManifestText(values)));
 }

@@ -1,5 +1,9 @@
-#include "app/QuarvelRun.h"
+#include <tuple>
+
 #include "platform/Text.h"
+#include "writers/CopyTemplate.h"
+#include "writers/NormaliseTextFile.h"
+#include "writers/TemplateText.h"
 #include "writers/TincanText.h"
 
 std::string XapiActivityId(std::string_view host, std::string_view courseID) {
@@ -30,25 +34,35 @@ std::string EscapeXapiDescription(std::string_view description) {
     return text;
 }
 
-void QuarvelRun::WriteTincanXml(const std::string& path) {
-    // The host is read from the install store once per run.
-    if (!m_xapiHost) {
-        const auto stored = store().Read("xAPI Host");
-        const std::string_view host = stored ? platform::TrimAsciiSpace(*stored) : std::string_view();
-        m_xapiHost = std::string(host.empty() ? kDefaultXapiHost : host);
+TincanXml TincanXmlText(const std::vector<std::string>& templateLines, std::string_view host, std::string_view courseID,
+                        std::string_view webTitle, std::string webDescription) {
+    const std::vector<TemplateRule> rules = {
+        {"<activity id=", "\t\t<activity id=\"" + XapiActivityId(host, courseID) + "\"\n"},
+        {"<name lang=", "\t\t<name lang=\"en-US\">" + std::string(webTitle) + "</name>\n"},
+        {"<description lang=",
+         {},
+         false,
+         [&webDescription] {
+             // Each line that takes the description escapes what the one before left.
+             webDescription = EscapeXapiDescription(webDescription);
+             return "\t\t<description lang=\"en-US\">" + webDescription + "</description>\n";
+         }},
+    };
+    std::string text = FillTemplate(templateLines, rules);
+    return {FinishedTextBytes(text), std::move(webDescription)};
+}
+
+std::string WriteTincanXml(BundleFiles& files, Installation& install, const std::string& path,
+                           std::string_view courseID, std::string_view webTitle, std::string webDescription) {
+    files.MakeWritable(path);
+    const std::string templatePath = install.Web() + "/html/tincan.xml";
+    const std::vector<std::string>* lines = install.TemplateLines(templatePath);
+    if (lines == nullptr) {
+        // The template copy's rule for a template that is missing or unreadable.
+        CopyTemplate(files, install, templatePath, path, {}, ReadOnly::keep);
+        return webDescription;
     }
-    CopyTemplate(GetInstallFolder() + "/web/html/tincan.xml", path,
-                 {
-                     {"<activity id=", "\t\t<activity id=\"" + XapiActivityId(*m_xapiHost, record.courseID) + "\"\n"},
-                     {"<name lang=", "\t\t<name lang=\"en-US\">" + record.WebTitle + "</name>\n"},
-                     {"<description lang=",
-                      {},
-                      false,
-                      [this] {
-                          // The record keeps the escaped text: a second marker line escapes it again.
-                          record.WebDescription = EscapeXapiDescription(record.WebDescription);
-                          return "\t\t<description lang=\"en-US\">" + record.WebDescription + "</description>\n";
-                      }},
-                 },
-                 ReadOnly::clear);
+    TincanXml written = TincanXmlText(*lines, install.XapiHost(), courseID, webTitle, std::move(webDescription));
+    std::ignore = files.Write(path, written.bytes);
+    return std::move(written.webDescription);
 }

@@ -1,3 +1,4 @@
+#include "bundle/SettingsFile.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -15,7 +16,7 @@ protected:
     }
     RunOutcome Run(const std::string& listBefore = "") {
         QuarvelRun run(user, clock, install.store());
-        run.updatedList = listBefore;
+        run.report.updatedList = listBefore;
         return run.RunSelectedJob();
     }
     fs::path LogPath() const { return install.installFolder / "nb_logfile.txt"; }

@@ -1,3 +1,4 @@
+#include "bundle/RewriteInterfaceXml.h"
 #include "bundle/SettingsFile.h"
 #include "support/TestSupport.h"
 
@@ -100,15 +101,17 @@ protected:
         SetModifiedDate(install.installFolder / "web" / "quarvel.exe", 2024, 3, 15);
         run = std::make_unique<QuarvelRun>(user, clock, install.store());
     }
-    // Reads and rewrites `bytes` as the settings file of `courseID`; returns what the file then holds.
+    // Reads and rewrites `bytes` as the settings file of `courseID` with the
+    // run's options and record; returns what the file would then hold.
     std::string Rewrite(const std::string& courseID, const std::string& bytes) {
-        const fs::path file = dir() / "course" / "xml" / "interface.xml";
-        WriteBytes(file, bytes);
-        run->record.courseID = courseID;
         const SettingsLines read = ReadSettingsLines(bytes);
         EXPECT_TRUE(read.isUtf8);
-        run->RewriteInterfaceXml(read.header.value_or(""), read.lines, file.string());
-        return ReadBytes(file);
+        std::function<std::optional<std::string>(const std::string&)> find;
+        if (!run->descriptionCatalogue.empty()) {
+            find = [this](const std::string& key) { return run->FindCourseDescription(key); };
+        }
+        const RewriteInputs inputs{run->settings, courseID, run->installation().ProgramDate(), find};
+        return RewriteInterfaceXml(read.header.value_or(""), read.lines, inputs, run->record).value_or(bytes);
     }
 
     TestInstall install;
@@ -305,7 +308,7 @@ TEST_F(RewriteInterfaceXmlTest, AFileWithoutTextIsLeftAsItIs) {
     EXPECT_EQ(Rewrite("abc", "\r\n\r\n"), "\r\n\r\n");
     EXPECT_EQ(run->record.WebTitle, "");
     EXPECT_EQ(run->record.Language, "English");
-    EXPECT_TRUE(run->updatedList.empty());
+    EXPECT_TRUE(run->report.updatedList.empty());
 }
 
 TEST_F(RewriteInterfaceXmlTest, AReadOnlyFileStaysAndIsNoted) {
@@ -313,10 +316,12 @@ TEST_F(RewriteInterfaceXmlTest, AReadOnlyFileStaysAndIsNoted) {
     const fs::path file = dir() / "course" / "xml" / "interface.xml";
     WriteBytes(file, "<h>\r\n\t<TimeOut>1</TimeOut>\r\n");
     fs::permissions(file, fs::perms::owner_write, fs::perm_options::remove);
-    run->record.courseID = "course";
-    run->RewriteInterfaceXml("<h>", {"\t<TimeOut>1</TimeOut>"}, file.string());
+    const RewriteInputs inputs{run->settings, "course", std::nullopt, {}};
+    const auto rewritten = RewriteInterfaceXml("<h>", {"\t<TimeOut>1</TimeOut>"}, inputs, run->record);
+    ASSERT_TRUE(rewritten);
+    EXPECT_FALSE(run->files().Write(file.string(), *rewritten));
     EXPECT_EQ(ReadBytes(file), "<h>\r\n\t<TimeOut>1</TimeOut>\r\n");
-    EXPECT_EQ(run->updatedList, "Could not write '" + file.string() + "': Permission denied.\n");
+    EXPECT_EQ(run->report.updatedList, "Could not write '" + file.string() + "': Permission denied.\n");
 }
 
 }  // namespace

@@ -207,8 +207,15 @@ TEST_F(WalkCourseFolderTest, AssetsGoIntoTheContentFolderOfEachLayout) {
         // The course folder always gets a controls folder.
         EXPECT_TRUE(fs::is_directory(courses() / "Fire_101" / "controls"));
         std::vector<std::string> report = {Course("Fire_101/xml")};
-        for (const std::string& note : c.notes)
+        for (const std::string& note : c.notes) {
+            // The images folder cannot be made without its controls folder: that is
+            // named once, before the copies into it that fail.
+            if (note.ends_with("/controls/images/ui-arrows.png")) {
+                report.push_back("Could not create the folder '" + fs::path(note).parent_path().string() +
+                                 "': No such file or directory.");
+            }
             report.push_back("Could not copy to '" + note + "': No such file or directory.");
+        }
         EXPECT_EQ(ReadBytes(LogPath()), PatchLogWith(report));
     }
 }

@@ -177,7 +177,7 @@ TEST_F(BuildVodPackagesTest, BuildsOnePackagePerVideoSideBySide) {
     EXPECT_TRUE(run.settings.enableHrSetting);
     EXPECT_EQ(run.record.courseID, "z_vid_late");
     EXPECT_EQ(run.record.Language, "English");
-    EXPECT_EQ(run.updatedList, "");
+    EXPECT_EQ(run.report.updatedList, "");
     const std::string packages = Packages().string();
     EXPECT_EQ(progressUser.progress, (std::vector<std::pair<int, std::string>>{{1, packages + "/Safety_VID_SP__01"},
                                                                                {2, packages + "/intro_vid_plain"},
@@ -236,7 +236,7 @@ TEST_F(BuildVodPackagesTest, TheMainJobOverThePackagesRewritesOnlyTheirSettingsF
     run.RunSelectedJob();
     EXPECT_EQ(SnapshotTree(Packages()), expected);
     // Packages are no course bundles of the run report.
-    EXPECT_EQ(run.updatedList, "");
+    EXPECT_EQ(run.report.updatedList, "");
 }
 
 TEST_F(BuildVodPackagesTest, LanguageMarkers) {

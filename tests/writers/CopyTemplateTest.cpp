@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 #include "support/TestSupport.h"
+#include "writers/CopyTemplate.h"
 #include "writers/NormaliseTextFile.h"
 #include "writers/TemplateText.h"
 
@@ -79,34 +80,34 @@ protected:
 TEST_F(CopyTemplateTest, MissingTemplateLeavesTheOutputAlone) {
     WriteBytes(dir() / "page.htm", "old\r\n");
     fs::permissions(dir() / "page.htm", fs::perms::owner_read);
-    run->CopyTemplate(path("none.htm"), path("page.htm"), kPageRules, ReadOnly::keep);
+    CopyTemplate(run->files(), run->installation(), path("none.htm"), path("page.htm"), kPageRules, ReadOnly::keep);
     EXPECT_TRUE(platform::IsReadOnly(path("page.htm")));
     // Clearing the attribute comes first, whether a template is found or not.
-    run->CopyTemplate(path("none.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
+    CopyTemplate(run->files(), run->installation(), path("none.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
     EXPECT_FALSE(platform::IsReadOnly(path("page.htm")));
     EXPECT_EQ(ReadBytes(dir() / "page.htm"), "old\r\n");
-    run->CopyTemplate(path("none.htm"), path("new.htm"), kPageRules, ReadOnly::clear);
+    CopyTemplate(run->files(), run->installation(), path("none.htm"), path("new.htm"), kPageRules, ReadOnly::clear);
     EXPECT_FALSE(fs::exists(dir() / "new.htm"));
-    EXPECT_EQ(run->updatedList, "");
+    EXPECT_EQ(run->report.updatedList, "");
 }
 
 TEST_F(CopyTemplateTest, TemplateThatCannotBeReadIsNoted) {
     fs::create_directories(dir() / "t.htm");  // there, but no file to read
     WriteBytes(dir() / "page.htm", "old\n");
-    run->CopyTemplate(path("t.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
+    CopyTemplate(run->files(), run->installation(), path("t.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
     EXPECT_EQ(ReadBytes(dir() / "page.htm"), "old\n");
-    EXPECT_EQ(run->updatedList, "Could not write '" + path("page.htm") + "': Is a directory.\n");
+    EXPECT_EQ(run->report.updatedList, "Could not write '" + path("page.htm") + "': Is a directory.\n");
 }
 
 TEST_F(CopyTemplateTest, ReadOnlyOutputIsClearedOrRefused) {
     WriteBytes(dir() / "t.htm", "h\r\nmargin-left: 0\r\n");
     WriteBytes(dir() / "page.htm", "old\n");
     fs::permissions(dir() / "page.htm", fs::perms::owner_read | fs::perms::group_read);
-    run->CopyTemplate(path("t.htm"), path("page.htm"), kPageRules, ReadOnly::keep);
+    CopyTemplate(run->files(), run->installation(), path("t.htm"), path("page.htm"), kPageRules, ReadOnly::keep);
     EXPECT_EQ(ReadBytes(dir() / "page.htm"), "old\n");
-    EXPECT_NE(run->updatedList.find(path("page.htm")), std::string::npos) << run->updatedList;
+    EXPECT_NE(run->report.updatedList.find(path("page.htm")), std::string::npos) << run->report.updatedList;
 
-    run->CopyTemplate(path("t.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
+    CopyTemplate(run->files(), run->installation(), path("t.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
     EXPECT_EQ(ReadBytes(dir() / "page.htm"), "h\n\tleft:  50%;\n");
     EXPECT_EQ(fs::status(dir() / "page.htm").permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
@@ -114,37 +115,39 @@ TEST_F(CopyTemplateTest, ReadOnlyOutputIsClearedOrRefused) {
 
 TEST_F(CopyTemplateTest, UnwritableOutputIsNotedAndNothingIsLeftBehind) {
     WriteBytes(dir() / "t.htm", "h\n");
-    run->CopyTemplate(path("t.htm"), path("no such folder/page.htm"), kPageRules, ReadOnly::clear);
+    CopyTemplate(run->files(), run->installation(), path("t.htm"), path("no such folder/page.htm"), kPageRules,
+                 ReadOnly::clear);
     EXPECT_FALSE(fs::exists(dir() / "no such folder"));
-    EXPECT_NE(run->updatedList.find(path("no such folder/page.htm")), std::string::npos) << run->updatedList;
+    EXPECT_NE(run->report.updatedList.find(path("no such folder/page.htm")), std::string::npos)
+        << run->report.updatedList;
 }
 
 TEST_F(CopyTemplateTest, TemplateIsReadAgainOnlyWhenItsFileChanged) {
     const fs::path templateFile = dir() / "t.htm";
     WriteBytes(templateFile, "h\nA\n");
-    run->CopyTemplate(templateFile.string(), path("1.htm"), kPageRules, ReadOnly::clear);
+    CopyTemplate(run->files(), run->installation(), templateFile.string(), path("1.htm"), kPageRules, ReadOnly::clear);
     EXPECT_EQ(ReadBytes(dir() / "1.htm"), "h\nA\n");
 
     // Same size, same time, same file: the lines read before are used.
     const auto stamp = fs::last_write_time(templateFile);
     WriteBytes(templateFile, "h\nB\n");
     fs::last_write_time(templateFile, stamp);
-    run->CopyTemplate(templateFile.string(), path("2.htm"), kPageRules, ReadOnly::clear);
+    CopyTemplate(run->files(), run->installation(), templateFile.string(), path("2.htm"), kPageRules, ReadOnly::clear);
     EXPECT_EQ(ReadBytes(dir() / "2.htm"), "h\nA\n");
 
     WriteBytes(templateFile, "h\nBB\n");
-    run->CopyTemplate(templateFile.string(), path("3.htm"), kPageRules, ReadOnly::clear);
+    CopyTemplate(run->files(), run->installation(), templateFile.string(), path("3.htm"), kPageRules, ReadOnly::clear);
     EXPECT_EQ(ReadBytes(dir() / "3.htm"), "h\nBB\n");
 
     fs::last_write_time(templateFile, stamp - std::chrono::seconds(5));
     WriteBytes(dir() / "other", "h\nCC\n");
     fs::rename(dir() / "other", templateFile);  // replaced by rename: another file
-    run->CopyTemplate(templateFile.string(), path("4.htm"), kPageRules, ReadOnly::clear);
+    CopyTemplate(run->files(), run->installation(), templateFile.string(), path("4.htm"), kPageRules, ReadOnly::clear);
     EXPECT_EQ(ReadBytes(dir() / "4.htm"), "h\nCC\n");
 
     fs::remove(templateFile);
-    run->CopyTemplate(templateFile.string(), path("4.htm"), kPageRules, ReadOnly::clear);
-    run->CopyTemplate(templateFile.string(), path("5.htm"), kPageRules, ReadOnly::clear);
+    CopyTemplate(run->files(), run->installation(), templateFile.string(), path("4.htm"), kPageRules, ReadOnly::clear);
+    CopyTemplate(run->files(), run->installation(), templateFile.string(), path("5.htm"), kPageRules, ReadOnly::clear);
     EXPECT_EQ(ReadBytes(dir() / "4.htm"), "h\nCC\n");
     EXPECT_FALSE(fs::exists(dir() / "5.htm"));
 }

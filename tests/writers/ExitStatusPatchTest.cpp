@@ -49,7 +49,7 @@ TEST_F(ExitStatusPatchTest, ReadOnlyScriptOrMissingTemplateLeavesTheScript) {
     run->PatchExitStatus((course() / "scripts").string());
     EXPECT_EQ(ReadBytes(script), "original\r\n");
     EXPECT_TRUE(platform::IsReadOnly(script.string()));
-    EXPECT_NE(run->updatedList.find(script.string()), std::string::npos) << run->updatedList;
+    EXPECT_NE(run->report.updatedList.find(script.string()), std::string::npos) << run->report.updatedList;
 
     fs::permissions(script, fs::perms::owner_read | fs::perms::owner_write);
     fs::remove(web() / "scripts" / "communication.js");

@@ -65,7 +65,7 @@ TEST_F(LaunchPagesTest, ReadOnlyPageIsRewrittenAndMissingTemplateLeavesPageAlone
     fs::permissions(course() / "index.html", fs::perms::owner_read);
     run->WriteIndexPage(coursePath("index.html"));
     EXPECT_EQ(ReadBytes(course() / "index.html").substr(0, 16), "<!DOCTYPE html>\n");
-    EXPECT_EQ(run->updatedList, "");
+    EXPECT_EQ(run->report.updatedList, "");
 
     fs::remove(web() / "html" / "index.html");
     fs::remove(web() / "html" / "courseID.htm");

@@ -26,21 +26,28 @@ TEST(NormaliseBytesTest, ByteRules) {
     EXPECT_EQ(FinishedTextBytes("\xEF\x80\x80 header\r\nline\n"), "\xEF\x80\x80 header\nline\n");
 }
 
-class NormaliseTextFileTest : public TempDirTest {};
+class NormaliseTextFileTest : public TempDirTest {
+protected:
+    RunReport report;
+    BundleFiles files{report};
+};
 
 TEST_F(NormaliseTextFileTest, RewritesInPlaceAndRemovesTheTemporaryName) {
     WriteBytes(dir() / "imsmanifest.xml", "\xEF\xBB\xBF<a>\r\n50%\r\n");
     WriteBytes(dir() / "imsmanifest.xml_temp", "someone's file");
-    EXPECT_FALSE(NormaliseTextFile(path("imsmanifest.xml")));
+    NormaliseTextFile(files, path("imsmanifest.xml"));
+    EXPECT_EQ(report.updatedList, "");
     EXPECT_EQ(ReadBytes(dir() / "imsmanifest.xml"), "<a>\n50%\n");
     EXPECT_FALSE(fs::exists(dir() / "imsmanifest.xml_temp"));
 }
 
 TEST_F(NormaliseTextFileTest, MissingFileIsNotCreatedAndReadOnlyFileIsLeft) {
-    EXPECT_TRUE(NormaliseTextFile(path("question.xml")));
+    NormaliseTextFile(files, path("question.xml"));
     EXPECT_FALSE(fs::exists(dir() / "question.xml"));
+    EXPECT_EQ(report.updatedList, "");
     WriteBytes(dir() / "ro.xml", "a\r\n");
     fs::permissions(dir() / "ro.xml", fs::perms::owner_read);
-    EXPECT_TRUE(NormaliseTextFile(path("ro.xml")));
+    NormaliseTextFile(files, path("ro.xml"));
     EXPECT_EQ(ReadBytes(dir() / "ro.xml"), "a\r\n");
+    EXPECT_EQ(report.updatedList, "Could not write '" + path("ro.xml") + "': Permission denied.\n");
 }

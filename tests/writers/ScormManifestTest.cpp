@@ -87,7 +87,7 @@ TEST_F(ScormManifestTest, WithoutOldManifest) {
     // Regenerated, it stays the same: the bare opening tags are not carried over.
     EXPECT_EQ(Write(), Data("expected-manifest-no-old.xml"));
     EXPECT_EQ(ValidateManifest(manifest()).status, 3);
-    EXPECT_EQ(run->updatedList, "");
+    EXPECT_EQ(run->report.updatedList, "");
 }
 
 TEST_F(ScormManifestTest, OldManifestWithCrLfAndEmptyLinesRegeneratesIdentically) {
@@ -196,5 +196,5 @@ TEST_F(ScormManifestTest, UnwritableManifestIsNoted) {
     fs::remove_all(course());
     run->WriteScormManifest(manifest().string());
     EXPECT_FALSE(fs::exists(course()));
-    EXPECT_NE(run->updatedList.find(manifest().string()), std::string::npos) << run->updatedList;
+    EXPECT_NE(run->report.updatedList.find(manifest().string()), std::string::npos) << run->report.updatedList;
 }
