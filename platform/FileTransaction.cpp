@@ -246,13 +246,50 @@ std::error_code FileTransaction::StageFrom(const std::string& path, const Source
     return {};
 }
 
-bool FileTransaction::IsStaged(const std::string& target) const {
+const FileTransaction::Staged* FileTransaction::Find(const std::string& target) const {
     std::string resolved;
     struct stat st {};
     bool exists = false;
     std::ignore = write::PrepareTarget(target, resolved, st, exists);
-    if (m_byTarget.count(resolved) != 0) return true;
-    return !exists && m_created.count(ToUpperText(resolved)) != 0;
+    std::optional<std::size_t> index;
+    if (const auto found = m_byTarget.find(resolved); found != m_byTarget.end()) {
+        index = found->second;
+    } else if (const auto created = m_created.find(ToUpperText(resolved)); !exists && created != m_created.end()) {
+        index = created->second;
+    }
+    if (!index || !m_staged[*index].fd) return nullptr;
+    return &m_staged[*index];
+}
+
+std::size_t FileTransaction::StagedFiles() const {
+    return static_cast<std::size_t>(
+        std::count_if(m_staged.begin(), m_staged.end(), [](const Staged& staged) { return bool(staged.fd); }));
+}
+
+bool FileTransaction::IsStaged(const std::string& target) const {
+    return Find(target) != nullptr;
+}
+
+std::optional<std::string> FileTransaction::ReadStaged(const std::string& target) const {
+    const Staged* staged = Find(target);
+    if (staged == nullptr) return std::nullopt;
+    std::string bytes(static_cast<std::size_t>(staged->bytes), '\0');
+    std::size_t have = 0;
+    while (have < bytes.size()) {
+        const ssize_t n = ::pread(staged->fd.Get(), bytes.data() + have, bytes.size() - have, static_cast<off_t>(have));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return std::nullopt;
+        have += static_cast<std::size_t>(n);
+    }
+    return bytes;
+}
+
+void FileTransaction::Unstage(const std::string& target) {
+    if (Staged* staged = const_cast<Staged*>(Find(target))) {
+        m_stagedBytes -= staged->bytes;
+        staged->bytes = 0;
+        Drop(*staged);  // Commit passes over an entry without a file
+    }
 }
 
 bool FileTransaction::Full() const {

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -63,7 +64,11 @@ public:
 
     // Whether new content for `target` waits for Commit.
     bool IsStaged(const std::string& target) const;
-    std::size_t StagedFiles() const { return m_staged.size(); }
+    // The content staged for `target`, or nothing when none is (or it cannot be read back).
+    std::optional<std::string> ReadStaged(const std::string& target) const;
+    // Drops what was staged for `target`, if anything.
+    void Unstage(const std::string& target);
+    std::size_t StagedFiles() const;
     std::uint64_t StagedBytes() const { return m_stagedBytes; }
     // True once enough is staged (open files or bytes) that the caller should commit.
     bool Full() const;
@@ -99,6 +104,8 @@ private:
     };
 
     std::error_code StageFrom(const std::string& target, const Source& source);
+    // The staged entry for `target` as a caller names it, or nothing.
+    const Staged* Find(const std::string& target) const;
     std::error_code PutInPlace(Staged& staged);
     static void Drop(Staged& staged);
 

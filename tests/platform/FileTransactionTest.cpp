@@ -112,8 +112,20 @@ TEST_F(FileTransactionTest, StagingATargetAgainReplacesWhatWasStagedInAnyLetterC
     ASSERT_FALSE(transaction.Stage(path("NEW.CSS"), "second, longer"));
     EXPECT_EQ(transaction.StagedFiles(), 1u);
     EXPECT_EQ(transaction.StagedBytes(), 14u);
+    EXPECT_EQ(transaction.ReadStaged(path("new.css")), "second, longer");
+
+    // A file staged and then dropped again is not written.
+    WriteBytes(dir() / "kept.js", "old");
+    ASSERT_FALSE(transaction.Stage(path("kept.js"), "new"));
+    transaction.Unstage(path("KEPT.js"));
+    EXPECT_FALSE(transaction.IsStaged(path("kept.js")));
+    EXPECT_EQ(transaction.ReadStaged(path("kept.js")), std::nullopt);
+    EXPECT_EQ(transaction.StagedFiles(), 1u);
+    EXPECT_EQ(transaction.StagedBytes(), 14u);
+
     ASSERT_TRUE(transaction.Commit().empty());
-    EXPECT_EQ(Everything(dir()), (std::vector<std::pair<std::string, std::string>>{{"New.css", "second, longer"}}));
+    EXPECT_EQ(Everything(dir()),
+              (std::vector<std::pair<std::string, std::string>>{{"New.css", "second, longer"}, {"kept.js", "old"}}));
 }
 
 TEST_F(FileTransactionTest, UnwritableTargetsAndSourcesAreRefused) {
