@@ -111,8 +111,17 @@ std::error_code LockedAppend::Open(const std::string& path, CreateIfMissing crea
     // Another program may replace the file while this one waits for the
     // lock; then the lock is taken again on the file now at that name.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const int flags = O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC | (create == CreateIfMissing::yes ? O_CREAT : 0);
-        UniqueFd fd(::open(target.c_str(), flags, 0666));
+        const int flags = O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC;
+        UniqueFd fd(::open(target.c_str(), flags));
+        if (!fd && errno == ENOENT && create == CreateIfMissing::yes) {
+            fd.Reset(::open(target.c_str(), flags | O_CREAT | O_EXCL, 0666));
+            if (!fd && errno == EEXIST) continue;  // created by another run just now
+            // A file created as root belongs to whoever owns its folder, as the run's other new files do.
+            struct stat folder {};
+            if (fd && ::geteuid() == 0 && ::stat(ParentPath(target).c_str(), &folder) == 0) {
+                std::ignore = ::fchown(fd.Get(), folder.st_uid, folder.st_gid);
+            }
+        }
         if (!fd) return LastError();
         if (::fstat(fd.Get(), &st) != 0) return LastError();
         if (!S_ISREG(st.st_mode)) {

@@ -225,3 +225,17 @@ TEST_F(LockedAppendTest, AJournalThatCannotGoBesideTheFileGoesToTheStateFolder) 
     EXPECT_TRUE(IsAppendJournalName(".nb_logfile.txt.quarvel-append"));
     EXPECT_FALSE(IsAppendJournalName("nb_logfile.txt"));
 }
+
+TEST_F(LockedAppendTest, ALogCreatedAsRootBelongsToTheOwnerOfItsFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand files to other users";
+    fs::create_directories(dir() / "install");
+    ASSERT_EQ(::chown(path("install").c_str(), 1234, 1235), 0);
+    ASSERT_FALSE(AppendUtf16LeText(path("install/nb_logfile.txt"), "a"));
+    struct stat st {};
+    ASSERT_EQ(::stat(path("install/nb_logfile.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 1235u);
+    EXPECT_EQ(ReadBytes(dir() / "install" / "nb_logfile.txt"), std::string("\xFF\xFE"
+                                                                           "a\0",
+                                                                           4));
+}
