@@ -242,6 +242,8 @@ std::error_code RemoveFile(const std::string& path) {
     if (::lstat(target.c_str(), &st) != 0) return errno == ENOENT ? std::error_code{} : LastError();
     if (S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::is_a_directory);
     if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return std::make_error_code(std::errc::permission_denied);
+    // Another run's file in flight is not this run's to delete.
+    if (S_ISREG(st.st_mode) && IsSafeReplaceTempName(LastComponent(target))) return RemoveStaleTempFile(target);
     listings::FolderChange change(ParentPath(target));
     if (::unlink(target.c_str()) != 0 && errno != ENOENT) {
         change.Forget();

@@ -78,6 +78,8 @@ std::error_code ReplaceFileSafely(const std::string& path, std::string_view byte
 std::error_code CopyFileOver(const std::string& source, const std::string& destination);
 
 // Deletes a file; a missing file is no error; a read-only file is refused.
+// A temporary file of this program's that a run still going holds stays
+// (see RemoveStaleTempFiles), and that is no error either.
 std::error_code RemoveFile(const std::string& path);
 
 // Creates one folder; its parent must exist.

@@ -24,8 +24,9 @@ TEST_F(TempFileTest, OnlyTemporaryFilesNoRunHoldsAreRemoved) {
         {".quarvel-notours.tmp", false, false},  // not a name this program makes
         {"quarvel-Ab12Cd.tmp", false, false},
     };
-    for (const bool oneByOne : {false, true}) {
-        SCOPED_TRACE(oneByOne ? "one file" : "whole folder");
+    enum class Way { folder, oneFile, plainDelete };
+    for (const Way way : {Way::folder, Way::oneFile, Way::plainDelete}) {
+        SCOPED_TRACE(way == Way::folder ? "whole folder" : way == Way::oneFile ? "one file" : "plain delete");
         std::vector<UniqueFd> locks;
         for (const Row& row : rows) {
             WriteBytes(dir() / row.name, "bytes");
@@ -33,14 +34,10 @@ TEST_F(TempFileTest, OnlyTemporaryFilesNoRunHoldsAreRemoved) {
             locks.emplace_back(::open(path(row.name).c_str(), O_RDONLY | O_CLOEXEC));
             ASSERT_EQ(::flock(locks.back().Get(), LOCK_EX), 0);
         }
-        if (oneByOne) {
-            for (const Row& row : rows) {
-                if (IsSafeReplaceTempName(row.name)) {
-                    EXPECT_FALSE(RemoveStaleTempFile(path(row.name)));
-                }
-            }
-        } else {
-            RemoveStaleTempFiles(dir().string());
+        if (way == Way::folder) RemoveStaleTempFiles(dir().string());
+        for (const Row& row : rows) {
+            if (!IsSafeReplaceTempName(row.name) || way == Way::folder) continue;
+            EXPECT_FALSE(way == Way::oneFile ? RemoveStaleTempFile(path(row.name)) : RemoveFile(path(row.name)));
         }
         for (const Row& row : rows) {
             SCOPED_TRACE(row.name);
