@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,96 +14,22 @@
 #include <ctime>
 #include <tuple>
 
+#include "platform/FileTransaction.h"
 #include "platform/FolderListings.h"
+#include "platform/LockedAppend.h"
 #include "platform/Text.h"
+#include "platform/UniqueFd.h"
+#include "platform/WriteSupport.h"
 
 namespace platform {
 namespace {
 
-std::error_code LastError() {
-    return {errno, std::generic_category()};
-}
-
-mode_t CurrentUmask() {
-    static const mode_t mask = [] {
-        const mode_t m = ::umask(0);
-        ::umask(m);
-        return m;
-    }();
-    return mask;
-}
+using write::LastError;
 
 constexpr std::string_view kTempPrefix = ".quarvel-";
 constexpr std::string_view kTempSuffix = ".tmp";
 
-std::error_code WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return LastError();
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return {};
-}
 
-// A temporary file beside `target`, created exclusively.
-int CreateTempBeside(const std::string& target, std::string& tempPath) {
-    tempPath = JoinPath(ParentPath(target), std::string(kTempPrefix) + "XXXXXX" + std::string(kTempSuffix));
-    return ::mkostemps(tempPath.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC);
-}
-
-// Puts the finished temporary file in the place of an existing `target`.
-// Exchanging the two names and then deleting the old content spares the
-// data flush that some file systems (ext4) force on a rename over an existing
-// file; where exchange is not supported, a plain rename does the same job.
-int ReplaceWithTemp(const std::string& tempPath, const std::string& target) {
-    if (::renameat2(AT_FDCWD, tempPath.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
-        ::unlink(tempPath.c_str());  // now the old content; a kill here leaves litter the next run removes
-        return 0;
-    }
-    return ::rename(tempPath.c_str(), target.c_str());
-}
-
-// Closes and renames the finished temporary file over `target`, or removes it on failure.
-std::error_code FinishTemp(int fd, const std::string& tempPath, const std::string& target, bool targetExists,
-                           std::error_code ec, listings::FolderChange& change) {
-    if (::close(fd) != 0 && !ec) ec = LastError();
-    if (!ec && (targetExists ? ReplaceWithTemp(tempPath, target) : ::rename(tempPath.c_str(), target.c_str())) != 0) {
-        ec = LastError();
-    }
-    if (ec) {
-        ::unlink(tempPath.c_str());
-        change.Forget();
-    } else {
-        change.Added(LastComponent(target), false);
-    }
-    return ec;
-}
-
-// Where a write to `path` lands: the existing entry in any letter case, and
-// through a link to the file it names.
-std::error_code PrepareTarget(const std::string& path, std::string& target, struct stat& st, bool& exists) {
-    target = ResolveCase(path);
-    exists = false;
-    struct stat lst {};
-    if (::lstat(target.c_str(), &lst) != 0) return {};
-    if (S_ISLNK(lst.st_mode)) {
-        if (::stat(target.c_str(), &st) != 0) return {};  // dangling link: replace the link itself
-        char* real = ::realpath(target.c_str(), nullptr);
-        if (real != nullptr) {
-            target = real;
-            std::free(real);
-        }
-    } else {
-        st = lst;
-    }
-    exists = true;
-    if (S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::is_a_directory);
-    if ((st.st_mode & S_IWUSR) == 0) return std::make_error_code(std::errc::permission_denied);
-    return {};
-}
 bool MatchFrom(std::string_view name, std::size_t n, std::string_view pattern, std::size_t p) {
     while (p < pattern.size()) {
         const char pc = pattern[p];
@@ -370,87 +297,24 @@ bool CanOpenForReading(const std::string& path) {
 
 namespace {
 
-// Copies what is left of `in` to `out`, with the kernel's copy where the file
-// system has it.
-std::error_code CopyContent(int in, int out) {
-    while (true) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
-        if (n > 0) continue;
-        if (n == 0) return {};
-        if (errno == EINTR) continue;
-        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return LastError();
-        break;  // not on this file system: plain reads and writes from where it stopped
-    }
-    char buffer[65536];
-    while (true) {
-        const ssize_t r = ::read(in, buffer, sizeof buffer);
-        if (r == 0) return {};
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return LastError();
-        }
-        if (const std::error_code ec = WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(r)))) return ec;
-    }
-}
-
-// The content of a new version of a file: what is left of an open file
-// (`keepFrom`, or -1 for none), then `bytes`.
-struct NewVersion {
-    int keepFrom = -1;
-    std::string_view bytes;
-    std::optional<mode_t> mode;              // else the old file's bits, or the default for a new file
-    const struct timespec* times = nullptr;  // last-access and last-write times to give it
-};
-
-// Writes the new version beside `path` and puts it in place of the old one.
-std::error_code WriteNewVersion(const std::string& path, const NewVersion& version) {
-    std::string target;
-    struct stat st {};
-    bool exists = false;
-    if (const std::error_code ec = PrepareTarget(path, target, st, exists)) return ec;
-    const mode_t mode = version.mode ? *version.mode : exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
-    listings::FolderChange change(ParentPath(target));
-    std::string tempPath;
-    const int fd = CreateTempBeside(target, tempPath);
-    if (fd < 0) return LastError();
-    std::error_code ec;
-    if (version.keepFrom >= 0) ec = CopyContent(version.keepFrom, fd);
-    if (!ec) ec = WriteAll(fd, version.bytes);
-    if (!ec && ::fchmod(fd, mode) != 0) ec = LastError();
-    if (!ec && version.times != nullptr && ::futimens(fd, version.times) != 0) ec = LastError();
-    return FinishTemp(fd, tempPath, target, exists, ec, change);
-}
-
-// Opens a file to read it whole; a folder is refused.
-int OpenForReading(const std::string& path, struct stat& st, std::error_code& ec) {
-    const int fd = ::open(ResolveCase(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        ec = LastError();
-        return -1;
-    }
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ec = S_ISDIR(st.st_mode) ? std::make_error_code(std::errc::is_a_directory) : LastError();
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+// A transaction of one file, committed at once: the file waits for its own
+// durability alone.
+std::error_code CommitOne(FileTransaction& transaction, std::error_code staged) {
+    if (staged) return staged;
+    const std::vector<CommitFailure> failures = transaction.Commit();
+    return failures.empty() ? std::error_code{} : failures.front().error;
 }
 
 }  // namespace
 
 std::error_code ReplaceFileSafely(const std::string& path, std::string_view bytes) {
-    return WriteNewVersion(path, {-1, bytes, std::nullopt, nullptr});
+    FileTransaction transaction;
+    return CommitOne(transaction, transaction.Stage(path, bytes));
 }
 
 std::error_code CopyFileOver(const std::string& source, const std::string& destination) {
-    std::error_code ec;
-    struct stat st {};
-    const int in = OpenForReading(source, st, ec);
-    if (in < 0) return ec;
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ec = WriteNewVersion(destination, {in, {}, st.st_mode & 07777, times});
-    ::close(in);
-    return ec;
+    FileTransaction transaction;
+    return CommitOne(transaction, transaction.StageCopy(destination, source));
 }
 
 std::error_code RemoveFile(const std::string& path) {
@@ -459,6 +323,8 @@ std::error_code RemoveFile(const std::string& path) {
     if (::lstat(target.c_str(), &st) != 0) return errno == ENOENT ? std::error_code{} : LastError();
     if (S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::is_a_directory);
     if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return std::make_error_code(std::errc::permission_denied);
+    // Another run's file in flight is not this run's to delete.
+    if (S_ISREG(st.st_mode) && IsSafeReplaceTempName(LastComponent(target))) return RemoveStaleTempFile(target);
     listings::FolderChange change(ParentPath(target));
     if (::unlink(target.c_str()) != 0 && errno != ENOENT) {
         change.Forget();
@@ -511,37 +377,20 @@ std::optional<LocalDate> LastWriteLocalDate(const std::string& path) {
 }
 
 std::error_code OpenExistingForWriting(const std::string& path) {
-    const int fd = ::open(ResolveCase(path).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0) return LastError();
-    ::close(fd);
-    return {};
+    const UniqueFd fd(::open(ResolveCase(path).c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC));
+    return fd ? std::error_code{} : LastError();
 }
 
-// The old content is copied into the new version, which then replaces the
-// file whole: whatever interrupts the append, the file holds what it held or
-// all of that and the new bytes, and memory does not grow with the file.
 std::error_code AppendToExistingFile(const std::string& path, std::string_view bytes) {
-    std::error_code ec;
-    struct stat st {};
-    const int old = OpenForReading(path, st, ec);
-    if (old < 0) return ec;
-    ec = WriteNewVersion(path, {old, bytes, std::nullopt, nullptr});
-    ::close(old);
-    return ec;
+    LockedAppend file;
+    if (const std::error_code ec = file.Open(path, CreateIfMissing::no)) return ec;
+    return file.Append(bytes);
 }
 
 std::error_code AppendUtf16LeText(const std::string& path, std::string_view text) {
-    const std::string encoded = Utf8ToUtf16Le(ReplaceAll(text, "\n", "\r\n"));
-    std::error_code ec;
-    struct stat st {};
-    const int old = OpenForReading(path, st, ec);
-    if (old < 0) {
-        if (ec != std::errc::no_such_file_or_directory) return ec;
-        return WriteNewVersion(path, {-1, "\xFF\xFE" + encoded, std::nullopt, nullptr});
-    }
-    ec = WriteNewVersion(path, {old, st.st_size == 0 ? "\xFF\xFE" + encoded : encoded, std::nullopt, nullptr});
-    ::close(old);
-    return ec;
+    LockedAppend file;
+    if (const std::error_code ec = file.Open(path, CreateIfMissing::yes)) return ec;
+    return file.Append(Utf8ToUtf16Le(ReplaceAll(text, "\n", "\r\n")), "\xFF\xFE");
 }
 
 std::string EncodeUtf8TextStream(std::string_view text) {
@@ -558,21 +407,58 @@ bool IsSafeReplaceTempName(std::string_view name) {
     });
 }
 
+namespace {
+
+// Removes the temporary file `name` in the folder `dirFd` unless a run that
+// is still going holds its lock; the lock is held while it is removed, so
+// that the file removed is the one found unlocked.
+std::error_code RemoveIfUnlocked(int dirFd, const char* name, bool& removed) {
+    removed = false;
+    const UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) return errno == ENOENT ? std::error_code{} : LastError();
+    struct stat opened {};
+    if (::fstat(fd.Get(), &opened) != 0) return LastError();
+    if (!S_ISREG(opened.st_mode)) return {};
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? std::error_code{} : LastError();
+    struct stat named {};
+    if (::fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_ino != opened.st_ino ||
+        named.st_dev != opened.st_dev) {
+        return {};  // renamed or replaced meanwhile: not the file that was found
+    }
+    if (::unlinkat(dirFd, name, 0) != 0) return errno == ENOENT ? std::error_code{} : LastError();
+    removed = true;
+    return {};
+}
+
+}  // namespace
+
+std::error_code RemoveStaleTempFile(const std::string& path) {
+    const std::string target = ResolveCase(path);
+    if (!IsSafeReplaceTempName(LastComponent(target))) return std::make_error_code(std::errc::invalid_argument);
+    const std::string folder = ParentPath(target);
+    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) return LastError();
+    listings::FolderChange change(folder);
+    bool removed = false;
+    const std::error_code ec = RemoveIfUnlocked(dir.Get(), LastComponent(target).c_str(), removed);
+    if (removed) change.Removed(LastComponent(target));
+    return ec;
+}
+
 void RemoveStaleTempFiles(const std::string& folder) {
     const std::string resolved = ResolveCase(folder);
     DIR* dir = ::opendir(resolved.c_str());
     if (dir == nullptr) return;
     const int dirFd = ::dirfd(dir);
-    std::vector<std::string> stale;
+    std::vector<std::string> candidates;
     while (const dirent* entry = ::readdir(dir)) {
-        if (!IsSafeReplaceTempName(entry->d_name)) continue;
-        struct stat st {};
-        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
-            stale.emplace_back(entry->d_name);
-        }
+        if (IsSafeReplaceTempName(entry->d_name)) candidates.emplace_back(entry->d_name);
     }
-    if (!stale.empty()) listings::FolderChange(resolved).Forget();
-    for (const std::string& name : stale) ::unlinkat(dirFd, name.c_str(), 0);
+    if (!candidates.empty()) listings::FolderChange(resolved).Forget();
+    for (const std::string& name : candidates) {
+        bool removed = false;
+        std::ignore = RemoveIfUnlocked(dirFd, name.c_str(), removed);
+    }
     ::closedir(dir);
 }
 

@@ -77,18 +77,24 @@ std::optional<std::string> ReadFileBytes(const std::string& path);
 // True when the file exists, is a regular file and can be opened for reading.
 bool CanOpenForReading(const std::string& path);
 
-// Replaces (or creates) the file with `bytes`: the new content is written
-// beside it and renamed over it, so the old file stays whole until the new one
-// is complete. The new file keeps the old one's permission bits. Fails with
-// permission_denied on a read-only file, as opening it for writing would.
+// Replaces (or creates) the file with `bytes`, durably: the new content is
+// on the disk before it takes the file's name, so the file holds its old bytes
+// or its new ones whatever interrupts the write. The new file keeps the old
+// one's owner, group, permission bits and extended attributes as far as the
+// process may set them (a FileTransaction reports what it could not keep).
+// Fails with permission_denied on a read-only file, as opening it for writing
+// would. Each call waits for the disk: many files go through a FileTransaction.
 std::error_code ReplaceFileSafely(const std::string& path, std::string_view bytes);
 
-// Copies `source` over `destination` (the overwriting copy): the destination
-// gets the source's bytes, permission bits and last-write time. Fails on a
-// read-only destination or a missing destination folder.
+// Copies the regular file `source` over `destination` (the overwriting copy),
+// durably as above: the destination gets the source's bytes, permission bits
+// and last-write time. Fails on a read-only destination or a missing
+// destination folder.
 std::error_code CopyFileOver(const std::string& source, const std::string& destination);
 
 // Deletes a file; a missing file is no error; a read-only file is refused.
+// A temporary file of this program's that a run still going holds stays
+// (see RemoveStaleTempFiles), and that is no error either.
 std::error_code RemoveFile(const std::string& path);
 
 // Creates one folder; its parent must exist.
@@ -117,15 +123,13 @@ std::optional<LocalDate> LastWriteLocalDate(const std::string& path);
 // Whether an existing file can be opened for writing (it is not created).
 std::error_code OpenExistingForWriting(const std::string& path);
 
-// Appends to an existing file only (never creates it). A new version (the old
-// content copied by the kernel, then the bytes) replaces the file whole, so it
-// holds what it held or all of that and the new bytes, whatever interrupts
-// the append.
+// Appends to an existing file only (never creates it), in place and under
+// the file's lock (see LockedAppend): the file ends with all of its old bytes
+// and either all of the new ones or none, and two runs at once keep both.
 std::error_code AppendToExistingFile(const std::string& path, std::string_view bytes);
 
-// Appends `text` (UTF-8) as UTF-16LE with every LF written as CR LF, replacing
-// the file whole as above. A file that is created (or found empty) starts
-// with the byte-order mark.
+// Appends `text` (UTF-8) as UTF-16LE with every LF written as CR LF, as
+// above. A file that is created (or found empty) starts with the byte-order mark.
 std::error_code AppendUtf16LeText(const std::string& path, std::string_view text);
 
 // The bytes a UTF-8 text stream writes: byte-order mark, every LF as CR LF.
@@ -134,8 +138,11 @@ std::string EncodeUtf8TextStream(std::string_view text);
 // True for the names of the temporary files ReplaceFileSafely and CopyFileOver
 // write beside their targets.
 bool IsSafeReplaceTempName(std::string_view name);
-// Deletes such temporary files left in `folder` by an interrupted run.
+// Deletes such temporary files left in `folder` by an interrupted run. A file
+// whose lock a run that is still going holds is its file in flight, and stays.
 void RemoveStaleTempFiles(const std::string& folder);
+// The same for one such file; a file in flight stays and is no error.
+std::error_code RemoveStaleTempFile(const std::string& path);
 
 // The path with every link, "." and ".." resolved as the kernel resolves
 // them; nothing when a component is missing (a dangling link, for one).

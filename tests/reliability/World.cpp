@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/FileSystem.h"
+#include "platform/LockedAppend.h"
 
 extern char** environ;
 
@@ -30,7 +31,8 @@ Snapshot TakeSnapshot(const fs::path& root) {
 }
 
 bool IsTempLitter(const std::string& relativePath) {
-    return platform::IsSafeReplaceTempName(fs::path(relativePath).filename().string());
+    const std::string name = fs::path(relativePath).filename().string();
+    return platform::IsSafeReplaceTempName(name) || platform::IsAppendJournalName(name);
 }
 
 BatchRun RunBatch(const fs::path& config, const std::vector<std::string>& args, long killAfterMicroseconds,

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/UniqueFd.h"
+
+namespace platform {
+
+// Something of a replaced (or created) file that its new version could not keep.
+struct KeepProblem {
+    enum class Kind {
+        Owner,       // the user that owned the file (or, for a new file, the folder)
+        Group,       // its group
+        Attribute,   // an extended attribute; "system.posix_acl_access" is its ACL
+        OtherNames,  // it has other hard links, which keep the old content
+    };
+    std::string path;
+    Kind kind = Kind::Owner;
+    std::string detail;      // Attribute: its name; OtherNames: how many other names
+    std::error_code reason;  // why it could not be kept (none for OtherNames)
+};
+
+// A staged file that Commit could not put in place; the file keeps its old bytes.
+struct CommitFailure {
+    std::string path;
+    std::error_code error;
+};
+
+// Puts the new content of many files in place durably and cheaply: each file
+// is written unnamed in its target's folder and its write-back started at
+// once; Commit waits for the disk once per file system, then gives each file
+// its name, so that whatever interrupts the run every target holds its old
+// bytes or its new ones, and a created file is absent or whole. Nothing shows
+// on disk before Commit; what is left uncommitted is discarded without trace.
+// Staged files are locked, so another run never takes them for leftovers.
+class FileTransaction {
+public:
+    FileTransaction();
+    ~FileTransaction();
+    FileTransaction(const FileTransaction&) = delete;
+    FileTransaction& operator=(const FileTransaction&) = delete;
+
+    // Stages `bytes` as the new content of `target` (the existing entry in any
+    // letter case, through a link to the file it names, or a new file). The
+    // new version keeps the replaced file's owner, group, permission bits and
+    // extended attributes (ACL included); a file created as root takes the
+    // owner and group of its folder. Fails with permission_denied on a
+    // read-only target, is_a_directory on a folder, or the reason the new
+    // content could not be written. Staging a target again replaces what was
+    // staged for it.
+    [[nodiscard]] std::error_code Stage(const std::string& target, std::string_view bytes);
+    // Stages a copy of the regular file `source` over `target`, with the
+    // source's permission bits and last-write time and the owner as above.
+    [[nodiscard]] std::error_code StageCopy(const std::string& target, const std::string& source);
+
+    // Whether new content for `target` waits for Commit.
+    bool IsStaged(const std::string& target) const;
+    // The content staged for `target`, or nothing when none is (or it cannot be read back).
+    std::optional<std::string> ReadStaged(const std::string& target) const;
+    // Drops what was staged for `target`, if anything.
+    void Unstage(const std::string& target);
+    std::size_t StagedFiles() const;
+    std::uint64_t StagedBytes() const { return m_stagedBytes; }
+    // True once enough is staged (open files or bytes) that the caller should commit.
+    bool Full() const;
+
+    // Makes every staged file durable (one wait per file system), then puts
+    // each in place of its target. Returns the targets that kept their old
+    // bytes, with the reason. Afterwards nothing is staged.
+    [[nodiscard]] std::vector<CommitFailure> Commit();
+    // Drops everything staged; nothing changes on disk.
+    void Discard();
+
+    // What the files put in place so far could not keep, in commit order.
+    std::vector<KeepProblem> TakeKeepProblems();
+
+    // Makes the names that commits of this process put in place durable: one
+    // sync of each file system touched since the last call. Returns the first
+    // failure.
+    static std::error_code SyncNames();
+
+private:
+    struct Staged {
+        std::string target;    // the final path
+        UniqueFd fd;           // the new content, locked
+        std::string tempPath;  // where no unnamed file could be made: its temporary name
+        dev_t device = 0;
+        std::uint64_t bytes = 0;
+        std::vector<KeepProblem> problems;
+    };
+    struct Source {
+        std::string_view bytes;
+        int copyFrom = -1;  // or a file whose rest is copied
+        const struct stat* copied = nullptr;
+    };
+
+    std::error_code StageFrom(const std::string& target, const Source& source);
+    // The staged entry for `target` as a caller names it, or nothing.
+    const Staged* Find(const std::string& target) const;
+    std::error_code PutInPlace(Staged& staged);
+    static void Drop(Staged& staged);
+
+    std::vector<Staged> m_staged;
+    std::unordered_map<std::string, std::size_t> m_byTarget;  // target -> index in m_staged
+    std::unordered_map<std::string, std::size_t> m_created;   // upper-cased target of a new file -> index
+    std::uint64_t m_stagedBytes = 0;
+    std::vector<KeepProblem> m_problems;
+};
+
+}  // namespace platform

@@ -1,0 +1,230 @@
+#include "platform/LockedAppend.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <sstream>
+#include <tuple>
+
+#include "platform/FileSystem.h"
+#include "platform/WriteSupport.h"
+
+namespace platform {
+namespace {
+
+using write::LastError;
+
+constexpr std::string_view kJournalSuffix = ".quarvel-append";
+constexpr std::string_view kJournalHeader = "quarvel-append 1";
+
+struct JournalRecord {
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    std::uint64_t oldLength = 0;
+    std::uint64_t newLength = 0;
+    std::uint64_t checksum = 0;
+};
+
+// FNV-1a over the appended bytes: enough to tell bytes that reached the disk
+// from the zeros or garbage a power cut leaves in a file's tail.
+std::uint64_t Checksum(std::string_view bytes, std::uint64_t hash = 14695981039346656037ULL) {
+    for (const char c : bytes) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ULL;
+    }
+    return hash;
+}
+
+std::optional<JournalRecord> ReadJournal(const std::string& path) {
+    const std::optional<std::string> text = ReadFileBytes(path);
+    if (!text) return std::nullopt;
+    std::istringstream in(*text);
+    std::string header;
+    std::getline(in, header);
+    JournalRecord record;
+    if (header != kJournalHeader ||
+        !(in >> record.device >> record.inode >> record.oldLength >> record.newLength >> record.checksum) ||
+        record.newLength < record.oldLength) {
+        return std::nullopt;  // torn while it was written: no append followed it
+    }
+    return record;
+}
+
+std::error_code SyncFolder(const std::string& folder) {
+    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd || ::fsync(fd.Get()) != 0) return LastError();
+    return {};
+}
+
+void RemoveJournal(const std::string& path) {
+    if (::unlink(path.c_str()) == 0) std::ignore = SyncFolder(ParentPath(path));
+}
+
+// Checksum of `length` bytes of `fd` from `offset`, or nothing when they cannot all be read.
+std::optional<std::uint64_t> ChecksumOfRange(int fd, std::uint64_t offset, std::uint64_t length) {
+    std::uint64_t hash = Checksum({});
+    char buffer[65536];
+    while (length > 0) {
+        const ssize_t n =
+            ::pread(fd, buffer, std::min<std::uint64_t>(length, sizeof buffer), static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return std::nullopt;
+        hash = Checksum(std::string_view(buffer, static_cast<std::size_t>(n)), hash);
+        offset += static_cast<std::uint64_t>(n);
+        length -= static_cast<std::uint64_t>(n);
+    }
+    return hash;
+}
+
+std::error_code CutBack(int fd, std::uint64_t length) {
+    if (::ftruncate(fd, static_cast<off_t>(length)) != 0 || ::fdatasync(fd) != 0) return LastError();
+    return {};
+}
+
+std::error_code CreateFolders(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return {};
+    if (errno != ENOENT) return LastError();
+    if (const std::error_code ec = CreateFolders(ParentPath(path))) return ec;
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return LastError();
+    return {};
+}
+
+}  // namespace
+
+bool IsAppendJournalName(std::string_view name) {
+    return name.size() > kJournalSuffix.size() + 1 && name.front() == '.' &&
+           name.substr(name.size() - kJournalSuffix.size()) == kJournalSuffix;
+}
+
+std::error_code LockedAppend::Open(const std::string& path, CreateIfMissing create) {
+    Close();
+    std::string target;
+    struct stat st {};
+    bool exists = false;
+    if (const std::error_code ec = write::PrepareTarget(path, target, st, exists)) return ec;
+    if (!exists && create == CreateIfMissing::no) return std::make_error_code(std::errc::no_such_file_or_directory);
+    // Another program may replace the file while this one waits for the
+    // lock; then the lock is taken again on the file now at that name.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const int flags = O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC;
+        UniqueFd fd(::open(target.c_str(), flags));
+        if (!fd && errno == ENOENT && create == CreateIfMissing::yes) {
+            fd.Reset(::open(target.c_str(), flags | O_CREAT | O_EXCL, 0666));
+            if (!fd && errno == EEXIST) continue;  // created by another run just now
+            // A file created as root belongs to whoever owns its folder, as the run's other new files do.
+            struct stat folder {};
+            if (fd && ::geteuid() == 0 && ::stat(ParentPath(target).c_str(), &folder) == 0) {
+                std::ignore = ::fchown(fd.Get(), folder.st_uid, folder.st_gid);
+            }
+        }
+        if (!fd) return LastError();
+        if (::fstat(fd.Get(), &st) != 0) return LastError();
+        if (!S_ISREG(st.st_mode)) {
+            return std::make_error_code(S_ISDIR(st.st_mode) ? std::errc::is_a_directory : std::errc::invalid_argument);
+        }
+        while (::flock(fd.Get(), LOCK_EX) != 0) {
+            if (errno != EINTR) return LastError();
+        }
+        struct stat named {};
+        if (::stat(target.c_str(), &named) != 0 || named.st_dev != st.st_dev || named.st_ino != st.st_ino) continue;
+        m_path = target;
+        m_fd = std::move(fd);
+        m_device = st.st_dev;
+        m_inode = st.st_ino;
+        CutBackUnfinishedAppend();
+        return {};
+    }
+    return std::make_error_code(std::errc::resource_unavailable_try_again);
+}
+
+std::string LockedAppend::JournalBeside() const {
+    return JoinPath(ParentPath(m_path), "." + LastComponent(m_path) + std::string(kJournalSuffix));
+}
+
+std::string LockedAppend::JournalInStateFolder() const {
+    std::string base;
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
+        base = state;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+        base = JoinPath(home, ".local/state");
+    } else {
+        return {};
+    }
+    return JoinPath(JoinPath(base, "quarvel"), std::to_string(static_cast<unsigned long long>(m_device)) + "-" +
+                                                   std::to_string(static_cast<unsigned long long>(m_inode)) +
+                                                   std::string(kJournalSuffix));
+}
+
+void LockedAppend::CutBackUnfinishedAppend() {
+    for (const std::string& journal : {JournalBeside(), JournalInStateFolder()}) {
+        if (journal.empty()) continue;
+        const std::optional<JournalRecord> record = ReadJournal(journal);
+        if (record && record->device == m_device && record->inode == m_inode) {
+            struct stat st {};
+            if (::fstat(m_fd.Get(), &st) != 0) return;  // keep the journal for a later try
+            const auto size = static_cast<std::uint64_t>(st.st_size);
+            // Shorter than before the append: the file was changed since; nothing to cut.
+            if (size > record->oldLength) {
+                const std::uint64_t appended = record->newLength - record->oldLength;
+                const bool whole = size >= record->newLength &&
+                                   ChecksumOfRange(m_fd.Get(), record->oldLength, appended) == record->checksum;
+                if (!whole && CutBack(m_fd.Get(), record->oldLength)) return;  // keep the journal for a later try
+            }
+        } else if (!record && ::access(journal.c_str(), F_OK) != 0) {
+            continue;
+        }
+        RemoveJournal(journal);
+    }
+}
+
+bool LockedAppend::WriteJournal(std::uint64_t oldLength, std::uint64_t newLength, std::uint64_t checksum,
+                                Journal& journal) {
+    std::ostringstream text;
+    text << kJournalHeader << '\n'
+         << static_cast<unsigned long long>(m_device) << ' ' << static_cast<unsigned long long>(m_inode) << ' '
+         << oldLength << ' ' << newLength << ' ' << checksum << '\n';
+    const std::string bytes = text.str();
+    const std::string state = JournalInStateFolder();
+    for (const std::string& path : {JournalBeside(), state}) {
+        if (path.empty()) continue;
+        const std::string folder = ParentPath(path);
+        if (path == state && CreateFolders(folder)) continue;
+        const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!fd) continue;
+        if (write::WriteAll(fd.Get(), bytes) || ::fdatasync(fd.Get()) != 0 || SyncFolder(folder)) {
+            ::unlink(path.c_str());
+            continue;
+        }
+        journal = {path, folder};
+        return true;
+    }
+    return false;
+}
+
+std::error_code LockedAppend::Append(std::string_view bytes, std::string_view prefixIfEmpty) {
+    if (!m_fd) return std::make_error_code(std::errc::bad_file_descriptor);
+    struct stat st {};
+    if (::fstat(m_fd.Get(), &st) != 0) return LastError();
+    const auto oldLength = static_cast<std::uint64_t>(st.st_size);
+    std::string data;
+    if (oldLength == 0) data.append(prefixIfEmpty);
+    data.append(bytes);
+    if (data.empty()) return {};
+
+    // Without any journal (no writable place for one) the append still goes
+    // in: its lines matter more than the cut-back of a power cut in the middle.
+    Journal journal;
+    const bool journaled = WriteJournal(oldLength, oldLength + data.size(), Checksum(data), journal);
+    std::error_code ec = write::WriteAll(m_fd.Get(), data);
+    if (!ec && ::fdatasync(m_fd.Get()) != 0) ec = LastError();
+    if (ec && CutBack(m_fd.Get(), oldLength)) return ec;  // the journal stays: the next run cuts it back
+    if (journaled) RemoveJournal(journal.path);
+    return ec;
+}
+
+}  // namespace platform

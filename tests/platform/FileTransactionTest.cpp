@@ -1,0 +1,307 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "platform/FileSystem.h"
+#include "platform/FileTransaction.h"
+#include "support/TestSupport.h"
+
+using namespace platform;
+
+namespace {
+
+// Every entry of `folder` (files and folders, hidden ones too) with the bytes of the files.
+std::vector<std::pair<std::string, std::string>> Everything(const fs::path& folder) {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) {
+        out.emplace_back(fs::relative(e.path(), folder).string(), e.is_regular_file() ? ReadBytes(e.path()) : "/");
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::optional<std::string> Attribute(const fs::path& file, const char* name) {
+    std::string value(256, '\0');
+    const ssize_t n = ::getxattr(file.c_str(), name, value.data(), value.size());
+    if (n < 0) return std::nullopt;
+    value.resize(static_cast<std::size_t>(n));
+    return value;
+}
+
+// A POSIX access ACL in the kernel's xattr form: owner rw, user 1236 r, group r, mask r, others nothing.
+std::string AclGivingUserRead(unsigned uid) {
+    std::string acl;
+    const auto u16 = [&](unsigned v) { acl.append({static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}); };
+    const auto u32 = [&](unsigned v) { u16(v & 0xFFFF), u16(v >> 16); };
+    const auto entry = [&](unsigned tag, unsigned perm, unsigned id) { u16(tag), u16(perm), u32(id); };
+    u32(2);  // version
+    entry(0x01, 6, 0xFFFFFFFF);
+    entry(0x02, 4, uid);
+    entry(0x04, 4, 0xFFFFFFFF);
+    entry(0x10, 4, 0xFFFFFFFF);
+    entry(0x20, 0, 0xFFFFFFFF);
+    return acl;
+}
+
+struct stat StatOf(const fs::path& p) {
+    struct stat st {};
+    ::stat(p.c_str(), &st);
+    return st;
+}
+
+}  // namespace
+
+class FileTransactionTest : public TempDirTest {};
+
+TEST_F(FileTransactionTest, NothingShowsBeforeCommitAndCommitPutsEveryFileInPlace) {
+    WriteBytes(dir() / "course" / "xml" / "Interface.xml", "old settings");
+    fs::create_directories(dir() / "course" / "media");
+    const auto before = Everything(dir());
+    {
+        FileTransaction transaction;
+        ASSERT_FALSE(transaction.Stage(path("course/xml/interface.xml"), "new settings"));
+        ASSERT_FALSE(transaction.Stage(path("course/imsmanifest.xml"), "manifest"));
+        ASSERT_FALSE(transaction.StageCopy(path("course/media/copy.xml"), path("course/xml/Interface.xml")));
+        EXPECT_EQ(transaction.StagedFiles(), 3u);
+        EXPECT_EQ(transaction.StagedBytes(), 12u + 8u + 12u);
+        EXPECT_TRUE(transaction.IsStaged(path("COURSE/XML/INTERFACE.XML")));
+        EXPECT_TRUE(transaction.IsStaged(path("course/IMSMANIFEST.xml")));
+        EXPECT_FALSE(transaction.IsStaged(path("course/other.xml")));
+        EXPECT_EQ(Everything(dir()), before);
+
+        EXPECT_TRUE(transaction.Commit().empty());
+        EXPECT_EQ(transaction.StagedFiles(), 0u);
+        EXPECT_FALSE(transaction.IsStaged(path("course/imsmanifest.xml")));
+    }
+    // The copy took the old bytes: staged content is read from the file as it was.
+    EXPECT_EQ(Everything(dir()), (std::vector<std::pair<std::string, std::string>>{
+                                     {"course", "/"},
+                                     {"course/imsmanifest.xml", "manifest"},
+                                     {"course/media", "/"},
+                                     {"course/media/copy.xml", "old settings"},
+                                     {"course/xml", "/"},
+                                     {"course/xml/Interface.xml", "new settings"},
+                                 }));
+    EXPECT_FALSE(FileTransaction::SyncNames());
+    // The listing kept for case lookups knows the new file.
+    EXPECT_EQ(ResolveCase(path("course/IMSMANIFEST.XML")), path("course/imsmanifest.xml"));
+}
+
+TEST_F(FileTransactionTest, WhatIsNotCommittedLeavesNoTrace) {
+    WriteBytes(dir() / "page.htm", "old");
+    const auto before = Everything(dir());
+    {
+        FileTransaction transaction;
+        ASSERT_FALSE(transaction.Stage(path("page.htm"), "new"));
+        ASSERT_FALSE(transaction.Stage(path("created.htm"), "new"));
+    }
+    EXPECT_EQ(Everything(dir()), before);
+
+    FileTransaction transaction;
+    ASSERT_FALSE(transaction.Stage(path("page.htm"), "newer"));
+    transaction.Discard();
+    EXPECT_TRUE(transaction.Commit().empty());
+    EXPECT_EQ(Everything(dir()), before);
+}
+
+TEST_F(FileTransactionTest, StagingATargetAgainReplacesWhatWasStagedInAnyLetterCase) {
+    FileTransaction transaction;
+    ASSERT_FALSE(transaction.Stage(path("New.css"), "first"));
+    ASSERT_FALSE(transaction.Stage(path("NEW.CSS"), "second, longer"));
+    EXPECT_EQ(transaction.StagedFiles(), 1u);
+    EXPECT_EQ(transaction.StagedBytes(), 14u);
+    EXPECT_EQ(transaction.ReadStaged(path("new.css")), "second, longer");
+
+    // A file staged and then dropped again is not written.
+    WriteBytes(dir() / "kept.js", "old");
+    ASSERT_FALSE(transaction.Stage(path("kept.js"), "new"));
+    transaction.Unstage(path("KEPT.js"));
+    EXPECT_FALSE(transaction.IsStaged(path("kept.js")));
+    EXPECT_EQ(transaction.ReadStaged(path("kept.js")), std::nullopt);
+    EXPECT_EQ(transaction.StagedFiles(), 1u);
+    EXPECT_EQ(transaction.StagedBytes(), 14u);
+
+    ASSERT_TRUE(transaction.Commit().empty());
+    EXPECT_EQ(Everything(dir()),
+              (std::vector<std::pair<std::string, std::string>>{{"New.css", "second, longer"}, {"kept.js", "old"}}));
+}
+
+TEST_F(FileTransactionTest, UnwritableTargetsAndSourcesAreRefused) {
+    WriteBytes(dir() / "readonly.xml", "kept");
+    fs::permissions(dir() / "readonly.xml", fs::perms::owner_read | fs::perms::group_read);
+    fs::create_directories(dir() / "folder");
+    WriteBytes(dir() / "source.js", "js");
+    ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
+
+    struct Row {
+        const char* name;
+        std::string target;
+        std::optional<std::string> copyFrom;
+        std::errc expected;
+    };
+    const Row rows[] = {
+        {"read-only target", path("readonly.xml"), std::nullopt, std::errc::permission_denied},
+        {"read-only copy target", path("READONLY.XML"), path("source.js"), std::errc::permission_denied},
+        {"folder as target", path("folder"), std::nullopt, std::errc::is_a_directory},
+        {"missing folder", path("missing/file.xml"), std::nullopt, std::errc::no_such_file_or_directory},
+        {"missing source", path("copy.js"), path("missing.js"), std::errc::no_such_file_or_directory},
+        {"folder as source", path("copy.js"), path("folder"), std::errc::is_a_directory},
+        {"pipe as source (must not block)", path("copy.js"), path("pipe"), std::errc::invalid_argument},
+    };
+    const auto before = Everything(dir());
+    FileTransaction transaction;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::error_code ec =
+            row.copyFrom ? transaction.StageCopy(row.target, *row.copyFrom) : transaction.Stage(row.target, "x");
+        EXPECT_EQ(ec, std::make_error_code(row.expected));
+    }
+    EXPECT_EQ(transaction.StagedFiles(), 0u);
+    EXPECT_TRUE(transaction.Commit().empty());
+    EXPECT_EQ(Everything(dir()), before);
+}
+
+TEST_F(FileTransactionTest, AWriteThroughALinkReplacesTheFileItNames) {
+    WriteBytes(dir() / "real" / "style.css", "old");
+    fs::create_symlink(dir() / "real" / "style.css", dir() / "link.css");
+    FileTransaction transaction;
+    ASSERT_FALSE(transaction.Stage(path("link.css"), "new"));
+    ASSERT_TRUE(transaction.Commit().empty());
+    EXPECT_TRUE(fs::is_symlink(dir() / "link.css"));
+    EXPECT_EQ(ReadBytes(dir() / "real" / "style.css"), "new");
+}
+
+TEST_F(FileTransactionTest, ACopyTakesTheSourcesBitsAndDate) {
+    WriteBytes(dir() / "template" / "ui.png", "png");
+    fs::permissions(dir() / "template" / "ui.png", fs::perms::owner_read | fs::perms::owner_write);
+    SetModifiedDate(dir() / "template" / "ui.png", 2023, 5, 1);
+    WriteBytes(dir() / "course" / "ui.png", "stale");
+    fs::permissions(dir() / "course" / "ui.png", fs::perms::all);
+    FileTransaction transaction;
+    ASSERT_FALSE(transaction.StageCopy(path("course/ui.png"), path("template/ui.png")));
+    ASSERT_TRUE(transaction.Commit().empty());
+    EXPECT_EQ(ReadBytes(dir() / "course" / "ui.png"), "png");
+    EXPECT_EQ(fs::status(dir() / "course" / "ui.png").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(StatOf(dir() / "course" / "ui.png").st_mtim.tv_sec, StatOf(dir() / "template" / "ui.png").st_mtim.tv_sec);
+}
+
+TEST_F(FileTransactionTest, AHardLinkedTargetIsReplacedAndItsOtherNameReported) {
+    WriteBytes(dir() / "course" / "interface.xml", "old");
+    fs::create_hard_link(dir() / "course" / "interface.xml", dir() / "backup.xml");
+    fs::create_hard_link(dir() / "course" / "interface.xml", dir() / "backup2.xml");
+    FileTransaction transaction;
+    ASSERT_FALSE(transaction.Stage(path("course/interface.xml"), "new"));
+    ASSERT_TRUE(transaction.Commit().empty());
+    EXPECT_EQ(ReadBytes(dir() / "course" / "interface.xml"), "new");
+    EXPECT_EQ(ReadBytes(dir() / "backup.xml"), "old");
+    const std::vector<KeepProblem> problems = transaction.TakeKeepProblems();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].path, path("course/interface.xml"));
+    EXPECT_EQ(problems[0].kind, KeepProblem::Kind::OtherNames);
+    EXPECT_EQ(problems[0].detail, "2");
+    EXPECT_TRUE(transaction.TakeKeepProblems().empty());
+}
+
+TEST_F(FileTransactionTest, ManyBytesAskForACommit) {
+    FileTransaction transaction;
+    ASSERT_FALSE(transaction.Stage(path("small.xml"), "x"));
+    EXPECT_FALSE(transaction.Full());
+    ASSERT_FALSE(transaction.Stage(path("large.bin"), std::string(std::size_t{40} << 20, 'b')));
+    EXPECT_TRUE(transaction.Full());
+    ASSERT_TRUE(transaction.Commit().empty());
+    EXPECT_FALSE(transaction.Full());
+    EXPECT_EQ(fs::file_size(dir() / "large.bin"), std::uintmax_t{40} << 20);
+}
+
+// Owners, groups, attributes and ACLs: run as root, as the tests do in CI.
+class FileTransactionAsRootTest : public FileTransactionTest {
+protected:
+    void SetUp() override {
+        FileTransactionTest::SetUp();
+        if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand files to other users";
+    }
+};
+
+TEST_F(FileTransactionAsRootTest, AReplacedFileKeepsOwnerGroupBitsAttributesAndAcl) {
+    const fs::path file = dir() / "course" / "xml" / "interface.xml";
+    WriteBytes(file, "old");
+    ASSERT_EQ(::chown(file.c_str(), 1234, 1235), 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    const std::string acl = AclGivingUserRead(1236);
+    if (::setxattr(file.c_str(), "user.x", "course-owner", 12, 0) != 0 ||
+        ::setxattr(file.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
+        GTEST_SKIP() << "this file system keeps no extended attributes or ACLs";
+    }
+
+    struct Row {
+        const char* name;
+        bool copy;
+    };
+    for (const Row row : {Row{"replaced", false}, Row{"copied over", true}}) {
+        SCOPED_TRACE(row.name);
+        WriteBytes(dir() / "template.xml", "copied");
+        ASSERT_EQ(::chmod(path("template.xml").c_str(), 0640), 0);
+        FileTransaction transaction;
+        ASSERT_FALSE(row.copy ? transaction.StageCopy(file.string(), path("template.xml"))
+                              : transaction.Stage(file.string(), "new"));
+        ASSERT_TRUE(transaction.Commit().empty());
+        const struct stat after = StatOf(file);
+        EXPECT_EQ(after.st_uid, 1234u);
+        EXPECT_EQ(after.st_gid, 1235u);
+        EXPECT_EQ(Attribute(file, "user.x"), "course-owner");
+        EXPECT_EQ(Attribute(file, "system.posix_acl_access"), acl);
+        EXPECT_EQ(after.st_mode & 07777, 0640u);  // the ACL's mask shows as the group bits
+        EXPECT_TRUE(transaction.TakeKeepProblems().empty());
+    }
+}
+
+TEST_F(FileTransactionAsRootTest, AFileCreatedAsRootTakesItsFoldersOwnerAndGroup) {
+    fs::create_directories(dir() / "course");
+    ASSERT_EQ(::chown(path("course").c_str(), 1234, 1235), 0);
+    WriteBytes(dir() / "template.js", "js");
+    FileTransaction transaction;
+    ASSERT_FALSE(transaction.Stage(path("course/imsmanifest.xml"), "manifest"));
+    ASSERT_FALSE(transaction.StageCopy(path("course/player.js"), path("template.js")));
+    ASSERT_TRUE(transaction.Commit().empty());
+    for (const char* name : {"course/imsmanifest.xml", "course/player.js"}) {
+        SCOPED_TRACE(name);
+        const struct stat st = StatOf(dir() / name);
+        EXPECT_EQ(st.st_uid, 1234u);
+        EXPECT_EQ(st.st_gid, 1235u);
+    }
+    EXPECT_TRUE(transaction.TakeKeepProblems().empty());
+}
+
+TEST_F(FileTransactionAsRootTest, WhatAnOrdinaryUserCannotKeepIsReported) {
+    // A file of user 1235 that user 1234 may write (through its group and folder).
+    fs::create_directories(dir() / "shared");
+    ASSERT_EQ(::chmod(path("shared").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(dir().c_str(), 0755), 0);
+    WriteBytes(dir() / "shared" / "page.htm", "old");
+    ASSERT_EQ(::chown(path("shared/page.htm").c_str(), 1235, 1235), 0);
+    ASSERT_EQ(::chmod(path("shared/page.htm").c_str(), 0666), 0);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(1234) != 0 || ::setuid(1234) != 0) ::_exit(10);
+        FileTransaction transaction;
+        if (transaction.Stage(path("shared/page.htm"), "new")) ::_exit(11);
+        if (!transaction.Commit().empty()) ::_exit(12);
+        const std::vector<KeepProblem> problems = transaction.TakeKeepProblems();
+        if (problems.size() != 2) ::_exit(13);
+        if (problems[0].kind != KeepProblem::Kind::Owner || problems[0].detail != "1235") ::_exit(14);
+        if (problems[1].kind != KeepProblem::Kind::Group || problems[1].reason != std::errc::operation_not_permitted) {
+            ::_exit(15);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadBytes(dir() / "shared" / "page.htm"), "new");
+    EXPECT_EQ(StatOf(dir() / "shared" / "page.htm").st_uid, 1234u);
+}

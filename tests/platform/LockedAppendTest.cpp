@@ -1,0 +1,241 @@
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/FileSystem.h"
+#include "platform/LockedAppend.h"
+#include "platform/Text.h"
+#include "support/TestSupport.h"
+
+using namespace platform;
+
+namespace {
+
+// The journal a run leaves when it is stopped in the middle of an append: the
+// file's identity, its length before and after, and the FNV-1a checksum of
+// the bytes it was appending.
+std::string JournalFor(const fs::path& file, std::uint64_t oldLength, std::string_view appended) {
+    struct stat st {};
+    ::stat(file.c_str(), &st);
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const char c : appended) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ULL;
+    }
+    return "quarvel-append 1\n" + std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + " " +
+           std::to_string(oldLength) + " " + std::to_string(oldLength + appended.size()) + " " + std::to_string(hash) +
+           "\n";
+}
+
+int WaitFor(pid_t child) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+class LockedAppendTest : public TempDirTest {};
+
+TEST_F(LockedAppendTest, OpenRefusesWhatCannotBeAppendedTo) {
+    WriteBytes(dir() / "readonly.txt", "kept");
+    fs::permissions(dir() / "readonly.txt", fs::perms::owner_read);
+    fs::create_directories(dir() / "folder");
+    ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
+    struct Row {
+        const char* name;
+        CreateIfMissing create;
+        std::errc expected;
+    };
+    const Row rows[] = {
+        {"readonly.txt", CreateIfMissing::yes, std::errc::permission_denied},
+        {"missing.txt", CreateIfMissing::no, std::errc::no_such_file_or_directory},
+        {"no-folder/log.txt", CreateIfMissing::yes, std::errc::no_such_file_or_directory},
+        {"folder", CreateIfMissing::yes, std::errc::is_a_directory},
+        {"pipe", CreateIfMissing::no, std::errc::invalid_argument},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        LockedAppend file;
+        EXPECT_EQ(file.Open(path(row.name), row.create), std::make_error_code(row.expected));
+        EXPECT_FALSE(file.IsOpen());
+        EXPECT_TRUE(file.Append("x"));
+    }
+    EXPECT_FALSE(fs::exists(dir() / "missing.txt"));
+    EXPECT_EQ(ReadBytes(dir() / "readonly.txt"), "kept");
+}
+
+TEST_F(LockedAppendTest, AppendsInPlaceWithThePrefixOnlyOnAnEmptyFile) {
+    WriteBytes(dir() / "Catalogue.txt", "");
+    struct stat before {};
+    ::stat(path("Catalogue.txt").c_str(), &before);
+    LockedAppend file;
+    ASSERT_FALSE(file.Open(path("catalogue.TXT"), CreateIfMissing::no));
+    ASSERT_FALSE(file.Append("one", "BOM"));
+    ASSERT_FALSE(file.Append("two", "BOM"));
+    file.Close();
+    EXPECT_EQ(ReadBytes(dir() / "Catalogue.txt"), "BOMonetwo");
+    struct stat after {};
+    ::stat(path("Catalogue.txt").c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);  // the same file, not a new copy
+    // No journal is left beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir()), fs::directory_iterator()), 1);
+}
+
+TEST_F(LockedAppendTest, TwoProcessesAppendingAtOnceKeepEverySection) {
+    const std::string log = path("nb_logfile.txt");
+    constexpr int kSections = 200;
+    pid_t children[2];
+    for (int p = 0; p < 2; ++p) {
+        children[p] = ::fork();
+        ASSERT_GE(children[p], 0);
+        if (children[p] == 0) {
+            for (int s = 0; s < kSections; ++s) {
+                const std::string section = "run " + std::to_string(p) + " section " + std::to_string(s) +
+                                            std::string(static_cast<std::size_t>(s % 7) * 300, '.') + " end\n";
+                if (AppendUtf16LeText(log, section)) ::_exit(1);
+            }
+            ::_exit(0);
+        }
+    }
+    for (const pid_t child : children) EXPECT_EQ(WaitFor(child), 0);
+
+    const std::string bytes = ReadBytes(log);
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    std::string text;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) text.push_back(bytes[i]);
+    int whole = 0;
+    for (int p = 0; p < 2; ++p) {
+        for (int s = 0; s < kSections; ++s) {
+            const std::string section = "run " + std::to_string(p) + " section " + std::to_string(s) +
+                                        std::string(static_cast<std::size_t>(s % 7) * 300, '.') + " end\r\n";
+            const std::size_t at = text.find(section);
+            if (at != std::string::npos && text.find(section, at + 1) == std::string::npos) ++whole;
+        }
+    }
+    EXPECT_EQ(whole, 2 * kSections);
+    EXPECT_EQ(text.find("\xFF"), std::string::npos);  // one byte-order mark only
+}
+
+TEST_F(LockedAppendTest, AnAppendCutShortByAKillOrPowerCutIsCutBackBeforeTheNextOne) {
+    const std::string old = "old lines\n";
+    const std::string appended = "section of the stopped run\n";
+    struct Row {
+        const char* name;
+        std::string tail;  // what the stopped run left after the old bytes
+        std::string kept;  // what the file holds before the next append
+    };
+    const Row rows[] = {
+        {"part of the bytes", appended.substr(0, 9), old},
+        {"full length of garbage (power cut)", std::string(appended.size(), '\0'), old},
+        {"longer, with garbage", appended.substr(0, 5) + std::string(40, 'x'), old},
+        {"all bytes, journal not yet removed", appended, old + appended},
+        {"nothing yet", "", old},
+    };
+    for (const bool inStateFolder : {false, true}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.name) + (inStateFolder ? ", journal in the state folder" : ""));
+            const fs::path file = dir() / "VOD info.txt";
+            WriteBytes(file, old + row.tail);
+            const std::string journal = JournalFor(file, old.size(), appended);
+            fs::path journalPath = dir() / ".VOD info.txt.quarvel-append";
+            if (inStateFolder) {
+                struct stat st {};
+                ::stat(file.c_str(), &st);
+                journalPath = dir() / "state" / "quarvel" /
+                              (std::to_string(st.st_dev) + "-" + std::to_string(st.st_ino) + ".quarvel-append");
+                ::setenv("XDG_STATE_HOME", path("state").c_str(), 1);
+            }
+            WriteBytes(journalPath, journal);
+
+            LockedAppend append;
+            ASSERT_FALSE(append.Open(file.string(), CreateIfMissing::no));
+            EXPECT_EQ(ReadBytes(file), row.kept);
+            EXPECT_FALSE(fs::exists(journalPath));
+            ASSERT_FALSE(append.Append("next\n"));
+            EXPECT_EQ(ReadBytes(file), row.kept + "next\n");
+            ::unsetenv("XDG_STATE_HOME");
+        }
+    }
+}
+
+TEST_F(LockedAppendTest, AJournalThatDoesNotFitTheFileCutsNothing) {
+    const fs::path file = dir() / "log.txt";
+    struct Row {
+        const char* name;
+        std::string content;
+        std::string journal;
+    };
+    WriteBytes(file, "short");
+    const Row rows[] = {
+        // The file was emptied and written again by someone else since.
+        {"file shorter than before the append", "new", JournalFor(file, 5, "appended")},
+        {"another file's journal", "0123456789abcdef",
+         "quarvel-append 1\n1 2 10 16 " + std::to_string(14695981039346656037ULL) + "\n"},
+        {"journal torn while written", "0123456789abcdef", "quarvel-append 1\n4 5 1"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteBytes(file, row.content);
+        WriteBytes(dir() / ".log.txt.quarvel-append", row.journal);
+        LockedAppend append;
+        ASSERT_FALSE(append.Open(file.string(), CreateIfMissing::no));
+        EXPECT_EQ(ReadBytes(file), row.content);
+        EXPECT_FALSE(fs::exists(dir() / ".log.txt.quarvel-append"));
+    }
+}
+
+TEST_F(LockedAppendTest, AFailedAppendIsCutBackAtOnce) {
+    const fs::path file = dir() / "HTML course descriptions.txt";
+    WriteBytes(file, std::string(1000, 'o'));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The file may grow by 10 bytes only: the append's write stops part way.
+        ::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit { 1010, RLIM_INFINITY };
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(1);
+        LockedAppend append;
+        if (append.Open(file.string(), CreateIfMissing::no)) ::_exit(2);
+        ::_exit(append.Append(std::string(100, 'n')) == std::errc::file_too_large ? 0 : 3);
+    }
+    EXPECT_EQ(WaitFor(child), 0);
+    EXPECT_EQ(ReadBytes(file), std::string(1000, 'o'));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir()), fs::directory_iterator()), 1);  // no journal left
+}
+
+TEST_F(LockedAppendTest, AJournalThatCannotGoBesideTheFileGoesToTheStateFolder) {
+    // Stands for a writable log in an install folder that is not writable.
+    const fs::path file = dir() / "install" / "nb_logfile.txt";
+    WriteBytes(file, "old");
+    fs::create_directories(dir() / "install" / ".nb_logfile.txt.quarvel-append");  // blocks the journal's name
+    ::setenv("XDG_STATE_HOME", path("state").c_str(), 1);
+    LockedAppend append;
+    ASSERT_FALSE(append.Open(file.string(), CreateIfMissing::no));
+    ASSERT_FALSE(append.Append(" new"));
+    ::unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(ReadBytes(file), "old new");
+    ASSERT_TRUE(fs::is_directory(dir() / "state" / "quarvel"));
+    EXPECT_TRUE(fs::is_empty(dir() / "state" / "quarvel"));
+    EXPECT_TRUE(IsAppendJournalName(".nb_logfile.txt.quarvel-append"));
+    EXPECT_FALSE(IsAppendJournalName("nb_logfile.txt"));
+}
+
+TEST_F(LockedAppendTest, ALogCreatedAsRootBelongsToTheOwnerOfItsFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand files to other users";
+    fs::create_directories(dir() / "install");
+    ASSERT_EQ(::chown(path("install").c_str(), 1234, 1235), 0);
+    ASSERT_FALSE(AppendUtf16LeText(path("install/nb_logfile.txt"), "a"));
+    struct stat st {};
+    ASSERT_EQ(::stat(path("install/nb_logfile.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 1235u);
+    EXPECT_EQ(ReadBytes(dir() / "install" / "nb_logfile.txt"), std::string("\xFF\xFE"
+                                                                           "a\0",
+                                                                           4));
+}
