@@ -67,6 +67,7 @@ void QuarvelRun::WalkCourseFolder(const std::string& folder) {
     m_files.ConfineTo({folder}, "the starting folder");
     MainJobContext job = MainJob();
     ::WalkCourseFolder(folder, job);
+    m_files.Commit();
 }
 
 void QuarvelRun::BuildVodPackages(const std::string& folder, bool copyVideo) {
@@ -79,33 +80,41 @@ void QuarvelRun::BuildVodPackages(const std::string& folder, bool copyVideo) {
                       [this](const std::string& courseID) { return FindVodInfo(courseID); },
                       *this};
     ::BuildVodPackages(folder, copyVideo, job);
+    m_files.Commit();
 }
 
 void QuarvelRun::WriteScormManifest(const std::string& path) {
     ::WriteScormManifest(m_files, path, ManifestFromRecord(record, settings, installation()));
+    m_files.Commit();
 }
 
 void QuarvelRun::WriteCoursePage(const std::string& path) {
     ::WriteCoursePage(m_files, installation(), path, record.courseID);
+    m_files.Commit();
 }
 
 void QuarvelRun::WriteIndexPage(const std::string& path) {
     ::WriteIndexPage(m_files, installation(), path, record.courseID);
+    m_files.Commit();
 }
 
 void QuarvelRun::WriteTincanXml(const std::string& path) {
     // The activity file escapes the description in the record itself.
     record.WebDescription =
         ::WriteTincanXml(m_files, installation(), path, record.courseID, record.WebTitle, record.WebDescription);
+    m_files.Commit();
 }
 
 void QuarvelRun::PatchExitStatus(const std::string& scriptsFolder) {
     ::PatchExitStatus(m_files, installation(), scriptsFolder, settings.exitStatusMode);
+    m_files.Commit();
 }
 
 std::string QuarvelRun::RefreshAssets(const std::string& courseFolder) {
-    return ::RefreshAssets(m_files, installation().Web(), courseFolder, record.courseID,
-                           settings.exitStatusMode != ExitStatusMode::ScormConformant);
+    std::string content = ::RefreshAssets(m_files, installation().Web(), courseFolder, record.courseID,
+                                          settings.exitStatusMode != ExitStatusMode::ScormConformant);
+    m_files.Commit();
+    return content;
 }
 
 void QuarvelRun::LoadDescriptionCatalogue() {

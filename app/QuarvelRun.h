@@ -51,7 +51,8 @@ public:
     std::string PatchLogPath();
     RunSummary Summary() const;
 
-    // --- The jobs and writers, on the run's state ---
+    // --- The jobs and writers, on the run's state; their files are in place
+    // when they return (durable once the job ends) ---
     // Gives each direct subfolder of a "vod packages" starting folder that has
     // no xml/interface.xml the minimal one.
     void PrepareVodPackageFolders(const std::string& startFolder);

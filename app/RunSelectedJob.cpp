@@ -57,6 +57,8 @@ void QuarvelRun::RunVodJob() {
     const auto folder = m_ui.ChooseFolder("Browse to the Starting VOD content folder:", "");
     if (!folder || !platform::FindFirst(*folder)) return;
     BuildVodPackages(*folder, false);
+    // The bundles are on the disk before the person is told the job is done.
+    m_files.Finish();
     m_ui.EndProgress();
     m_ui.ShowMessage("VOD packages created in 'VOD packages' subfolder.", "VOD Status", MessageStyle::Stop);
 }
@@ -79,6 +81,8 @@ void QuarvelRun::RunMainJob() {
     if (settings.updateDescriptionsFromHtml) LoadDescriptionCatalogue();
     if (platform::Contains(*folder, "vod packages")) PrepareVodPackageFolders(*folder);
     WalkCourseFolder(*folder);
+    // The bundles are on the disk before the person is told the job is done.
+    m_files.Finish();
     m_ui.EndProgress();
     m_ui.ShowMessage("Check '" + PatchLogPath() + "' for course bundle error status.", "Course Bundle Patch Status",
                      MessageStyle::Stop);
@@ -98,6 +102,7 @@ void QuarvelRun::PrepareVodPackageFolders(const std::string& startFolder) {
         std::ignore = m_files.EnsureFolder(xmlFolder);
         std::ignore = m_files.Write(settingsFile, MinimalInterfaceFile(false));
     }
+    m_files.Commit();
 }
 
 void QuarvelRun::AppendPatchLog() {

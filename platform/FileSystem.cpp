@@ -29,7 +29,6 @@ using write::LastError;
 constexpr std::string_view kTempPrefix = ".quarvel-";
 constexpr std::string_view kTempSuffix = ".tmp";
 
-
 bool MatchFrom(std::string_view name, std::size_t n, std::string_view pattern, std::size_t p) {
     while (p < pattern.size()) {
         const char pc = pattern[p];
@@ -339,6 +338,11 @@ std::error_code CreateFolder(const std::string& path) {
     listings::FolderChange change(ParentPath(target));
     if (::mkdir(target.c_str(), 0777) != 0) return LastError();
     change.Added(LastComponent(target), true);
+    // As root, a folder made in someone's course belongs to them, like its parent.
+    struct stat parent {};
+    if (::geteuid() == 0 && ::stat(ParentPath(target).c_str(), &parent) == 0) {
+        if (::chown(target.c_str(), parent.st_uid, parent.st_gid) != 0) return LastError();
+    }
     return {};
 }
 

@@ -48,24 +48,27 @@ bool BundleFiles::Confined(const std::string& path) {
 
 bool BundleFiles::Write(const std::string& path, std::string_view bytes) {
     if (!Confined(path)) return false;
-    if (const std::error_code ec = platform::ReplaceFileSafely(path, bytes)) {
+    if (const std::error_code ec = m_transaction.Stage(path, bytes)) {
         NoteFailure("write", path, ec);
         return false;
     }
+    CommitWhenFull();
     return true;
 }
 
 bool BundleFiles::Copy(const std::string& source, const std::string& destination) {
     if (!Confined(source) || !Confined(destination)) return false;
-    if (const std::error_code ec = platform::CopyFileOver(source, destination)) {
+    if (const std::error_code ec = m_transaction.StageCopy(destination, source)) {
         if (platform::FindFirst(source)) NoteFailure("copy to", destination, ec);
         return false;
     }
+    CommitWhenFull();
     return true;
 }
 
 bool BundleFiles::Delete(const std::string& path) {
     if (!Confined(path)) return false;
+    m_transaction.Unstage(path);
     if (const std::error_code ec = platform::RemoveFile(path)) {
         NoteFailure("delete", path, ec);
         return false;
@@ -88,11 +91,53 @@ void BundleFiles::MakeWritable(const std::string& path) {
 }
 
 std::optional<std::string> BundleFiles::Read(const std::string& path, std::error_code& ec) {
+    ec.clear();
+    if (auto staged = m_transaction.ReadStaged(path)) return staged;
     return platform::ReadFileBytes(path, ec);
 }
 
 bool BundleFiles::Exists(const std::string& path) {
-    return platform::FindFirst(path);
+    return m_transaction.IsStaged(path) || platform::FindFirst(path);
+}
+
+void BundleFiles::CommitWhenFull() {
+    if (m_transaction.Full()) Commit();
+}
+
+void BundleFiles::Commit() {
+    for (const platform::CommitFailure& failure : m_transaction.Commit())
+        NoteFailure("write", failure.path, failure.error);
+    NoteKeepProblems();
+}
+
+void BundleFiles::Finish() {
+    Commit();
+    if (const std::error_code ec = platform::FileTransaction::SyncNames()) {
+        m_report.AddProblem("Could not make the run's changes durable: " + ec.message() + ".\n");
+    }
+}
+
+void BundleFiles::NoteKeepProblems() {
+    for (const platform::KeepProblem& problem : m_transaction.TakeKeepProblems()) {
+        const std::string path = "'" + EscapeLogName(problem.path) + "'";
+        switch (problem.kind) {
+            case platform::KeepProblem::Kind::OtherNames:
+                // Not a failure: the other names keep the old content, as a hard-linked backup should.
+                m_report.updatedList +=
+                    path + " has " + problem.detail + " other names (hard links); they keep the old content.\n";
+                break;
+            case platform::KeepProblem::Kind::Owner:
+                m_report.AddProblem("Could not keep the owner of " + path + ": " + problem.reason.message() + ".\n");
+                break;
+            case platform::KeepProblem::Kind::Group:
+                m_report.AddProblem("Could not keep the group of " + path + ": " + problem.reason.message() + ".\n");
+                break;
+            case platform::KeepProblem::Kind::Attribute:
+                m_report.AddProblem("Could not keep the attribute '" + problem.detail + "' of " + path + ": " +
+                                    problem.reason.message() + ".\n");
+                break;
+        }
+    }
 }
 
 void BundleFiles::NoteFailure(const std::string& action, const std::string& path, std::error_code ec) {

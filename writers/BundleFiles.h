@@ -7,12 +7,15 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/FileTransaction.h"
 #include "writers/RunReport.h"
 
 // Every file a run writes, copies or deletes in a course bundle (or a VOD
 // package) goes through here, so that each failure is noted in the run report
-// with its reason, and so that the writes of a bundle can be put in place
-// together. Reads of a file written earlier in the run see its new content.
+// with its reason. New contents are staged and put in place in batches, each
+// made durable with one wait before any of its names is put in place (see
+// platform::FileTransaction); reads of a file written earlier in the run see
+// its new content.
 class BundleFiles {
 public:
     explicit BundleFiles(RunReport& report) : m_report(report) {}
@@ -48,11 +51,22 @@ public:
     // A find-first query on the path, as the run has left it so far.
     bool Exists(const std::string& path);
 
+    // Puts what is staged in place (made durable first); failures are noted.
+    void Commit();
+    // Commits, then makes the names put in place durable: after this a bundle
+    // the patch log lists as updated stays updated whatever happens.
+    void Finish();
+
     // Notes that `action` ("write", "copy to", "delete", "read", "create") failed on `path`.
     void NoteFailure(const std::string& action, const std::string& path, std::error_code ec);
 
 private:
+    // Commits when enough is staged.
+    void CommitWhenFull();
+    void NoteKeepProblems();
+
     RunReport& m_report;
+    platform::FileTransaction m_transaction;
     std::vector<std::string> m_folders;  // as given, and as the kernel resolves them
     std::vector<std::string> m_realFolders;
     std::string m_where;

@@ -81,7 +81,9 @@ protected:
             if (!IsTempLitter(path) && after.count(path) == 0) named(path);  // should have been deleted
         }
         // A run that could not write a file says so in its exit status.
-        if (failed > 0) EXPECT_EQ(run.exitCode, 3) << run.output;
+        if (failed > 0) {
+            EXPECT_EQ(run.exitCode, 3) << run.output;
+        }
         return failed;
     }
 

@@ -36,6 +36,7 @@ TEST_F(NormaliseTextFileTest, RewritesInPlaceAndRemovesTheTemporaryName) {
     WriteBytes(dir() / "imsmanifest.xml", "\xEF\xBB\xBF<a>\r\n50%\r\n");
     WriteBytes(dir() / "imsmanifest.xml_temp", "someone's file");
     NormaliseTextFile(files, path("imsmanifest.xml"));
+    files.Commit();
     EXPECT_EQ(report.updatedList, "");
     EXPECT_EQ(ReadBytes(dir() / "imsmanifest.xml"), "<a>\n50%\n");
     EXPECT_FALSE(fs::exists(dir() / "imsmanifest.xml_temp"));
