@@ -27,7 +27,8 @@ protected:
         WriteBytes(config, "NB Path=" + (live / "install").string() + "\n");
     }
 
-    // Returns the number of kills that landed while the run was still going.
+    // Returns the number of kills that landed while the run was still going,
+    // which must be at least a third of them.
     int KillRepeatedly(const std::vector<std::string>& args, int kills, bool rerunAfterKill) {
         CopyTree(pristine, live);
         const Snapshot before = TakeSnapshot(live);
@@ -70,6 +71,11 @@ protected:
             }
             for (auto it = rerun.begin(); it != rerun.end();) it = IsTempLitter(it->first) ? rerun.erase(it) : ++it;
             EXPECT_TRUE(rerun == expected);
+        }
+        // Kills that land after the run has ended test nothing.
+        if (!HasFailure()) {
+            EXPECT_GE(3 * interrupted, kills)
+                << "only " << interrupted << " of " << kills << " kills landed in the run";
         }
         return interrupted;
     }
