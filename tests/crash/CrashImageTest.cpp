@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <map>
@@ -48,15 +49,26 @@ bool IsAppended(const std::string& path) {
 }
 
 // Every regular file below `root` by relative path, with a digest of its bytes
-// instead of the bytes (the libraries are hundreds of megabytes); the appended
-// files keep their bytes in `appended`.
+// in place of the bytes (the libraries are hundreds of megabytes); the
+// appended files keep their bytes in `appended`.
 Snapshot DigestTree(const fs::path& root, std::map<std::string, std::string>* appended = nullptr) {
     Snapshot digests;
-    for (const auto& [path, bytes] : SnapshotTree(root)) {
-        std::uint64_t hash = 14695981039346656037ull;
-        for (const unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
-        digests[path] = std::to_string(bytes.size()) + ":" + std::to_string(hash);
-        if (appended != nullptr && IsAppended(path)) (*appended)[path] = bytes;
+    std::vector<char> buffer(1 << 20);
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file()) continue;
+        const std::string path = entry.path().lexically_relative(root).string();
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::uint64_t hash = 14695981039346656037ull, size = 0;
+        std::string bytes;
+        while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+            const auto n = static_cast<std::size_t>(in.gcount());
+            for (std::size_t i = 0; i < n; ++i)
+                hash = (hash ^ static_cast<unsigned char>(buffer[i])) * 1099511628211ull;
+            size += n;
+            if (appended != nullptr && IsAppended(path)) bytes.append(buffer.data(), n);
+        }
+        digests[path] = std::to_string(size) + ":" + std::to_string(hash);
+        if (appended != nullptr && IsAppended(path)) (*appended)[path] = std::move(bytes);
     }
     return digests;
 }
@@ -214,7 +226,7 @@ protected:
     double RunOn(const fs::path& image, const Snapshot& expectBefore) {
         LoopMount m(image, mnt, GetParam().fs.mountOptions);
         EXPECT_TRUE(m.mounted());
-        EXPECT_EQ(DigestTree(mnt), expectBefore);
+        EXPECT_TRUE(DigestTree(mnt) == expectBefore) << "the copy differs from the library";
         const auto t0 = Clock::now();
         EXPECT_EQ(RunBatch(config, Args()).exitCode, 0);
         const double seconds = Seconds(Clock::now() - t0).count();
@@ -333,7 +345,7 @@ TEST_P(CrashImageTest, EveryFileOldOrNewAtEveryInstant) {
         LoopMount m(base, mnt, c.fs.mountOptions);
         ASSERT_TRUE(m.mounted());
         courselib::GenerateInstallation(mnt / "install", {20000, 2000, 20000});
-        courselib::GenerateCourses(mnt / "courses", 60);
+        courselib::GenerateCourses(mnt / "courses", 40);
         courselib::GenerateVideos(mnt / "videos", 100);
         before = DigestTree(mnt, &oldAppended);
     }

@@ -47,7 +47,7 @@ protected:
     void SetUp() override {
         TempDirTest::SetUp();
         install = dir() / "install";
-        courselib::GenerateInstallation(install, {20000, 20000, 60});
+        courselib::GenerateInstallation(install, {5000, 5000, 60});
         // Catalogues and a patch log of a few megabytes, as years of runs
         // leave them: long enough to copy for two runs to overlap.
         std::string log("\xFF\xFE", 2);
