@@ -137,7 +137,7 @@ struct Shot {
     bool inside = false;
 };
 
-// Clones `image` back to back while the run goes on, then every
+// Clones `image` every `runInterval` while the run goes on, then every
 // `tailInterval` until 45 s after the run's end.
 class Snapshotter {
 public:
@@ -166,6 +166,7 @@ public:
         return m_shots;
     }
     double RunSeconds() const { return Seconds(m_end - m_start).count(); }
+    bool failed() const { return m_failed; }
 
 private:
     void Loop() {
@@ -182,7 +183,10 @@ private:
             std::ostringstream name;
             name << std::setw(3) << std::setfill('0') << i << ".img";
             Shot shot{m_folder / name.str(), Seconds(t0 - m_start).count(), 0, false};
-            if (!Clone(m_image, shot.image)) return;
+            if (!Clone(m_image, shot.image)) {
+                m_failed = true;
+                return;
+            }
             shot.to = Seconds(Clock::now() - m_start).count();
             m_shots.push_back(shot);
             std::this_thread::sleep_until(
@@ -193,7 +197,7 @@ private:
     fs::path m_image, m_folder;
     Seconds m_runInterval, m_tailInterval;
     Clock::time_point m_start, m_end;
-    bool m_ended = false;
+    bool m_ended = false, m_failed = false;
     std::mutex m_mutex;
     std::vector<Shot> m_shots;
     std::thread m_thread;
@@ -345,7 +349,8 @@ TEST_P(CrashImageTest, EveryFileOldOrNewAtEveryInstant) {
         LoopMount m(base, mnt, c.fs.mountOptions);
         ASSERT_TRUE(m.mounted());
         courselib::GenerateInstallation(mnt / "install", {20000, 2000, 20000});
-        courselib::GenerateCourses(mnt / "courses", 40);
+        WriteBytes(mnt / "install" / "nb_logfile.txt", "\xFF\xFE" + Utf16LeBytes("An earlier run.\r\n"));
+        courselib::GenerateCourses(mnt / "courses", 80);
         courselib::GenerateVideos(mnt / "videos", 100);
         before = DigestTree(mnt, &oldAppended);
     }
@@ -370,6 +375,7 @@ TEST_P(CrashImageTest, EveryFileOldOrNewAtEveryInstant) {
         EXPECT_EQ(RunBatch(config, Args()).exitCode, 0);
         shots = snapshotter.Finish();
         liveSeconds = snapshotter.RunSeconds();
+        EXPECT_FALSE(snapshotter.failed()) << "cp --reflink=always failed (is the outer file system xfs with reflink?)";
     }
     fs::remove(live);
 
@@ -388,13 +394,14 @@ TEST_P(CrashImageTest, EveryFileOldOrNewAtEveryInstant) {
     EXPECT_GE(inside, c.job.minimumInside) << "the run is too short for its snapshots";
 }
 
-const Job kMain{"main", {"exitStatusMode=PassedIncomplete", "updateDescriptionsFromHtml=true", "@courses"}, 16, 10};
+const Job kMain{"main", {"exitStatusMode=PassedIncomplete", "updateDescriptionsFromHtml=true", "@courses"}, 18, 12};
 const Job kVod{"vod", {"createVodPackages=true", "@videos"}, 8, 3};
 const Job kSpreadsheet{"spreadsheet", {"updateFromSpreadsheet=true"}, 8, 1};
 
 INSTANTIATE_TEST_SUITE_P(Images, CrashImageTest,
-                         ::testing::Values(Case{kExt4, kMain}, Case{kExt4, kVod}, Case{kExt4, kSpreadsheet},
-                                           Case{kXfs, kMain}),
+                         // ext4 takes the other jobs' snapshots too, so fewer of the main job's
+                         ::testing::Values(Case{kExt4, {kMain.name, kMain.args, 8, 12}}, Case{kExt4, kVod},
+                                           Case{kExt4, kSpreadsheet}, Case{kXfs, kMain}),
                          [](const auto& row) { return row.param.fs.name + "_" + row.param.job.name; });
 
 }  // namespace
