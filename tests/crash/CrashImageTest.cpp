@@ -370,7 +370,7 @@ TEST_P(CrashImageTest, EveryFileOldOrNewAtEveryInstant) {
     {
         LoopMount m(live, mnt, c.fs.mountOptions);
         ASSERT_TRUE(m.mounted());
-        Snapshotter snapshotter(live, work / "shots", Seconds(runSeconds / (c.job.minimumInside + 6)),
+        Snapshotter snapshotter(live, work / "shots", Seconds(runSeconds / (c.job.minimumInside + 4)),
                                 Seconds(45.0 / c.job.tailSnapshots));
         EXPECT_EQ(RunBatch(config, Args()).exitCode, 0);
         shots = snapshotter.Finish();
@@ -395,8 +395,8 @@ TEST_P(CrashImageTest, EveryFileOldOrNewAtEveryInstant) {
 }
 
 const Job kMain{"main", {"exitStatusMode=PassedIncomplete", "updateDescriptionsFromHtml=true", "@courses"}, 18, 12};
-const Job kVod{"vod", {"createVodPackages=true", "@videos"}, 8, 3};
-const Job kSpreadsheet{"spreadsheet", {"updateFromSpreadsheet=true"}, 8, 1};
+const Job kVod{"vod", {"createVodPackages=true", "@videos"}, 6, 2};
+const Job kSpreadsheet{"spreadsheet", {"updateFromSpreadsheet=true"}, 6, 1};
 
 INSTANTIATE_TEST_SUITE_P(Images, CrashImageTest,
                          // ext4 takes the other jobs' snapshots too, so fewer of the main job's
