@@ -118,17 +118,37 @@ TEST_F(OwnershipTest, ReplacedFilesKeepTheirOwnerAndNewFilesTakeTheFolders) {
         EXPECT_EQ(OwnershipOf(tree / path), owned[path]);
     }
     std::vector<std::string> foreign;
+    int inOwnedFolders = 0;
     for (const std::string& path : created) {
+        if (OwnershipOf((tree / path).parent_path()).uid != kOwner) continue;  // see the folder test below
+        ++inOwnedFolders;
         const Ownership o = OwnershipOf(tree / path);
         if (o.uid != kOwner || o.gid != kOwner) foreign.push_back(path);
     }
-    EXPECT_TRUE(foreign.empty()) << foreign.size() << " of " << created.size()
+    EXPECT_GT(inOwnedFolders, 0);
+    EXPECT_TRUE(foreign.empty()) << foreign.size() << " of " << inOwnedFolders
                                  << " new files do not belong to their folder's owner, e.g. " << foreign.front();
     // The other name is a backup: it keeps the old bytes, and the log says so.
     EXPECT_EQ(ReadBytes(backup), before.at(replaced[1]));
     const std::string log = ReadBytes(dir() / "install" / "nb_logfile.txt");
     EXPECT_NE(log.find(Utf16LeBytes(linked.string())), std::string::npos)
         << "the patch log does not name the hard-linked file " << linked;
+}
+
+// A folder the run creates (or recreates) in someone else's bundle is theirs
+// too: a root-owned folder would lock its owner out of their own course.
+TEST_F(OwnershipTest, FoldersTheRunCreatesBelongToTheBundlesOwner) {
+    const fs::path tree = dir() / "tree";
+    Run(tree, [&] {
+        ASSERT_TRUE(
+            Shell("chown -R " + std::to_string(kOwner) + ":" + std::to_string(kOwner) + " '" + tree.string() + "'"));
+    });
+    std::vector<std::string> foreign;
+    for (const auto& entry : fs::recursive_directory_iterator(tree)) {
+        const Ownership o = OwnershipOf(entry.path());
+        if (entry.is_directory() && (o.uid != kOwner || o.gid != kOwner)) foreign.push_back(entry.path().string());
+    }
+    EXPECT_TRUE(foreign.empty()) << foreign.size() << " folders taken from their owner, e.g. " << foreign.front();
 }
 
 }  // namespace
