@@ -7,9 +7,9 @@
 
 #include "support/TestSupport.h"
 
-// Validation of generated files against the published schemas, which lie
-// beside the repository.
-inline const std::string kSchemaFolder = QUARVEL_SOURCE_DIR "/../shared/schemas";
+// Validation of generated files against the published schemas kept in the
+// repository (res/schemas, with their licence texts).
+inline const std::string kSchemaFolder = QUARVEL_SOURCE_DIR "/res/schemas";
 
 struct LintResult {
     int status = -1;     // 0 valid, 3 schema-invalid, 1 not well-formed
