@@ -8,16 +8,16 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
-times=()
+times=() ctest_runs=()
 
 summary() {
   echo "=== summary"
   printf '%s\n' "${times[@]}"
-  for log in "$logs"/*.log; do
-    [ -e "$log" ] || continue
-    echo "--- $(basename "$log" .log): closing lines"
+  local name
+  for name in "${ctest_runs[@]}"; do
+    echo "--- $name: closing lines"
     # ctest's own closing lines: the pass count, label times, failed tests.
-    sed -n '/tests passed, .* tests failed out of/,$p' "$log"
+    sed -n '/tests passed, .* tests failed out of/,$p' "$logs/$name.log"
   done
 }
 
@@ -42,6 +42,7 @@ stage() {
 run_ctest() {
   local name=$1 dir=$2
   shift 2
+  ctest_runs+=("$name")
   (cd "$dir" && ctest --output-on-failure -j "$jobs" "$@") 2>&1 | tee "$logs/$name.log"
 }
 
