@@ -134,6 +134,10 @@ struct SyncRow {
     int syncfsCalls;
 };
 
+void PrintTo(const SyncRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class FloorSyncTest : public FloorTest, public ::testing::WithParamInterface<SyncRow> {};
 
 // The plain floor flushes nothing itself; the durable floor flushes once, with
