@@ -57,7 +57,8 @@ export QUARVEL_CONFIG="$work/quarvel.conf"
 
 now() { date +%s%N; }
 median() { sort -g | awk '{v[NR]=$1} END {print NR % 2 ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
-# Runs a command and flushes what it wrote to the disk; prints "seconds peak_kb".
+# Runs a command and flushes what it wrote to the disk; prints "seconds peak_kb" and
+# leaves the command's exit status in $work/status.
 # Each timing starts from a flushed disk and, where allowed, a dropped page cache,
 # and includes the final flush, so that write-back of one run never lands in another.
 timed() {
@@ -65,10 +66,12 @@ timed() {
   echo 3 >/proc/sys/vm/drop_caches 2>/dev/null || true
   local t0 t1
   t0=$(now)
-  /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>&1
+  local status=0
+  /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>"$work/stderr" || status=$?
+  echo "$status" >"$work/status"
   sync
   t1=$(now)
-  echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.4f", (b - a) / 1e9}') $(cat "$work/rss")"
+  echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.4f", (b - a) / 1e9}') $(tail -n 1 "$work/rss")"
 }
 
 # compare REPS: times, REPS times in turn, each command of the job on fresh input made
@@ -91,6 +94,11 @@ compare() {
         floor) read -r t kb < <(timed "$bin/quarvel-bench-floor" "${floor_args[@]}") ;;
         durable) read -r t kb < <(timed "$bin/quarvel-bench-floor" --durable "${floor_args[@]}") ;;
       esac
+      if [ "$(cat "$work/status")" != 0 ]; then
+        echo "$kind failed (exit status $(cat "$work/status")):" >&2
+        tail -5 "$work/stderr" >&2
+        exit 1
+      fi
       times[$kind]+="$t "
       ((kb > ${kbs[$kind]:-0})) && kbs[$kind]=$kb
     done
