@@ -10,10 +10,10 @@
 # it must be on a disk, not tmpfs, for the durable figures to mean anything).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-sizes=(100 1000 5000) reps=3 summary_n=1000 vs=""
+sizes=(100 1000 5000) reps="" default_reps=3 summary_n=1000 vs=""
 while (($#)); do
   case $1 in
-    quick) sizes=(100 1000) reps=1 ;;
+    quick) sizes=(100 1000) default_reps=1 ;;
     --vs) vs=${2:?--vs needs a git revision}; shift ;;
     --reps) reps=${2:?--reps needs a count}; shift ;;
     --sizes) read -r -a sizes <<<"${2:?--sizes needs a list}"; shift ;;
@@ -21,6 +21,7 @@ while (($#)); do
   esac
   shift
 done
+reps=${reps:-$default_reps}
 
 # build SOURCE BUILD TARGET...: a Release build without the desktop program or tests.
 build() {
