@@ -7,7 +7,7 @@
 //            against the public SCORM 1.2 and xAPI schemas;
 //   install  cmake --install of a build into a fresh prefix, and a run of the
 //            installed program with the installed sample.
-// Usage: node e2e.mjs browser|schemas|install --batch PATH [--shared DIR] [--build-dir DIR] [--keep]
+// Usage: node e2e.mjs browser|schemas|install --batch PATH [--schemas DIR] [--build-dir DIR] [--keep]
 import { spawn, spawnSync } from 'node:child_process';
 import { cpSync, existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync, writeFileSync,
   createReadStream } from 'node:fs';
@@ -25,7 +25,7 @@ const option = (name, fallback) => {
   return i >= 0 ? args[i + 1] : fallback;
 };
 const batch = option('--batch', path.join(repo, 'build/bin/quarvel-batch'));
-const shared = option('--shared', path.resolve(repo, '../shared'));
+const schemaFolder = option('--schemas', path.join(repo, 'res/schemas'));
 const keep = args.includes('--keep');
 
 let failures = 0;
@@ -253,10 +253,10 @@ function xmllint(schema, file) {
 }
 
 function schemas() {
-  const manifestSchema = path.join(shared, 'schemas/scorm12-wrapper.xsd');
-  const tincanSchema = path.join(shared, 'schemas/xapi/tincan.xsd');
+  const manifestSchema = path.join(schemaFolder, 'scorm12-wrapper.xsd');
+  const tincanSchema = path.join(schemaFolder, 'xapi/tincan.xsd');
   if (!existsSync(manifestSchema) || !existsSync(tincanSchema)) {
-    return check(false, 'schemas present', `not found under ${shared}/schemas`);
+    return check(false, 'schemas present', `not found under ${schemaFolder}`);
   }
   const noise = spawnSync('xmllint', ['--noout', '--schema', manifestSchema, manifestSchema], { encoding: 'utf8' });
   check(noise.stderr.includes(namespaceNoise), 'xmllint prints the known ims_xml.xsd namespace notice');
@@ -348,7 +348,7 @@ try {
   if (mode === 'browser') await browser();
   else if (mode === 'schemas') schemas();
   else if (mode === 'install') installed();
-  else throw new Error('usage: node e2e.mjs browser|schemas|install --batch PATH [--shared DIR] [--build-dir DIR] [--keep]');
+  else throw new Error('usage: node e2e.mjs browser|schemas|install --batch PATH [--schemas DIR] [--build-dir DIR] [--keep]');
 } catch (e) {
   check(false, 'run', e.message);
 }
