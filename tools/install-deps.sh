@@ -10,7 +10,8 @@ build=(g++ cmake ninja-build ccache qt6-base-dev qt6-qpa-plugins libgtest-dev li
 # Test programs, the browser and schema checks, fault injection, sanitizer and
 # fuzz builds, the install test (a user, desktop file and man page checks, ACLs).
 test=(libxml2-utils xvfb xauth chromium nodejs npm strace time clang-14
-      libclang-rt-14-dev e2fsprogs clang-format-14 desktop-file-utils man-db passwd util-linux acl)
+      libclang-rt-14-dev e2fsprogs xfsprogs attr clang-format-14 desktop-file-utils man-db passwd util-linux acl
+      openbox xdotool imagemagick x11-utils)
 case "$what" in
   build) packages=("${build[@]}") ;;
   test) packages=("${build[@]}" "${test[@]}") ;;
