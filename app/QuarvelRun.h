@@ -87,7 +87,8 @@ private:
     void RunVodJob();
     void RunSpreadsheetJob();
     void RunMainJob();
-    void AppendPatchLog();
+    // Appends a dated section: `heading`, the date stamp, ":" and the run report.
+    void AppendPatchLog(std::string_view heading, std::string_view caption);
 
     // WalkListener: what the jobs tell the run between bundles.
     void CourseError(const std::string& note) override;

@@ -61,6 +61,9 @@ void QuarvelRun::RunVodJob() {
     m_files.Finish();
     m_ui.EndProgress();
     m_ui.ShowMessage("VOD packages created in 'VOD packages' subfolder.", "VOD Status", MessageStyle::Stop);
+    // What could not be done as asked (or was left alone) must be written
+    // somewhere the person can find it; a clean run leaves the log as it was.
+    if (!report.updatedList.empty()) AppendPatchLog("These VOD packages were built with notes ", "VOD Status");
 }
 
 void QuarvelRun::RunSpreadsheetJob() {
@@ -86,7 +89,7 @@ void QuarvelRun::RunMainJob() {
     m_ui.EndProgress();
     m_ui.ShowMessage("Check '" + PatchLogPath() + "' for course bundle error status.", "Course Bundle Patch Status",
                      MessageStyle::Stop);
-    AppendPatchLog();
+    AppendPatchLog("The following course bundles were updated ", "Course Bundle Patch Status");
 }
 
 void QuarvelRun::PrepareVodPackageFolders(const std::string& startFolder) {
@@ -105,15 +108,14 @@ void QuarvelRun::PrepareVodPackageFolders(const std::string& startFolder) {
     m_files.Commit();
 }
 
-void QuarvelRun::AppendPatchLog() {
+void QuarvelRun::AppendPatchLog(std::string_view heading, std::string_view caption) {
     const std::tm now = m_clock.LocalNow();
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%m/%d/%Y %H:%M", &now);
-    const std::string section =
-        std::string("\n\nThe following course bundles were updated ") + stamp + ":\n" + report.updatedList;
+    const std::string section = "\n\n" + std::string(heading) + stamp + ":\n" + report.updatedList;
     const std::string logPath = PatchLogPath();
     if (const std::error_code ec = platform::AppendUtf16LeText(logPath, section)) {
         m_ui.ShowMessage("The patch log '" + logPath + "' could not be opened or created: " + ec.message() + ".",
-                         "Course Bundle Patch Status", MessageStyle::Stop);
+                         std::string(caption), MessageStyle::Stop);
     }
 }

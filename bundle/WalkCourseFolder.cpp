@@ -94,7 +94,11 @@ void WalkCourseFolder(const std::string& folder, MainJobContext& job) {
         if (!job.files.Confined(subfolder)) continue;
 
         // Courses packaged for another player carry fsscorm.js and are left alone.
-        if (platform::CanOpenForReading(subfolder + "/fsscorm.js")) continue;
+        const std::string marker = subfolder + "/fsscorm.js";
+        if (platform::CanOpenForReading(marker)) continue;
+        if (platform::FindFirst(marker) && !platform::IsRegularFile(marker)) {
+            job.files.NoteFailure("read", marker, platform::MakeError(platform::FileError::notRegularFile));
+        }
 
         if (platform::Contains(subfolder, "_vid_")) {
             const std::string vodFolder = VodFolderOf(subfolder);

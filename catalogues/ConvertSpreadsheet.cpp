@@ -4,17 +4,18 @@
 
 #include "catalogues/SpreadsheetParser.h"
 #include "platform/FileSystem.h"
+#include "platform/LockedAppend.h"
 #include "platform/Text.h"
 
 namespace {
 
 const char kUnchanged[] = " 'HTML course descriptions.txt' and 'VOD info.txt' were not changed.";
 
-// Makes a read-only catalogue writable and tries to open it for appending
-// (an empty append opens and closes it). The catalogues are never created.
-std::error_code OpenCatalogueForAppending(const std::string& path) {
+// Makes a read-only catalogue writable and opens it for appending, under its
+// lock (another run's append waits). The catalogues are never created.
+std::error_code OpenCatalogueForAppending(const std::string& path, platform::LockedAppend& catalogue) {
     if (platform::FindFirst(path)) std::ignore = platform::ClearReadOnly(path);
-    return platform::OpenExistingForWriting(path);
+    return catalogue.Open(path, platform::CreateIfMissing::no);
 }
 
 std::string Problem(const std::string& path, const std::string& what, std::error_code ec) {
@@ -37,15 +38,18 @@ SpreadsheetResult ConvertSpreadsheet(const std::string& install) {
                            kUnchanged};
     }
     if (bytes->find('\0') != std::string::npos) {
-        return {false, "'" + spreadsheetPath + "' is not a text file: it holds NUL bytes." + kUnchanged};
+        return {false, "'" + spreadsheetPath + "' is not text: it holds NUL bytes." + kUnchanged};
     }
     const std::vector<SpreadsheetRow> rows = ParseSpreadsheetText(platform::Cp1252ToUtf8(*bytes));
 
-    // Both catalogues must open before either receives anything.
+    // Both catalogues must open before either receives anything; they are
+    // always locked in this order, so two runs at once cannot wait on each other.
     const std::string coursePath = install + "/HTML course descriptions.txt";
     const std::string vodPath = install + "/VOD info.txt";
-    if ((ec = OpenCatalogueForAppending(coursePath))) return {false, Problem(coursePath, "opened", ec)};
-    if ((ec = OpenCatalogueForAppending(vodPath))) return {false, Problem(vodPath, "opened", ec)};
+    platform::LockedAppend courseCatalogue, vodCatalogue;
+    if ((ec = OpenCatalogueForAppending(coursePath, courseCatalogue)))
+        return {false, Problem(coursePath, "opened", ec)};
+    if ((ec = OpenCatalogueForAppending(vodPath, vodCatalogue))) return {false, Problem(vodPath, "opened", ec)};
 
     // Each catalogue gets its whole append in one write, so an interruption
     // leaves it with all of this run's lines or none. The leading LF starts
@@ -58,10 +62,10 @@ SpreadsheetResult ConvertSpreadsheet(const std::string& install) {
     }
     // Both opened a moment ago, so a failure here is rare (a full disk). A
     // failed append leaves its file as it was.
-    if ((ec = platform::AppendToExistingFile(coursePath, courseLines))) {
+    if ((ec = courseCatalogue.Append(courseLines))) {
         return {false, Problem(coursePath, "written", ec)};
     }
-    if ((ec = platform::AppendToExistingFile(vodPath, vodLines))) {
+    if ((ec = vodCatalogue.Append(vodLines))) {
         return {false, "'" + vodPath + "' could not be written: " + ec.message() +
                            ". 'HTML course descriptions.txt' was updated; 'VOD info.txt' was not changed."};
     }

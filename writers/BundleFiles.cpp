@@ -46,8 +46,19 @@ bool BundleFiles::Confined(const std::string& path) {
     return true;
 }
 
+bool BundleFiles::RefusedAsSpecial(const std::string& path) {
+    const std::string resolved = platform::ResolveCase(path);
+    // A FIFO or a device where a bundle file belongs stays what it is.
+    if (!platform::FindFirst(resolved) || platform::IsRegularFile(resolved) || platform::IsDirectory(resolved) ||
+        !platform::RealPath(resolved)) {
+        return false;
+    }
+    NoteFailure("write", path, platform::MakeError(platform::FileError::notRegularFile));
+    return true;
+}
+
 bool BundleFiles::Write(const std::string& path, std::string_view bytes) {
-    if (!Confined(path)) return false;
+    if (!Confined(path) || RefusedAsSpecial(path)) return false;
     if (const std::error_code ec = m_transaction.Stage(path, bytes)) {
         NoteFailure("write", path, ec);
         return false;
@@ -57,9 +68,13 @@ bool BundleFiles::Write(const std::string& path, std::string_view bytes) {
 }
 
 bool BundleFiles::Copy(const std::string& source, const std::string& destination) {
-    if (!Confined(source) || !Confined(destination)) return false;
+    if (!Confined(source) || !Confined(destination) || RefusedAsSpecial(destination)) return false;
     if (const std::error_code ec = m_transaction.StageCopy(destination, source)) {
-        if (platform::FindFirst(source)) NoteFailure("copy to", destination, ec);
+        if (platform::FindFirst(source) && !platform::IsRegularFile(source)) {
+            NoteFailure("copy from", source, platform::MakeError(platform::FileError::notRegularFile));
+        } else if (platform::FindFirst(source)) {
+            NoteFailure("copy to", destination, ec);
+        }
         return false;
     }
     CommitWhenFull();

@@ -61,6 +61,8 @@ public:
     void NoteFailure(const std::string& action, const std::string& path, std::error_code ec);
 
 private:
+    // True, and noted, when `path` names something other than a file or folder.
+    bool RefusedAsSpecial(const std::string& path);
     // Commits when enough is staged.
     void CommitWhenFull();
     void NoteKeepProblems();

@@ -3,6 +3,7 @@
 #include <tuple>
 
 #include "platform/FileSystem.h"
+#include "writers/Escape.h"
 #include "writers/NormaliseTextFile.h"
 #include "writers/TemplateText.h"
 
@@ -12,10 +13,10 @@ void CopyTemplate(BundleFiles& files, Installation& install, const std::string& 
     const std::vector<std::string>* lines = install.TemplateLines(templatePath);
     if (lines == nullptr) {
         // No template: the bundle's file stays as it was. One that is there
-        // but cannot be read leaves the bundle without its file: say so.
+        // but cannot be read leaves the bundle without its new file: name it.
         std::error_code ec;
         if (platform::FindFirst(templatePath) && !platform::ReadFileBytes(templatePath, ec)) {
-            files.NoteFailure("write", outputPath, ec);
+            files.NoteFailure("write '" + EscapeLogName(outputPath) + "' from", templatePath, ec);
         }
         return;
     }

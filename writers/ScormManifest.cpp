@@ -146,6 +146,7 @@ void WriteScormManifest(BundleFiles& files, const std::string& path, const Manif
     // The old manifest is read once, whole, before it is replaced.
     std::error_code ec;
     const auto oldBytes = files.Read(path, ec);
+    if (!oldBytes && ec != std::errc::no_such_file_or_directory) files.NoteFailure("read", path, ec);
     const CarriedOverLines carried =
         oldBytes ? FindCarriedOverLines(DecodeManifestText(*oldBytes)) : CarriedOverLines{};
 

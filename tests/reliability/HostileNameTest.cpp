@@ -61,10 +61,12 @@ TEST_F(HostileNameTest, GeneratedFilesStayWellFormed) {
         }
         SCOPED_TRACE(job.name);
         EXPECT_EQ(ScriptProblems(pages), "");
+        if (std::string_view(job.name) != "SCORM") continue;
+        // The manifest links to the page by its name with the URL characters encoded
+        // (the xAPI run after this one deletes the manifest).
+        const std::vector<std::string> hrefs = Hrefs(ReadBytes(courses() / "a#b?c%d" / "imsmanifest.xml"));
+        EXPECT_NE(std::find(hrefs.begin(), hrefs.end(), "a%23b%3Fc%25d.htm"), hrefs.end());
     }
-    // The manifest links to the page by its name with the URL characters encoded.
-    const std::vector<std::string> hrefs = Hrefs(ReadBytes(courses() / "a#b?c%d" / "imsmanifest.xml"));
-    EXPECT_NE(std::find(hrefs.begin(), hrefs.end(), "a%23b%3Fc%25d.htm"), hrefs.end());
 }
 
 TEST_F(HostileNameTest, VideoNamesKeepPackagesWellFormed) {

@@ -100,7 +100,8 @@ TEST_F(CopyTemplateTest, TemplateThatCannotBeReadIsNoted) {
     CopyTemplate(run->files(), run->installation(), path("t.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
     run->files().Commit();
     EXPECT_EQ(ReadBytes(dir() / "page.htm"), "old\n");
-    EXPECT_EQ(run->report.updatedList, "Could not write '" + path("page.htm") + "': Is a directory.\n");
+    EXPECT_EQ(run->report.updatedList,
+              "Could not write '" + path("page.htm") + "' from '" + path("t.htm") + "': Is a directory.\n");
 }
 
 TEST_F(CopyTemplateTest, ReadOnlyOutputIsClearedOrRefused) {
