@@ -136,8 +136,8 @@ for n in "${sizes[@]}"; do
   rm -rf "$work/lib" "$work/master"
   perbundle[$n]=$(awk -v a="${med[run]}" -v n="$n" 'BEGIN {printf "%.2f", a * 1000 / n}')
   report "main job N=$n" "${perbundle[$n]} ms/bundle"
-  summary[$n]="${ratio[floor]}x floor, ${ratio[durable]}x durable floor"
-  [ -n "$previous" ] && summary[$n]+=", ${ratio[previous]}x previous"
+  summary[$n]=$(printf '%.2fx floor, %.2fx durable floor' "${ratio[floor]}" "${ratio[durable]}")
+  [ -n "$previous" ] && summary[$n]+=$(printf ', %.2fx previous' "${ratio[previous]}")
   summary[$n]+=", ${perbundle[$n]} ms/bundle, peak ${peak[run]} MB"
 done
 
