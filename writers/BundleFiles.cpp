@@ -25,7 +25,15 @@ bool BundleFiles::Confined(const std::string& path) {
         return std::any_of(m_realFolders.begin(), m_realFolders.end(),
                            [&](const std::string& folder) { return platform::IsWithin(real, folder); });
     };
-    // Component by component below the folder: the first link that leads out decides.
+    // Where the kernel takes the path, resolved once: a path that stays inside
+    // (most of them) costs no more than that. Only one that leads out is
+    // followed component by component below, to name the link that leads out.
+    if (resolved.size() == root->size()) return true;
+    const std::optional<std::string> parent = platform::RealPath(platform::ParentPath(resolved));
+    if (!parent) return true;  // nothing there to lead anywhere, nor to write into
+    const std::string leadsTo =
+        platform::LinkTarget(resolved).value_or(platform::JoinPath(*parent, platform::LastComponent(resolved)));
+    if (inside(leadsTo)) return true;
     std::size_t end = root->size();
     while (end < resolved.size()) {
         end = resolved.find('/', end + 1);
