@@ -94,6 +94,21 @@ int OpenRegularFile(const std::string& path, struct stat& st, std::error_code& e
 }
 
 std::optional<std::string> RealPath(const std::string& path) {
+    // The kernel resolves the whole path in one pass; the C library's realpath
+    // asks after every component, which costs depth squared in deep trees.
+    const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd >= 0) {
+        std::string resolved(PATH_MAX, '\0');
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = ::readlink(self.c_str(), resolved.data(), resolved.size());
+        ::close(fd);
+        if (n > 0 && static_cast<std::size_t>(n) < resolved.size() && resolved.front() == '/') {
+            resolved.resize(static_cast<std::size_t>(n));
+            return resolved;
+        }
+    } else if (errno == ENOENT || errno == ENOTDIR) {
+        return std::nullopt;
+    }
     char* real = ::realpath(path.c_str(), nullptr);
     if (real == nullptr) return std::nullopt;
     std::string result(real);
