@@ -237,9 +237,9 @@ TEST_F(HostileLinkTest, DeviceNodeBehindAManifestLinkStaysADevice) {
 TEST_F(HostileLinkTest, LinksInsideTheStartingFolderAreFollowed) {
     courselib::GenerateCourses(courses() / "real", 1);
     const fs::path course = courses() / "real" / "course0000";
-    fs::create_directories(courses() / "shared");
-    fs::rename(course / "xml" / "question.xml", courses() / "shared" / "question.xml");
-    fs::create_symlink("../../../shared/question.xml", course / "xml" / "question.xml");
+    fs::create_directories(courses() / "common");
+    fs::rename(course / "xml" / "question.xml", courses() / "common" / "question.xml");
+    fs::create_symlink("../../../common/question.xml", course / "xml" / "question.xml");
     fs::create_directory_symlink(courses() / "real", courses() / "alias");
     // Installations are often assembled from links.
     fs::rename(install() / "web" / "scripts" / "vod.js", dir() / "vod.js");
@@ -247,7 +247,7 @@ TEST_F(HostileLinkTest, LinksInsideTheStartingFolderAreFollowed) {
     fs::create_directory_symlink(install(), dir() / "install-link");
     WriteBytes(config, "NB Path=" + (dir() / "install-link").string() + "\n");
     fs::create_directory_symlink(courses(), dir() / "courses-link");
-    const std::string question = ReadBytes(courses() / "shared" / "question.xml");
+    const std::string question = ReadBytes(courses() / "common" / "question.xml");
     const struct {
         const char* name;
         fs::path starting;
@@ -259,7 +259,7 @@ TEST_F(HostileLinkTest, LinksInsideTheStartingFolderAreFollowed) {
         const LimitedRun run = RunLimited(config, {row.starting.string()});
         EXPECT_EQ(run.exitCode, 0) << run.output;
         EXPECT_TRUE(fs::is_symlink(course / "xml" / "question.xml"));
-        EXPECT_NE(ReadBytes(courses() / "shared" / "question.xml"), question);  // normalised through the link
+        EXPECT_NE(ReadBytes(courses() / "common" / "question.xml"), question);  // normalised through the link
         EXPECT_EQ(ReadBytes(course / "course0000" / "scripts" / "vod.js"), ReadBytes(dir() / "vod.js"));
         EXPECT_FALSE(Holds(Log(), "is a link to")) << Log();
     }
