@@ -114,13 +114,8 @@ TEST_F(HostileInstallTest, ClosedStandardOutputDoesNotStopTheRun) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     ::close(fds[0]);
-    std::string configVar = "QUARVEL_CONFIG=" + config.string();
-    std::vector<char*> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        if (std::string(*e).rfind("QUARVEL_CONFIG=", 0) != 0) env.push_back(*e);
-    }
-    env.push_back(configVar.data());
-    env.push_back(nullptr);
+    std::string configVar;
+    std::vector<char*> env = EnvironmentWithStore(config, configVar);
     std::vector<std::string> words = {"timeout", "-s", "KILL", "20", QUARVEL_BATCH, courses().string()};
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());

@@ -35,6 +35,17 @@ bool IsTempLitter(const std::string& relativePath) {
     return platform::IsSafeReplaceTempName(name) || platform::IsAppendJournalName(name);
 }
 
+std::vector<char*> EnvironmentWithStore(const fs::path& config, std::string& configVar) {
+    configVar = "QUARVEL_CONFIG=" + config.string();
+    std::vector<char*> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::string(*e).rfind("QUARVEL_CONFIG=", 0) != 0) env.push_back(*e);
+    }
+    env.push_back(configVar.data());
+    env.push_back(nullptr);
+    return env;
+}
+
 BatchRun RunBatch(const fs::path& config, const std::vector<std::string>& args, long killAfterMicroseconds,
                   const std::vector<std::string>& wrapper) {
     std::vector<std::string> words = wrapper;
@@ -43,13 +54,8 @@ BatchRun RunBatch(const fs::path& config, const std::vector<std::string>& args, 
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
-    std::string configVar = "QUARVEL_CONFIG=" + config.string();
-    std::vector<char*> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        if (std::string(*e).rfind("QUARVEL_CONFIG=", 0) != 0) env.push_back(*e);
-    }
-    env.push_back(configVar.data());
-    env.push_back(nullptr);
+    std::string configVar;
+    std::vector<char*> env = EnvironmentWithStore(config, configVar);
 
     const fs::path outFile = config.parent_path() / "batch-output.txt";
     posix_spawn_file_actions_t actions;

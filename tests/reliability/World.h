@@ -18,6 +18,10 @@ struct BatchRun {
     std::string output;  // standard output
 };
 
+// This process's environment with QUARVEL_CONFIG naming `config`, for execve;
+// `configVar` holds the new entry's text and must outlive the result.
+std::vector<char*> EnvironmentWithStore(const fs::path& config, std::string& configVar);
+
 // Starts quarvel-batch with `args` under the store file `config`; when
 // `killAfterMicroseconds` is set, kills it with SIGKILL after that long.
 BatchRun RunBatch(const fs::path& config, const std::vector<std::string>& args, long killAfterMicroseconds = -1,
