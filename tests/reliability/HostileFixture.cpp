@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/Text.h"
+
 int Shell(const std::string& command) {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -139,21 +141,7 @@ std::string ReadLogText(const fs::path& log) {
             i += 2;
         }
         if (unit == 0xFEFF) continue;
-        if (unit < 0x80) {
-            text.push_back(static_cast<char>(unit));
-        } else if (unit < 0x800) {
-            text.push_back(static_cast<char>(0xC0 | (unit >> 6)));
-            text.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
-        } else if (unit < 0x10000) {
-            text.push_back(static_cast<char>(0xE0 | (unit >> 12)));
-            text.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
-            text.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
-        } else {
-            text.push_back(static_cast<char>(0xF0 | (unit >> 18)));
-            text.push_back(static_cast<char>(0x80 | ((unit >> 12) & 0x3F)));
-            text.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
-            text.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
-        }
+        platform::AppendUtf8(text, unit);
     }
     return text;
 }
