@@ -47,9 +47,9 @@ std::vector<char*> EnvironmentWithStore(const fs::path& config, std::string& con
 }
 
 BatchRun RunBatch(const fs::path& config, const std::vector<std::string>& args, long killAfterMicroseconds,
-                  const std::vector<std::string>& wrapper) {
+                  const std::vector<std::string>& wrapper, const fs::path& program) {
     std::vector<std::string> words = wrapper;
-    words.push_back(QUARVEL_BATCH);
+    words.push_back(program.string());
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());

@@ -24,8 +24,9 @@ std::vector<char*> EnvironmentWithStore(const fs::path& config, std::string& con
 
 // Starts quarvel-batch with `args` under the store file `config`; when
 // `killAfterMicroseconds` is set, kills it with SIGKILL after that long.
+// `program` replaces the built program, e.g. by a copy another user may run.
 BatchRun RunBatch(const fs::path& config, const std::vector<std::string>& args, long killAfterMicroseconds = -1,
-                  const std::vector<std::string>& wrapper = {});
+                  const std::vector<std::string>& wrapper = {}, const fs::path& program = QUARVEL_BATCH);
 
 // Every file of `now` equals its bytes in `before` or in `after` (temporary
 // litter aside); every file of `before` missing from `now` is missing from
