@@ -174,18 +174,19 @@ bool MatchesWildcard(std::string_view name, std::string_view pattern) {
 
 using listings::FindNameIgnoringCase;
 
-std::string ResolveCase(const std::string& path) {
+namespace {
+
+// ResolveCase for a path known not to exist as spelled.
+std::string ResolveMissingCase(const std::string& path) {
     struct stat st {};
-    if (path.empty() || ::lstat(path.c_str(), &st) == 0) return path;
     // Usually only the last name is missing as spelled: look in its folder alone.
     const std::size_t slash = path.find_last_of('/');
     if (slash != std::string::npos && slash + 1 < path.size()) {
         const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
-        if (::lstat(parent.c_str(), &st) == 0) {
-            const std::string_view name = std::string_view(path).substr(slash + 1);
+        const std::string_view name = std::string_view(path).substr(slash + 1);
+        if (const auto found = listings::LookUpNameIgnoringCase(parent, name)) {
             if (name == "." || name == "..") return path;
-            const std::string found = FindNameIgnoringCase(parent, name);
-            return found.empty() ? path : JoinPath(parent, found);
+            return found->empty() ? path : JoinPath(parent, *found);
         }
     }
     const bool absolute = path.front() == '/';
@@ -212,6 +213,35 @@ std::string ResolveCase(const std::string& path) {
         current = current.empty() ? found : JoinPath(current, found);
     }
     return current;
+}
+
+EntryKind KindOf(const struct stat& st) {
+    if (S_ISREG(st.st_mode)) return EntryKind::file;
+    if (S_ISDIR(st.st_mode)) return EntryKind::folder;
+    if (S_ISLNK(st.st_mode)) return EntryKind::link;
+    return EntryKind::special;
+}
+
+}  // namespace
+
+std::string ResolveCase(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::lstat(path.c_str(), &st) == 0) return path;
+    return ResolveMissingCase(path);
+}
+
+PathEntry InspectPath(const std::string& path) {
+    PathEntry entry;
+    struct stat st {};
+    if (path.empty()) return entry;
+    if (::lstat(path.c_str(), &st) == 0) {
+        entry.resolved = path;
+        entry.kind = KindOf(st);
+        return entry;
+    }
+    entry.resolved = ResolveMissingCase(path);
+    if (entry.resolved != path && ::lstat(entry.resolved.c_str(), &st) == 0) entry.kind = KindOf(st);
+    return entry;
 }
 
 bool FindFirst(const std::string& path) {
@@ -262,7 +292,9 @@ std::vector<DirEntry> FindEntries(const std::string& patternPath) {
 
 std::optional<FolderIdentity> IdentifyFolder(const std::string& path) {
     struct stat st {};
-    if (::stat(ResolveCase(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    // A path that is there as spelled needs no case resolution.
+    if (::stat(path.c_str(), &st) != 0 && ::stat(ResolveCase(path).c_str(), &st) != 0) return std::nullopt;
+    if (!S_ISDIR(st.st_mode)) return std::nullopt;
     return FolderIdentity{static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};
 }
 

@@ -30,6 +30,15 @@ struct LocalDate {
 // order). Components from the first one that matches nothing stay as given.
 std::string ResolveCase(const std::string& path);
 
+// What a path names, a link at its end not followed.
+enum class EntryKind { missing, file, folder, link, special };
+struct PathEntry {
+    std::string resolved;  // the path as ResolveCase spells it
+    EntryKind kind = EntryKind::missing;
+};
+// One look at a path: its spelling on disk and what is there.
+PathEntry InspectPath(const std::string& path);
+
 // A find-first query on the path itself: true when a file or folder of that
 // name exists. The file-system root finds nothing.
 bool FindFirst(const std::string& path);
@@ -57,6 +66,7 @@ struct FolderIdentity {
     bool operator<(const FolderIdentity& o) const {
         return device < o.device || (device == o.device && inode < o.inode);
     }
+    bool operator==(const FolderIdentity&) const = default;
 };
 std::optional<FolderIdentity> IdentifyFolder(const std::string& path);
 

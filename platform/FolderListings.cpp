@@ -87,8 +87,12 @@ const std::vector<DirEntry>* List(const std::string& folder) {
 }
 
 std::string FindNameIgnoringCase(const std::string& folder, std::string_view name) {
+    return LookUpNameIgnoringCase(folder, name).value_or(std::string());
+}
+
+std::optional<std::string> LookUpNameIgnoringCase(const std::string& folder, std::string_view name) {
     const Listing* listing = Current(folder);
-    if (listing == nullptr) return {};
+    if (listing == nullptr) return std::nullopt;
     const auto found = listing->byUpper.find(ToUpperText(name));
     return found == listing->byUpper.end() ? std::string() : found->second;
 }

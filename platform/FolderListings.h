@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,8 @@ const std::vector<DirEntry>* List(const std::string& folder);
 // The entry whose name equals `name` but for letter case (the first in
 // listing order), or an empty text.
 std::string FindNameIgnoringCase(const std::string& folder, std::string_view name);
+// As FindNameIgnoringCase; nothing when `folder` is not a folder that can be listed.
+std::optional<std::string> LookUpNameIgnoringCase(const std::string& folder, std::string_view name);
 
 // Brackets one change this program makes to a folder's entries: construct it
 // before the change, then report what changed.

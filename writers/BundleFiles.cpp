@@ -17,7 +17,28 @@ void BundleFiles::ConfineTo(const std::vector<std::string>& folders, std::string
 }
 
 bool BundleFiles::Confined(const std::string& path) {
-    const std::string resolved = platform::ResolveCase(path);
+    return Confined(platform::InspectPath(path));
+}
+
+std::optional<std::string> BundleFiles::RealFolder(const std::string& folder) {
+    // Folders of the bundle in hand come up once per file written into them:
+    // one look at the folder's identity tells whether the path found before
+    // still leads there.
+    const std::optional<platform::FolderIdentity> identity = platform::IdentifyFolder(folder);
+    if (!identity) return platform::RealPath(folder);
+    if (const auto known = m_realFolderCache.find(folder);
+        known != m_realFolderCache.end() && known->second.first == *identity) {
+        return known->second.second;
+    }
+    std::optional<std::string> real = platform::RealPath(folder);
+    if (!real) return real;
+    if (m_realFolderCache.size() >= 1024) m_realFolderCache.clear();  // flat memory over any number of bundles
+    m_realFolderCache.insert_or_assign(folder, std::make_pair(*identity, *real));
+    return real;
+}
+
+bool BundleFiles::Confined(const platform::PathEntry& entry) {
+    const std::string& resolved = entry.resolved;
     const auto root = std::find_if(m_folders.begin(), m_folders.end(),
                                    [&](const std::string& folder) { return platform::IsWithin(resolved, folder); });
     if (root == m_folders.end()) return true;  // the installation's own files may be links
@@ -29,10 +50,11 @@ bool BundleFiles::Confined(const std::string& path) {
     // (most of them) costs no more than that. Only one that leads out is
     // followed component by component below, to name the link that leads out.
     if (resolved.size() == root->size()) return true;
-    const std::optional<std::string> parent = platform::RealPath(platform::ParentPath(resolved));
+    const std::optional<std::string> parent = RealFolder(platform::ParentPath(resolved));
     if (!parent) return true;  // nothing there to lead anywhere, nor to write into
+    const std::string besideParent = platform::JoinPath(*parent, platform::LastComponent(resolved));
     const std::string leadsTo =
-        platform::LinkTarget(resolved).value_or(platform::JoinPath(*parent, platform::LastComponent(resolved)));
+        entry.kind == platform::EntryKind::link ? platform::LinkTarget(resolved).value_or(besideParent) : besideParent;
     if (inside(leadsTo)) return true;
     std::size_t end = root->size();
     while (end < resolved.size()) {
@@ -54,19 +76,34 @@ bool BundleFiles::Confined(const std::string& path) {
     return true;
 }
 
-bool BundleFiles::RefusedAsSpecial(const std::string& path) {
-    const std::string resolved = platform::ResolveCase(path);
-    // A FIFO or a device where a bundle file belongs stays what it is.
-    if (!platform::FindFirst(resolved) || platform::IsRegularFile(resolved) || platform::IsDirectory(resolved) ||
-        !platform::RealPath(resolved)) {
-        return false;
+bool BundleFiles::RefusedAsSpecial(const std::string& path, const platform::PathEntry& entry) {
+    // A FIFO or a device where a bundle file belongs stays what it is, also
+    // behind a link (a dangling link is replaced as it stands).
+    const std::string& resolved = entry.resolved;
+    switch (entry.kind) {
+        case platform::EntryKind::missing:
+        case platform::EntryKind::file:
+        case platform::EntryKind::folder:
+            return false;
+        case platform::EntryKind::link:
+            if (platform::IsRegularFile(resolved) || platform::IsDirectory(resolved) || !platform::RealPath(resolved)) {
+                return false;
+            }
+            break;
+        case platform::EntryKind::special:
+            break;
     }
     NoteFailure("write", path, platform::MakeError(platform::FileError::notRegularFile));
     return true;
 }
 
+bool BundleFiles::Admitted(const std::string& path) {
+    const platform::PathEntry entry = platform::InspectPath(path);
+    return Confined(entry) && !RefusedAsSpecial(path, entry);
+}
+
 bool BundleFiles::Write(const std::string& path, std::string_view bytes) {
-    if (!Confined(path) || RefusedAsSpecial(path)) return false;
+    if (!Admitted(path)) return false;
     if (const std::error_code ec = m_transaction.Stage(path, bytes)) {
         NoteFailure("write", path, ec);
         return false;
@@ -76,7 +113,7 @@ bool BundleFiles::Write(const std::string& path, std::string_view bytes) {
 }
 
 bool BundleFiles::Copy(const std::string& source, const std::string& destination) {
-    if (!Confined(source) || !Confined(destination) || RefusedAsSpecial(destination)) return false;
+    if (!Confined(source) || !Admitted(destination)) return false;
     if (const std::error_code ec = m_transaction.StageCopy(destination, source)) {
         if (platform::FindFirst(source) && !platform::IsRegularFile(source)) {
             NoteFailure("copy from", source, platform::MakeError(platform::FileError::notRegularFile));

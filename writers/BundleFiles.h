@@ -1,12 +1,15 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
+#include "platform/FileSystem.h"
 #include "platform/FileTransaction.h"
 #include "writers/RunReport.h"
 
@@ -61,8 +64,13 @@ public:
     void NoteFailure(const std::string& action, const std::string& path, std::error_code ec);
 
 private:
+    bool Confined(const platform::PathEntry& entry);
     // True, and noted, when `path` names something other than a file or folder.
-    bool RefusedAsSpecial(const std::string& path);
+    bool RefusedAsSpecial(const std::string& path, const platform::PathEntry& entry);
+    // A path the run may write: confined, and not a special file.
+    bool Admitted(const std::string& path);
+    // The real path of a folder, kept while the folder is the same one.
+    std::optional<std::string> RealFolder(const std::string& folder);
     // Commits when enough is staged.
     void CommitWhenFull();
     void NoteKeepProblems();
@@ -73,4 +81,5 @@ private:
     std::vector<std::string> m_realFolders;
     std::string m_where;
     std::set<std::string> m_notedLinks;
+    std::map<std::string, std::pair<platform::FolderIdentity, std::string>> m_realFolderCache;
 };
