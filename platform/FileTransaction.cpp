@@ -24,7 +24,6 @@ namespace {
 
 using write::LastError;
 
-constexpr std::uint64_t kCommitBytes = std::uint64_t{32} << 20;
 constexpr std::string_view kAclAttribute = "system.posix_acl_access";
 
 // How many files may be staged at once: each holds a descriptor, so half of
@@ -39,7 +38,7 @@ std::size_t StagedFileBound() {
             if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
         }
         const rlim_t usable = limit.rlim_cur == RLIM_INFINITY ? 65536 : limit.rlim_cur;
-        return std::clamp<std::size_t>(static_cast<std::size_t>(usable / 2), 16, 4096);
+        return std::clamp<std::size_t>(static_cast<std::size_t>(usable / 2), 16, 8192);
     }();
     return bound;
 }
@@ -167,7 +166,7 @@ void KeepOwnership(int fd, const std::string& target, const struct stat* old, st
 
 }  // namespace
 
-FileTransaction::FileTransaction() {
+FileTransaction::FileTransaction(std::uint64_t commitBytes) : m_commitBytes(commitBytes) {
     StagedFileBound();
 }
 
@@ -293,7 +292,7 @@ void FileTransaction::Unstage(const std::string& target) {
 }
 
 bool FileTransaction::Full() const {
-    return m_staged.size() >= StagedFileBound() || m_stagedBytes >= kCommitBytes;
+    return m_staged.size() >= StagedFileBound() || m_stagedBytes >= m_commitBytes;
 }
 
 void FileTransaction::Drop(Staged& staged) {

@@ -44,7 +44,12 @@ struct CommitFailure {
 // Staged files are locked, so another run never takes them for leftovers.
 class FileTransaction {
 public:
-    FileTransaction();
+    // Each commit waits once for its whole file system (a journal commit and a
+    // flush of the disk's cache), so commits are few and large; the bound keeps
+    // what a kill throws away, and the page cache one commit fills, modest.
+    static constexpr std::uint64_t kDefaultCommitBytes = std::uint64_t{256} << 20;
+
+    explicit FileTransaction(std::uint64_t commitBytes = kDefaultCommitBytes);
     ~FileTransaction();
     FileTransaction(const FileTransaction&) = delete;
     FileTransaction& operator=(const FileTransaction&) = delete;
@@ -113,6 +118,7 @@ private:
     std::unordered_map<std::string, std::size_t> m_byTarget;  // target -> index in m_staged
     std::unordered_map<std::string, std::size_t> m_created;   // upper-cased target of a new file -> index
     std::uint64_t m_stagedBytes = 0;
+    std::uint64_t m_commitBytes;
     std::vector<KeepProblem> m_problems;
 };
 

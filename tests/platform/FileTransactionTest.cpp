@@ -205,7 +205,7 @@ TEST_F(FileTransactionTest, AHardLinkedTargetIsReplacedAndItsOtherNameReported) 
 }
 
 TEST_F(FileTransactionTest, ManyBytesAskForACommit) {
-    FileTransaction transaction;
+    FileTransaction transaction(std::uint64_t{32} << 20);
     ASSERT_FALSE(transaction.Stage(path("small.xml"), "x"));
     EXPECT_FALSE(transaction.Full());
     ASSERT_FALSE(transaction.Stage(path("large.bin"), std::string(std::size_t{40} << 20, 'b')));
