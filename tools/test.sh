@@ -57,7 +57,8 @@ build_sanitize() {
     cmake --build build-sanitize -j "$jobs"
 }
 ctest_sanitize() {
-  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest ctest-sanitize build-sanitize -LE "reliability|e2e|crash"
+  ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/tools/lsan.supp:print_suppressions=0" \
+    UBSAN_OPTIONS=print_stacktrace=1 run_ctest ctest-sanitize build-sanitize -LE "reliability|e2e|crash"
 }
 
 stage deps tools/install-deps.sh
