@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <algorithm>
@@ -58,7 +59,9 @@ void TempDirTest::SetUp() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
     std::replace(name.begin(), name.end(), '/', '_');
-    m_dir = fs::temp_directory_path() / "quarvel-tests" / name;
+    // One folder per process: two test runs at once (two builds, or CI beside
+    // a developer's run) must not share a test's files.
+    m_dir = fs::temp_directory_path() / "quarvel-tests" / (name + "-" + std::to_string(::getpid()));
     fs::remove_all(m_dir);
     fs::create_directories(m_dir);
 }
