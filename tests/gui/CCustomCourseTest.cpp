@@ -11,9 +11,9 @@
 #include <QTest>
 #include <functional>
 
+#include "gui/CCustomCourse.h"
+#include "gui/DialogBuilder.h"
 #include "res/Dialog131.h"
-#include "res/DialogBuilder.h"
-#include "settings/CCustomCourse.h"
 #include "settings/SettingsFields.h"
 
 namespace {

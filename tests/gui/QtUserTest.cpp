@@ -11,8 +11,8 @@
 #include <QWindow>
 #include <functional>
 
-#include "app/QtUser.h"
 #include "gui/ModalDriver.h"
+#include "gui/QtUser.h"
 
 TEST(QtUserTest, MessageBoxesHaveOneOkButtonAndTheStopIconOnlyWhenAsked) {
     QDialog owner;

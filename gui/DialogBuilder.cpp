@@ -1,4 +1,4 @@
-#include "res/DialogBuilder.h"
+#include "gui/DialogBuilder.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/QtText.h"
+#include "gui/QtText.h"
 
 DialogUnits::DialogUnits(const QFont& font) {
     // The average width of the 52 letters, rounded as the classic dialog

@@ -1,12 +1,12 @@
-#include "app/QtUser.h"
+#include "gui/QtUser.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
 
-#include "app/CDirDialog.h"
-#include "app/ProgressWindow.h"
-#include "app/QtText.h"
-#include "settings/CCustomCourse.h"
+#include "gui/CCustomCourse.h"
+#include "gui/CDirDialog.h"
+#include "gui/ProgressWindow.h"
+#include "gui/QtText.h"
 
 QtUser::QtUser(QWidget* owner) : m_owner(owner) {}
 
