@@ -34,6 +34,21 @@ void QtUser::ShowMessage(const std::string& text, const std::string& caption, Me
     box.exec();
 }
 
+bool QtUser::AcceptPerUserInstall(const PerUserInstallOffer& offer) {
+    const std::string text = "You cannot write to the install folder '" + offer.installFolder +
+                             "', so this run could not keep its patch log, catalogues or VOD packages there.\n\n"
+                             "Make your own install folder '" +
+                             offer.perUserFolder + "' from it and use it from now on? It is recorded in '" +
+                             offer.perUserStore + "'.";
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Quarvel"), ToQString(text),
+                    QMessageBox::Yes | QMessageBox::No, m_owner);
+    box.setObjectName(QStringLiteral("perUserInstallQuestion"));
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    return box.exec() == QMessageBox::Yes;
+}
+
 UserInterface::Progress QtUser::ReportProgress(int done, const std::string& currentFolder) {
     if (!m_progress) m_progress = std::make_unique<ProgressWindow>(m_owner);
     m_progress->Update(done, currentFolder);
