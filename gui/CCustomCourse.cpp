@@ -48,7 +48,7 @@ bool CCustomCourse::OnInitDialog() {
     }
     m_autoSkip->setVisible(false);
     settings = CourseSettings{};
-    // The first tab stop, the OK button, starts with the focus.
+    // OK, the template's first control, starts with the focus.
     Button(1)->setFocus();
     return true;
 }
