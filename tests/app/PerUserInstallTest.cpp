@@ -91,22 +91,6 @@ TEST_F(PerUserInstallOfferTest, TheAnswerDecidesWhichInstallFolderTheRunWrites) 
     }
 }
 
-TEST_F(PerUserInstallOfferTest, ALaterRunUsesTheRecordedFolderWithoutAsking) {
-    MakeSharedReadOnly();
-    ResetUser(true);
-    Run();
-    ASSERT_EQ(user.offers.size(), 1u);
-    // The per-user store now exists, so it is the one found without QUARVEL_CONFIG.
-    const ScopedEnvironment noOverride{{{"QUARVEL_CONFIG", std::nullopt}}};
-    ASSERT_EQ(InstallStore::DefaultPath(), OwnStore());
-    ResetUser(false);
-    QuarvelRun later(user, clock, InstallStore(InstallStore::DefaultPath()));
-    later.RunSelectedJob();
-    EXPECT_TRUE(user.offers.empty());
-    ASSERT_FALSE(user.messages.empty());
-    EXPECT_EQ(user.messages[0].text, "Check '" + OwnFolder() + "/nb_logfile.txt' for course bundle error status.");
-}
-
 TEST_F(PerUserInstallOfferTest, AFolderThatCannotBeMadeOrRecordedIsShownAndTheRunGoesOnAsBefore) {
     struct Row {
         const char* name;
