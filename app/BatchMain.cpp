@@ -61,6 +61,11 @@ std::vector<HelpSection> HelpDocument() {
                              "read NAME=VALUE lines from FILE before the command line's (a byte-order mark, "
                              "blank lines and lines starting with '#' are ignored); may be repeated; "
                              "--settings FILE works too"},
+                            {"    --make-user-install",
+                             "when the install folder cannot be written, make your own install folder "
+                             "${XDG_DATA_HOME:-~/.local/share}/quarvel/install from it (copying what a run reads; "
+                             "files already there are kept), record it in the per-user store and run with it; "
+                             "without this option such a run says so on standard error and goes on"},
                             {"-h, --help", "display this help and exit"},
                             {"    --version", "output version information and exit"},
                             {"    --", "end of options: the next argument is FOLDER"},
@@ -252,6 +257,7 @@ struct CommandLine {
     std::vector<std::string> settingsFiles;
     std::vector<std::string> pairs;
     std::vector<std::string> folders;
+    bool makeUserInstall = false;
     std::optional<std::string> answer;
 };
 
@@ -269,6 +275,8 @@ CommandLine ReadCommandLine(int argc, char** argv, Problems& problems) {
         } else if (arg == "--version") {
             line.answer = BatchVersionText();
             return line;
+        } else if (arg == "--make-user-install") {
+            line.makeUserInstall = true;
         } else if (arg == "--") {
             onlyFolder = true;
         } else if (arg == "--settings") {
@@ -392,7 +400,7 @@ int RunBatch(int argc, char** argv) {
     // write error, not end the run halfway.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    BatchUser user(settings, folder, stdout, ::isatty(STDERR_FILENO) != 0);
+    BatchUser user(settings, folder, stdout, ::isatty(STDERR_FILENO) != 0, line.makeUserInstall);
     platform::SystemClock clock;
     QuarvelRun run(user, clock, InstallStore(InstallStore::DefaultPath()));
     if (run.RunSelectedJob() == RunOutcome::NotStarted) return 1;

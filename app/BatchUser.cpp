@@ -1,10 +1,12 @@
 #include "app/BatchUser.h"
 
-BatchUser::BatchUser(CourseSettings settings, std::optional<std::string> folder, std::FILE* messages, bool showProgress)
+BatchUser::BatchUser(CourseSettings settings, std::optional<std::string> folder, std::FILE* messages, bool showProgress,
+                     bool makeUserInstall)
     : m_settings(std::move(settings)),
       m_folder(std::move(folder)),
       m_messages(messages),
-      m_showProgress(showProgress) {}
+      m_showProgress(showProgress),
+      m_makeUserInstall(makeUserInstall) {}
 
 std::optional<std::string> BatchUser::ChooseFolder(const std::string& captionText, const std::string& promptText) {
     (void)captionText;
@@ -19,6 +21,24 @@ void BatchUser::ShowMessage(const std::string& text, const std::string& caption,
     // A failed write (a reader that went away) is ignored: the run goes on.
     std::fprintf(m_messages, "%s: %s\n", caption.c_str(), text.c_str());
     std::fflush(m_messages);
+}
+
+bool BatchUser::AcceptPerUserInstall(const PerUserInstallOffer& offer) {
+    // Not a message box: standard output keeps only those.
+    if (m_makeUserInstall) {
+        std::fprintf(stderr,
+                     "quarvel-batch: the install folder '%s' cannot be written; making your own install folder '%s' "
+                     "from it, recorded in '%s'\n",
+                     offer.installFolder.c_str(), offer.perUserFolder.c_str(), offer.perUserStore.c_str());
+    } else {
+        std::fprintf(stderr,
+                     "quarvel-batch: the install folder '%s' cannot be written, so the patch log, catalogues and VOD "
+                     "packages cannot be written there; run with --make-user-install to make your own install folder "
+                     "'%s' from it and record it in '%s'\n",
+                     offer.installFolder.c_str(), offer.perUserFolder.c_str(), offer.perUserStore.c_str());
+    }
+    std::fflush(stderr);
+    return m_makeUserInstall;
 }
 
 UserInterface::Progress BatchUser::ReportProgress(int done, const std::string& currentFolder) {

@@ -7,14 +7,17 @@
 #include "app/UserInterface.h"
 
 // The person's answers for a run without a display: settings and folder
-// given up front, message boxes printed as "caption: text".
+// given up front, message boxes printed as "caption: text". The offer of a
+// per-user install folder is taken only when the command line asked for it.
 class BatchUser final : public UserInterface {
 public:
-    BatchUser(CourseSettings settings, std::optional<std::string> folder, std::FILE* messages, bool showProgress);
+    BatchUser(CourseSettings settings, std::optional<std::string> folder, std::FILE* messages, bool showProgress,
+              bool makeUserInstall);
 
     std::optional<CourseSettings> ChooseSettings() override { return m_settings; }
     std::optional<std::string> ChooseFolder(const std::string& captionText, const std::string& promptText) override;
     void ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) override;
+    bool AcceptPerUserInstall(const PerUserInstallOffer& offer) override;
     Progress ReportProgress(int done, const std::string& currentFolder) override;
     void EndProgress() override;
 
@@ -26,6 +29,7 @@ private:
     std::optional<std::string> m_folder;
     std::FILE* m_messages;
     bool m_showProgress;
+    bool m_makeUserInstall;
     bool m_progressShown = false;
     int m_messagesShown = 0;
 };

@@ -1,7 +1,5 @@
 #include "app/InstallStore.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <set>
 #include <string_view>
@@ -107,7 +105,9 @@ std::error_code CreateFolders(const std::string& path) {
     if (path.empty() || platform::IsDirectory(path)) return {};
     if (const std::error_code ec = CreateFolders(platform::ParentPath(path))) return ec;
     const std::error_code ec = platform::CreateFolder(path);
-    return ec && !platform::IsDirectory(path) ? ec : std::error_code{};
+    if (!ec || platform::IsDirectory(path)) return {};
+    // A file in the way: say so, rather than "File exists".
+    return ec == std::errc::file_exists ? std::make_error_code(std::errc::not_a_directory) : ec;
 }
 
 std::error_code CopyIfMissing(const std::string& from, const std::string& to) {
@@ -129,15 +129,6 @@ std::error_code CopyFolderIfMissing(const std::string& from, const std::string& 
         if (ec) return ec;
     }
     return {};
-}
-
-// Whether a new file can be made (and removed) in `folder`: the one test that
-// holds for permission bits, ACLs, read-only mounts and root alike.
-bool CanCreateFileIn(const std::string& folder) {
-    const std::string probe = platform::JoinPath(folder, ".quarvel-write-test-" + std::to_string(::getpid()));
-    if (platform::ReplaceFileSafely(probe, "")) return false;
-    std::ignore = platform::RemoveFile(probe);
-    return true;
 }
 
 }  // namespace
@@ -194,13 +185,13 @@ std::string InstallStore::UnreadableMessage(std::error_code readError) const {
 }
 
 bool CanWriteInstallFolder(const std::string& folder) {
-    if (!platform::IsDirectory(folder) || !CanCreateFileIn(folder)) return false;
+    if (!platform::IsDirectory(folder) || !platform::CanCreateFileIn(folder)) return false;
     const std::string log = platform::JoinPath(folder, "nb_logfile.txt");
     // The log is replaced through the folder, as every file is; what stops
     // that is its read-only attribute.
     if (platform::FindFirst(log) && platform::IsReadOnly(log)) return false;
     const std::string packages = platform::JoinPath(folder, "vod packages");
-    return !platform::IsDirectory(packages) || CanCreateFileIn(packages);
+    return !platform::IsDirectory(packages) || platform::CanCreateFileIn(packages);
 }
 
 std::error_code MakePerUserInstall(const std::string& from, const std::string& to) {

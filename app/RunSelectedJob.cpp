@@ -1,6 +1,7 @@
 #include <ctime>
 #include <tuple>
 
+#include "app/PerUserInstall.h"
 #include "app/QuarvelRun.h"
 #include "bundle/SettingsFile.h"
 #include "platform/FileSystem.h"
@@ -30,6 +31,14 @@ RunOutcome QuarvelRun::RunSelectedJob() {
                              m_store.Path() + "' to the folder that holds the template folder 'web'.",
                          "Quarvel", MessageStyle::Stop);
         return RunOutcome::NotStarted;
+    }
+    // A shared installation the user cannot write would lose the patch log,
+    // the catalogues and the VOD packages: offer a folder of the user's own,
+    // and go on with it as later runs will.
+    if (const auto offer = PerUserInstallOfferFor(install);
+        offer && MakePerUserInstallIfAccepted(m_ui, *offer, m_store)) {
+        m_store = InstallStore(offer->perUserStore);
+        m_installFolder = offer->perUserFolder;  // `install` names it from here on
     }
     const std::optional<CourseSettings> chosen = m_ui.ChooseSettings();
     if (!chosen) return RunOutcome::Ran;

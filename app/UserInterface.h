@@ -5,6 +5,14 @@
 
 #include "settings/CourseSettings.h"
 
+// An install folder the person cannot write, and the folder of their own that
+// a run can make from it.
+struct PerUserInstallOffer {
+    std::string installFolder;  // as the store in use names it
+    std::string perUserFolder;  // ${XDG_DATA_HOME:-~/.local/share}/quarvel/install
+    std::string perUserStore;   // where perUserFolder would be recorded
+};
+
 // Message box styles: an OK button, system-modal; with or without the stop icon.
 enum class MessageStyle : unsigned { Stop = 0x1010, Plain = 0x1000 };
 
@@ -20,6 +28,9 @@ public:
     virtual std::optional<std::string> ChooseFolder(const std::string& captionText, const std::string& promptText) = 0;
     // A modal message box; returns when it is dismissed.
     virtual void ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) = 0;
+    // Whether to make the per-user install folder of the offer and go on with
+    // it; asked before the settings dialog.
+    virtual bool AcceptPerUserInstall(const PerUserInstallOffer& offer) = 0;
 
     // Progress of a long job: called after each bundle (or video) with how many
     // are done and the folder just done. Answering Stop ends the job before

@@ -393,6 +393,15 @@ std::error_code CreateFolder(const std::string& path) {
     return {};
 }
 
+bool CanCreateFileIn(const std::string& folder) {
+    std::string probe;
+    std::error_code ec;
+    const UniqueFd fd = write::CreateLockedTemp(ResolveCase(folder), probe, ec);
+    if (!fd) return false;
+    ::unlink(probe.c_str());  // still locked: no other run took it
+    return true;
+}
+
 bool IsReadOnly(const std::string& path) {
     struct stat st {};
     return ::stat(ResolveCase(path).c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;

@@ -110,6 +110,12 @@ std::error_code RemoveFile(const std::string& path);
 // Creates one folder; its parent must exist.
 std::error_code CreateFolder(const std::string& path);
 
+// Whether a new file can be created (and removed again) in `folder`: the one
+// test that holds for permission bits, ACLs, read-only mounts and root alike.
+// The probe has a temporary file's name, so one left by a killed run is
+// cleaned up as such.
+bool CanCreateFileIn(const std::string& folder);
+
 // Read-only attribute: set when the owner has no write permission.
 bool IsReadOnly(const std::string& path);
 // Adds the owner's write bit; other bits and the time stamps stay.

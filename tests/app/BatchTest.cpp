@@ -304,4 +304,40 @@ TEST_F(BatchTest, AClosedStandardOutputNeverStopsTheRun) {
     EXPECT_NE(ReadBytes(LogPath()).find(Utf16LeBytes("/a_good/xml")), std::string::npos);
 }
 
+TEST_F(BatchTest, AnInstallFolderThatCannotBeWrittenIsLeftForTheUsersOwnOnlyWhenAsked) {
+    WriteBytes(install.installFolder / "nb_logfile.txt", "\xFF\xFE");
+    fs::permissions(install.installFolder / "nb_logfile.txt", fs::perms::owner_read);
+    const ScopedEnvironment env{{{"XDG_DATA_HOME", path("data")}, {"XDG_CONFIG_HOME", path("config")}}};
+    const std::string own = path("data/quarvel/install");
+    const std::string ownStore = path("config/quarvel/quarvel.conf");
+    const std::string shared = install.installFolder.string();
+    const auto closing = [](const std::string& folder) {
+        return "Course Bundle Patch Status: Check '" + folder + "/nb_logfile.txt' for course bundle error status.\n";
+    };
+
+    // Standard output keeps only the message boxes; the run goes on as before.
+    BatchResult r = Batch("'" + path("courses") + "'");
+    EXPECT_EQ(r.output.rfind(closing(shared), 0), 0u) << r.output;
+    EXPECT_EQ(r.errors.rfind("quarvel-batch: the install folder '" + shared + "' cannot be written, so ", 0), 0u);
+    EXPECT_NE(r.errors.find("run with --make-user-install to make your own install folder '" + own +
+                            "' from it and record it in '" + ownStore + "'\n"),
+              std::string::npos)
+        << r.errors;
+    EXPECT_FALSE(fs::exists(own) || fs::exists(ownStore));
+
+    r = Batch("--make-user-install '" + path("courses") + "'");
+    EXPECT_EQ(r.exitCode, 0) << r.errors;
+    EXPECT_EQ(r.output, closing(own));
+    EXPECT_EQ(r.errors.rfind("quarvel-batch: the install folder '" + shared +
+                                 "' cannot be written; making your own "
+                                 "install folder '" +
+                                 own + "' from it, recorded in '" + ownStore + "'\n",
+                             0),
+              0u)
+        << r.errors;
+    EXPECT_EQ(ReadBytes(ownStore), "NB Path=" + own + "\n");
+    EXPECT_TRUE(fs::is_directory(own + "/web"));
+    EXPECT_EQ(ReadBytes(install.storeFile), "NB Path=" + shared + "\n");
+}
+
 }  // namespace

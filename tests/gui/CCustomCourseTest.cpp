@@ -9,11 +9,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <algorithm>
 #include <functional>
+#include <map>
+#include <set>
 
+#include "gui/CCustomCourse.h"
+#include "gui/DialogBuilder.h"
 #include "res/Dialog131.h"
-#include "res/DialogBuilder.h"
-#include "settings/CCustomCourse.h"
 #include "settings/SettingsFields.h"
 
 namespace {
@@ -96,6 +99,7 @@ TEST(CCustomCourseTest, EveryControlSitsWhereTheTemplatePutsItAndShowsItsWholeTe
     int index = 0;
     std::vector<QWidget*> tabStops;
     std::vector<QWidget*> built;
+    std::map<QWidget*, int> ids;
     for (const ControlTemplate& control : kDialog131.controls) {
         const QString name = ControlObjectName(control, index++);
         SCOPED_TRACE(name.toStdString() + " " + control.text);
@@ -153,6 +157,7 @@ TEST(CCustomCourseTest, EveryControlSitsWhereTheTemplatePutsItAndShowsItsWholeTe
             EXPECT_TRUE(box->geometry().contains(widget->geometry()));
         }
         if (control.kind != ControlKind::GroupBox) built.push_back(widget);
+        ids[widget] = control.id;
         if (control.kind != ControlKind::Label && control.kind != ControlKind::GroupBox && control.tabStop) {
             tabStops.push_back(widget);
         }
@@ -164,14 +169,28 @@ TEST(CCustomCourseTest, EveryControlSitsWhereTheTemplatePutsItAndShowsItsWholeTe
                 << built[i]->objectName().toStdString() << " overlaps " << built[j]->objectName().toStdString();
         }
     }
-    // Tab goes through the controls in the template's order.
-    for (std::size_t i = 0; i + 1 < tabStops.size(); ++i) {
-        QWidget* next = tabStops[i]->nextInFocusChain();
-        while (next->focusPolicy() != Qt::StrongFocus && next->focusPolicy() != Qt::WheelFocus) {
-            next = next->nextInFocusChain();
+    // Tab goes through the controls as they are read, not in the template's
+    // order: rows from top to bottom, each from left to right ("Pretest" is
+    // a unit lower than "Assessment / ADL" but beside it). A control added to
+    // the template later takes its place by position among these.
+    const std::vector<int> byPosition = {1006, 1022, 1003, 1027, 1028, 1016, 1011, 1012, 1041, 1007, 1047,
+                                         1009, 1018, 1013, 1024, 1008, 1044, 1010, 1025, 1045, 1021, 1019,
+                                         1026, 1033, 1046, 1034, 1043, 1048, 1042, 1,    2};
+    std::vector<int> round;  // the tab stops met once round the focus chain, from the first
+    std::set<QWidget*> met;
+    QWidget* stop = Radio(dialog, byPosition.front());
+    for (std::size_t i = 0; i < tabStops.size(); ++i) {
+        met.insert(stop);
+        if (std::find(byPosition.begin(), byPosition.end(), ids[stop]) != byPosition.end()) {
+            round.push_back(ids[stop]);
         }
-        EXPECT_EQ(next, tabStops[i + 1]) << tabStops[i]->objectName().toStdString();
+        do {
+            stop = stop->nextInFocusChain();
+        } while (stop->focusPolicy() != Qt::StrongFocus && stop->focusPolicy() != Qt::WheelFocus);
     }
+    EXPECT_EQ(round, byPosition);
+    EXPECT_EQ(met, std::set<QWidget*>(tabStops.begin(), tabStops.end()));
+    EXPECT_EQ(stop, Radio(dialog, byPosition.front())) << "the chain does not close after every tab stop";
     EXPECT_EQ(Check(dialog, 1040)->focusPolicy(), Qt::ClickFocus);
 }
 

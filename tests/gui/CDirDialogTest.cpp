@@ -11,7 +11,7 @@
 #include <QTreeView>
 #include <cstdlib>
 
-#include "app/CDirDialog.h"
+#include "gui/CDirDialog.h"
 #include "gui/ModalDriver.h"
 #include "support/TestSupport.h"
 

@@ -11,9 +11,9 @@
 #include <cstdlib>
 #include <set>
 
+#include "gui/CCustomCourse.h"
+#include "gui/DialogBuilder.h"
 #include "res/Dialog131.h"
-#include "res/DialogBuilder.h"
-#include "settings/CCustomCourse.h"
 
 namespace {
 

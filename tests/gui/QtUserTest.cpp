@@ -11,8 +11,8 @@
 #include <QWindow>
 #include <functional>
 
-#include "app/QtUser.h"
 #include "gui/ModalDriver.h"
+#include "gui/QtUser.h"
 
 TEST(QtUserTest, MessageBoxesHaveOneOkButtonAndTheStopIconOnlyWhenAsked) {
     QDialog owner;
@@ -37,6 +37,42 @@ TEST(QtUserTest, MessageBoxesHaveOneOkButtonAndTheStopIconOnlyWhenAsked) {
             box->button(QMessageBox::Ok)->click();
         });
         user.ShowMessage("50% done in 'caf\xc3\xa9'", "Files updated", style);
+        EXPECT_TRUE(driver.AllAnswered());
+    }
+}
+
+TEST(QtUserTest, TheOfferOfAnOwnInstallFolderIsAYesNoQuestionNamingEachFolder) {
+    QDialog owner;
+    QtUser user(&owner);
+    const PerUserInstallOffer offer{"/usr/share/quarvel/install", "/home/ann/.local/share/quarvel/install",
+                                    "/home/ann/.config/quarvel/quarvel.conf"};
+    struct Row {
+        const char* name;
+        std::function<void(QMessageBox*)> answer;
+        bool accepted;
+    };
+    const Row rows[] = {
+        {"Yes", [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); }, true},
+        {"No", [](QMessageBox* box) { box->button(QMessageBox::No)->click(); }, false},
+        {"Escape", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }, false},
+        {"Enter takes the default", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); }, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ModalDriver driver;
+        driver.Then("perUserInstallQuestion", [&](QWidget* widget) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowTitle(), QStringLiteral("Quarvel"));
+            EXPECT_EQ(box->icon(), QMessageBox::Question);
+            EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+            EXPECT_EQ(box->parentWidget(), &owner);
+            for (const std::string& folder : {offer.installFolder, offer.perUserFolder, offer.perUserStore}) {
+                EXPECT_TRUE(box->text().contains(QString::fromStdString("'" + folder + "'"))) << folder;
+            }
+            row.answer(box);
+        });
+        EXPECT_EQ(user.AcceptPerUserInstall(offer), row.accepted);
         EXPECT_TRUE(driver.AllAnswered());
     }
 }

@@ -12,8 +12,8 @@
 #include <functional>
 #include <map>
 
-#include "app/CquarvelApp.h"
-#include "app/CquarvelDlg.h"
+#include "gui/CquarvelApp.h"
+#include "gui/CquarvelDlg.h"
 #include "gui/ModalDriver.h"
 #include "support/TestSupport.h"
 

@@ -7,8 +7,9 @@
 #     pass desktop-file-validate and man -l.
 #  2. A system-wide installation (installed by root in a temporary prefix, its
 #     store standing in for /etc/quarvel.conf) is never changed by the user's
-#     runs; a per-user install folder made from it and recorded in the per-user
-#     store serves both jobs.
+#     runs; a run names --make-user-install, which makes a per-user install
+#     folder from it and records it in the per-user store; that folder then
+#     serves both jobs, with the option and in later runs without it.
 #  3. A package build (DESTDIR) writes its store below DESTDIR.
 #  4. A store the user cannot read is left as it was.
 set -euo pipefail
@@ -152,15 +153,23 @@ QUARVEL_CONFIG="$system_store" cmake --install "$build" --prefix "$system" >"$wo
 system_before="$(tree_state "$system")"
 store_before="$(tree_state "$work/etc")"
 rm -rf "$home/.config" "$home/.local"
+user_install="$home/.local/share/quarvel/install"
+user_store="$home/.config/quarvel/quarvel.conf"
 status=$(run_batch QUARVEL_CONFIG="$system_store" "$system/bin/quarvel-batch" "$home")
 [ "$(tree_state "$system")" = "$system_before" ] || fail "a run with the system-wide installation changed it"
-# The user's own install folder, made as the program makes it, recorded in the per-user store.
-user_install="$home/.local/share/quarvel/install"
-as_user mkdir -p "$home/.local/share/quarvel" "$home/.config/quarvel"
-as_user cp -r "$system/share/quarvel/install" "$user_install"
-as_user mkdir -p "$user_install/vod packages"
-as_user sh -c "printf 'NB Path=%s\n' '$user_install' > '$home/.config/quarvel/quarvel.conf'"
-check_jobs shared "$user_install" "$system/share/quarvel" "$system/bin/quarvel-batch"
+# Without the option the run says how to get a folder of one's own, and makes none.
+grep -qF "cannot be written" "$work/err.txt" && grep -qF -- "--make-user-install" "$work/err.txt" &&
+  grep -qF "'$user_install'" "$work/err.txt" || fail "no word of --make-user-install: $(cat "$work/err.txt")"
+[ ! -e "$home/.local" ] && [ ! -e "$home/.config" ] || fail "a per-user folder or store made without the option"
+# --make-user-install makes the user's own install folder and records it; both
+# jobs then write there (the VOD run, with the option again, changes nothing of it).
+check_jobs shared "$user_install" "$system/share/quarvel" \
+  QUARVEL_CONFIG="$system_store" "$system/bin/quarvel-batch" --make-user-install
+[ "$(cat "$user_store" 2>/dev/null)" = "NB Path=$user_install" ] || fail "per-user store: '$(cat "$user_store" 2>/dev/null)'"
+[ -d "$user_install/web" ] && [ -d "$user_install/buttons png" ] || fail "the per-user install folder lacks web or buttons png"
+# A later run finds the per-user store by itself and asks nothing.
+check_jobs own "$user_install" "$system/share/quarvel" "$system/bin/quarvel-batch"
+! grep -qF "cannot be written" "$work/err.txt" || fail "a later run still offers: $(cat "$work/err.txt")"
 [ "$(tree_state "$system")" = "$system_before" ] || fail "the system-wide installation was changed"
 [ "$(tree_state "$work/etc")" = "$store_before" ] || fail "the system-wide store was changed"
 

@@ -151,37 +151,6 @@ TEST_F(InstallStoreTest, MissingStoreIsNotSetAndNotUnreadable) {
     EXPECT_EQ(found.folder, "");
 }
 
-namespace {
-
-// Sets environment variables for one scope and puts the old values back.
-class ScopedEnvironment {
-public:
-    explicit ScopedEnvironment(const std::map<std::string, std::optional<std::string>>& values) {
-        for (const auto& [name, value] : values) {
-            const char* old = std::getenv(name.c_str());
-            m_saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
-            Set(name, value);
-        }
-    }
-    ~ScopedEnvironment() {
-        for (const auto& [name, value] : m_saved) Set(name, value);
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    static void Set(const std::string& name, const std::optional<std::string>& value) {
-        if (value) {
-            ::setenv(name.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(name.c_str());
-        }
-    }
-    std::map<std::string, std::optional<std::string>> m_saved;
-};
-
-}  // namespace
-
 TEST_F(InstallStoreTest, StoreAndPerUserFoldersFollowTheEnvironment) {
     const std::string home = path("home");
     const std::string xdg = path("xdg");

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,6 +62,12 @@ public:
         messages.push_back({text, caption, style});
         if (onMessage) onMessage();
     }
+    bool AcceptPerUserInstall(const PerUserInstallOffer& offer) override {
+        offers.push_back(offer);
+        return acceptPerUserInstall;
+    }
+    bool acceptPerUserInstall = false;
+    std::vector<PerUserInstallOffer> offers;
 };
 
 // A fixed local time: 12/07/2026 14:05.
@@ -75,3 +83,30 @@ TestInstall MakeInstall(const fs::path& root);
 
 // Settings as the dialog gives them after OK with nothing changed.
 CourseSettings DefaultOkSettings();
+
+// Sets environment variables for one scope and puts the old values back.
+class ScopedEnvironment {
+public:
+    explicit ScopedEnvironment(const std::map<std::string, std::optional<std::string>>& values) {
+        for (const auto& [name, value] : values) {
+            const char* old = std::getenv(name.c_str());
+            m_saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
+            Set(name, value);
+        }
+    }
+    ~ScopedEnvironment() {
+        for (const auto& [name, value] : m_saved) Set(name, value);
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    static void Set(const std::string& name, const std::optional<std::string>& value) {
+        if (value) {
+            ::setenv(name.c_str(), value->c_str(), 1);
+        } else {
+            ::unsetenv(name.c_str());
+        }
+    }
+    std::map<std::string, std::optional<std::string>> m_saved;
+};

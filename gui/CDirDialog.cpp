@@ -1,4 +1,4 @@
-#include "app/CDirDialog.h"
+#include "gui/CDirDialog.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -15,7 +15,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
-#include "app/QtText.h"
+#include "gui/QtText.h"
 
 bool CDirDialog::OnSelectionChanged(const std::string& path) {
     (void)path;

@@ -1,4 +1,4 @@
-#include "settings/CCustomCourse.h"
+#include "gui/CCustomCourse.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -6,9 +6,9 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "app/QtText.h"
+#include "gui/DialogBuilder.h"
+#include "gui/QtText.h"
 #include "res/Dialog131.h"
-#include "res/DialogBuilder.h"
 #include "settings/SettingsFields.h"
 
 CCustomCourse::CCustomCourse(QWidget* parent) : QDialog(parent) {
@@ -48,7 +48,7 @@ bool CCustomCourse::OnInitDialog() {
     }
     m_autoSkip->setVisible(false);
     settings = CourseSettings{};
-    // The first tab stop, the OK button, starts with the focus.
+    // OK, the template's first control, starts with the focus.
     Button(1)->setFocus();
     return true;
 }

@@ -1,12 +1,12 @@
-#include "app/QtUser.h"
+#include "gui/QtUser.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
 
-#include "app/CDirDialog.h"
-#include "app/ProgressWindow.h"
-#include "app/QtText.h"
-#include "settings/CCustomCourse.h"
+#include "gui/CCustomCourse.h"
+#include "gui/CDirDialog.h"
+#include "gui/ProgressWindow.h"
+#include "gui/QtText.h"
 
 QtUser::QtUser(QWidget* owner) : m_owner(owner) {}
 
@@ -32,6 +32,21 @@ void QtUser::ShowMessage(const std::string& text, const std::string& caption, Me
     box.setObjectName(QStringLiteral("messageBox"));
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.exec();
+}
+
+bool QtUser::AcceptPerUserInstall(const PerUserInstallOffer& offer) {
+    const std::string text = "You cannot write to the install folder '" + offer.installFolder +
+                             "', so this run could not keep its patch log, catalogues or VOD packages there.\n\n"
+                             "Make your own install folder '" +
+                             offer.perUserFolder + "' from it and use it from now on? It is recorded in '" +
+                             offer.perUserStore + "'.";
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Quarvel"), ToQString(text),
+                    QMessageBox::Yes | QMessageBox::No, m_owner);
+    box.setObjectName(QStringLiteral("perUserInstallQuestion"));
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    return box.exec() == QMessageBox::Yes;
 }
 
 UserInterface::Progress QtUser::ReportProgress(int done, const std::string& currentFolder) {

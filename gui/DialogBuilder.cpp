@@ -1,4 +1,4 @@
-#include "res/DialogBuilder.h"
+#include "gui/DialogBuilder.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/QtText.h"
+#include "gui/QtText.h"
 
 DialogUnits::DialogUnits(const QFont& font) {
     // The average width of the 52 letters, rounded as the classic dialog
@@ -211,6 +211,23 @@ void GiveMnemonics(const std::vector<std::pair<const ControlTemplate*, QWidget*>
     for (std::size_t i = 0; i < buttons.size(); ++i) SetMnemonic(*buttons[i], marked[static_cast<qsizetype>(i)]);
 }
 
+// Tab goes through the controls as they are read: rows from top to bottom,
+// each from left to right, whatever the template's order. A row is the
+// controls whose top lies above the middle of its highest one, so that a
+// control a dialog unit lower than its neighbour still counts as beside it.
+std::vector<QWidget*> TabOrderByPosition(std::vector<std::pair<const ControlTemplate*, QWidget*>> stops) {
+    std::stable_sort(stops.begin(), stops.end(), [](const auto& a, const auto& b) { return a.first->y < b.first->y; });
+    std::vector<QWidget*> order;
+    for (auto row = stops.begin(); row != stops.end();) {
+        const int middle = 2 * row->first->y + row->first->height;  // twice the middle, in whole units
+        auto end = std::find_if(row, stops.end(), [middle](const auto& stop) { return 2 * stop.first->y >= middle; });
+        std::stable_sort(row, end, [](const auto& a, const auto& b) { return a.first->x < b.first->x; });
+        for (auto it = row; it != end; ++it) order.push_back(it->second);
+        row = end;
+    }
+    return order;
+}
+
 // The width a control needs to show its text on one line, or 0 when it
 // shows no text of its own.
 int OneLineWidth(QWidget* widget) {
@@ -312,7 +329,7 @@ QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTempla
 
     QHash<int, QWidget*> byId;
     std::vector<std::pair<const ControlTemplate*, QWidget*>> built;
-    QWidget* previousTabStop = nullptr;
+    std::vector<std::pair<const ControlTemplate*, QWidget*>> tabStops;
     int index = 0;
     for (const ControlTemplate& control : dialogTemplate.controls) {
         const QString text = ToQString(control.text);
@@ -356,8 +373,7 @@ QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTempla
         } else if (control.kind != ControlKind::Label) {
             if (control.tabStop) {
                 widget->setFocusPolicy(Qt::StrongFocus);
-                if (previousTabStop) QWidget::setTabOrder(previousTabStop, widget);
-                previousTabStop = widget;
+                tabStops.emplace_back(&control, widget);
             } else {
                 widget->setFocusPolicy(Qt::ClickFocus);
             }
@@ -367,6 +383,8 @@ QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTempla
         ++index;
     }
     WidenControlsToTheirText(*client, built, units);
+    const std::vector<QWidget*> order = TabOrderByPosition(tabStops);
+    for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
     GiveMnemonics(built);
     return byId;
 }

@@ -19,6 +19,7 @@ public:
     std::optional<CourseSettings> ChooseSettings() override;
     std::optional<std::string> ChooseFolder(const std::string& captionText, const std::string& promptText) override;
     void ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) override;
+    bool AcceptPerUserInstall(const PerUserInstallOffer& offer) override;
     Progress ReportProgress(int done, const std::string& currentFolder) override;
     void EndProgress() override;
 

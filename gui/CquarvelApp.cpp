@@ -1,4 +1,4 @@
-#include "app/CquarvelApp.h"
+#include "gui/CquarvelApp.h"
 
 #include <QApplication>
 #include <QFont>
@@ -6,7 +6,7 @@
 #include <QPainter>
 #include <QPixmap>
 
-#include "app/CquarvelDlg.h"
+#include "gui/CquarvelDlg.h"
 #include "platform/Clock.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/ProgressWindow.h"
+#include "gui/ProgressWindow.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>
@@ -11,7 +11,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "app/QtText.h"
+#include "gui/QtText.h"
 
 namespace {
 constexpr int kFolderWidthInChars = 60;

@@ -2,8 +2,8 @@
 
 #include <QDialog>
 
-#include "app/QtUser.h"
 #include "app/QuarvelRun.h"
+#include "gui/QtUser.h"
 #include "platform/Clock.h"
 
 // The main dialog. Its initialisation runs the whole run and closes it, so

@@ -1,10 +1,10 @@
-#include "app/CquarvelDlg.h"
+#include "gui/CquarvelDlg.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 
+#include "gui/DialogBuilder.h"
 #include "res/Dialog102.h"
-#include "res/DialogBuilder.h"
 
 CquarvelDlg::CquarvelDlg(const platform::Clock& clock, QWidget* parent)
     : QDialog(parent), m_user(this), m_run(m_user, clock, InstallStore(InstallStore::DefaultPath())) {

@@ -1,6 +1,6 @@
 #include <QApplication>
 
-#include "app/CquarvelApp.h"
+#include "gui/CquarvelApp.h"
 
 int main(int argc, char** argv) {
     // The program takes no arguments, not even Qt's own: Qt sees only its name.

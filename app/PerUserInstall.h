@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+
+#include "app/InstallStore.h"
+#include "app/UserInterface.h"
+
+// The offer to make when the user cannot write `installFolder`: nothing when
+// the folder can be written, when there is no home folder to put one's own
+// in, or when the folder already is the per-user one.
+std::optional<PerUserInstallOffer> PerUserInstallOfferFor(const std::string& installFolder);
+
+// Asks `ui`; on Yes makes the per-user folder from the installation and
+// records it in the per-user store (a new one starts as a copy of `inUse`).
+// Returns whether the run goes on with it. A failure is shown, and the run
+// then goes on as before.
+bool MakePerUserInstallIfAccepted(UserInterface& ui, const PerUserInstallOffer& offer, const InstallStore& inUse);
