@@ -76,6 +76,10 @@ const SettingsField kFields[] = {
     {.name = "keepDetailedBookmarking", .kind = K::Flag, .member = &S::keepDetailedBookmarking, .control = 1024,
      .values = kFlagValues},
     {.name = "packageType", .kind = K::Choice, .member = &S::packageType, .values = kPackageTypes, .fallback = 1},
+    {.name = "zipPackages", .kind = K::Flag, .member = &S::zipPackages, .control = 1049, .values = kFlagValues,
+     .note = "a zip of each patched bundle in INSTALL/upload packages"},
+    {.name = "validatePackages", .kind = K::Flag, .member = &S::validatePackages, .control = 1050,
+     .values = kFlagValues, .note = "check each generated manifest and tincan.xml against the schemas"},
 };
 // clang-format on
 

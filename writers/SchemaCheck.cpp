@@ -136,8 +136,8 @@ SchemaVerdict SchemaCheck::Check(PackageFile file, std::string_view bytes) {
     xmlParserCtxtPtr parser = xmlNewParserCtxt();
     if (parser == nullptr) return {SchemaVerdict::Outcome::Invalid, 0, "out of memory"};
     // No DTD is loaded and no entity substituted: the generated files have none.
-    xmlDocPtr doc = xmlCtxtReadMemory(parser, bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr,
-                                      XML_PARSE_NONET);
+    xmlDocPtr doc =
+        xmlCtxtReadMemory(parser, bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr, XML_PARSE_NONET);
     xmlFreeParserCtxt(parser);
     if (doc == nullptr) {
         if (collector.first) return *collector.first;

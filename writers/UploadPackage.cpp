@@ -152,7 +152,8 @@ std::optional<std::string> ReadBack(zip_source_t* buffer, UploadProblem& problem
 
 std::optional<std::string> BuildUploadPackage(std::vector<UploadEntry> entries, UploadProblem& problem) {
     problem = {};
-    std::sort(entries.begin(), entries.end(), [](const UploadEntry& a, const UploadEntry& b) { return a.name < b.name; });
+    std::sort(entries.begin(), entries.end(),
+              [](const UploadEntry& a, const UploadEntry& b) { return a.name < b.name; });
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (!platform::IsValidUtf8(entries[i].name) || entries[i].name.empty()) {
             problem = {entries[i].path, "its name is not valid UTF-8"};

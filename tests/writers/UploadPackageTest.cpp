@@ -1,8 +1,7 @@
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
-
-#include <gtest/gtest.h>
 
 #include <array>
 #include <string>
@@ -184,12 +183,8 @@ TEST_F(UploadPackageTest, CourseFilesLeaveOutTemporariesTheCourseBmpNestedBundle
         names.insert(entry.name);
         EXPECT_EQ(entry.path, (course() / entry.name).string());
     }
-    const std::set<std::string> expected = {"empty.txt",
-                                            "imsmanifest.xml",
-                                            "media/caf\xC3\xA9 menu.txt",
-                                            "media/other.bmp",
-                                            "notes_temp",
-                                            "scripts/communication.js",
+    const std::set<std::string> expected = {"empty.txt",        "imsmanifest.xml", "media/caf\xC3\xA9 menu.txt",
+                                            "media/other.bmp",  "notes_temp",      "scripts/communication.js",
                                             "xml/interface.xml"};
     // media-again and media are one folder: its files come once, under whichever name is listed first.
     std::set<std::string> got = names;
@@ -234,8 +229,7 @@ TEST_F(UploadPackageTest, WritesEachPackageBelowTheUploadFolderAndNamesItInTheRe
     EXPECT_EQ(report.problemNotes, 2);
     EXPECT_EQ(report.updatedList.substr(0, report.updatedList.find('\n') + 1),
               "Upload package written: '" + (upload / "dept/course.zip").string() + "'\n");
-    EXPECT_NE(report.updatedList.find("No upload package was written for '" + path("missing") + "'"),
-              std::string::npos)
+    EXPECT_NE(report.updatedList.find("No upload package was written for '" + path("missing") + "'"), std::string::npos)
         << report.updatedList;
     EXPECT_FALSE(fs::exists(upload / "missing.zip"));
 }
