@@ -77,9 +77,11 @@ const SettingsField kFields[] = {
      .values = kFlagValues},
     {.name = "packageType", .kind = K::Choice, .member = &S::packageType, .values = kPackageTypes, .fallback = 1},
     {.name = "zipPackages", .kind = K::Flag, .member = &S::zipPackages, .control = 1049, .values = kFlagValues,
-     .note = "a zip of each patched bundle in INSTALL/upload packages"},
+     .note = "after the job, INSTALL/upload packages/PATH.zip of each bundle patched, PATH being its folder "
+             "below FOLDER (for the VOD job: vod packages/TITLE)"},
     {.name = "validatePackages", .kind = K::Flag, .member = &S::validatePackages, .control = 1050,
-     .values = kFlagValues, .note = "check each generated manifest and tincan.xml against the schemas"},
+     .values = kFlagValues, .note = "each generated imsmanifest.xml and tincan.xml checked against the schemas in INSTALL/schemas; "
+             "a file that fails is named in the patch log with its first error"},
 };
 // clang-format on
 
