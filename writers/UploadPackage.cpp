@@ -295,12 +295,28 @@ void WriteUploadPackages(const std::vector<CourseToUpload>& courses, const Uploa
     if (courses.empty()) return;
     // A package is written only into the upload folder, never out of it through a link.
     BundleFiles files(report);
-    files.ConfineTo({options.uploadFolder}, "the upload packages folder");
+    // Made first, so that the confinement holds the folder as the kernel resolves it.
     if (!files.EnsureFolder(options.uploadFolder)) return;
+    files.ConfineTo({options.uploadFolder}, "the upload packages folder");
 
     std::vector<std::string> courseFolders;
     for (const CourseToUpload& course : courses) courseFolders.push_back(course.courseFolder);
+    std::vector<std::string> packageNames;
     for (const CourseToUpload& course : courses) {
+        // Names are looked up regardless of letter case: a second package of the
+        // same name would replace the first.
+        const auto same = std::find_if(packageNames.begin(), packageNames.end(), [&](const std::string& name) {
+            return platform::EqualsIgnoringCase(name, course.packageName);
+        });
+        if (same != packageNames.end()) {
+            report.AddProblem(
+                "No upload package was written for '" + EscapeLogName(course.courseFolder) +
+                "': its name differs only in letter case from that of '" +
+                EscapeLogName(courses[static_cast<std::size_t>(same - packageNames.begin())].courseFolder) + "'.\n");
+            packageNames.emplace_back();
+            continue;
+        }
+        packageNames.push_back(course.packageName);
         UploadRules rules;
         rules.allowedRoots = options.allowedRoots;
         if (options.leaveOutCourseBmp) rules.leftOutFileName = course.courseID + ".bmp";

@@ -233,3 +233,17 @@ TEST_F(UploadPackageTest, WritesEachPackageBelowTheUploadFolderAndNamesItInTheRe
         << report.updatedList;
     EXPECT_FALSE(fs::exists(upload / "missing.zip"));
 }
+
+TEST_F(UploadPackageTest, InstallFolderReachedThroughALinkAndNamesThatDifferOnlyInCase) {
+    WriteCourse();
+    fs::create_directories(dir() / "real-install");
+    fs::create_symlink(dir() / "real-install", dir() / "install-link");
+    const fs::path upload = dir() / "install-link" / "upload packages";
+    RunReport report;
+    WriteUploadPackages({{course().string(), "Course", "course"}, {course().string(), "COURSE", "course"}},
+                        {upload.string(), {dir().string()}, false}, report);
+    EXPECT_EQ(ReadBytes(dir() / "real-install/upload packages/Course.zip"), ReadBytes(kReferenceZip));
+    EXPECT_FALSE(fs::exists(dir() / "real-install/upload packages/COURSE.zip"));
+    EXPECT_EQ(report.problemNotes, 1) << report.updatedList;
+    EXPECT_NE(report.updatedList.find("its name differs only in letter case"), std::string::npos) << report.updatedList;
+}
