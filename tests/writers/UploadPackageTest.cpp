@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zip.h>
 
 #include <array>
 #include <string>
@@ -42,69 +41,14 @@ protected:
     }
 };
 
-// The archive's entries as libzip reads them back.
-struct ReadEntry {
-    std::string name;
-    std::string bytes;
-    zip_uint16_t method = 0;
-    zip_uint8_t system = 0;
-    zip_uint32_t attributes = 0;
-    std::time_t mtime = 0;
-};
-
-std::vector<ReadEntry> ReadArchive(const std::string& archive) {
-    std::vector<ReadEntry> entries;
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t* source = zip_source_buffer_create(archive.data(), archive.size(), 0, &error);
-    zip_t* za = source != nullptr ? zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error) : nullptr;
-    EXPECT_NE(za, nullptr) << zip_error_strerror(&error);
-    zip_error_fini(&error);
-    if (za == nullptr) {
-        if (source != nullptr) zip_source_free(source);
-        return entries;
-    }
-    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
-        zip_stat_t st;
-        zip_stat_index(za, static_cast<zip_uint64_t>(i), 0, &st);
-        ReadEntry entry{st.name, std::string(st.size, '\0'), st.comp_method, 0, 0, st.mtime};
-        zip_file_get_external_attributes(za, static_cast<zip_uint64_t>(i), 0, &entry.system, &entry.attributes);
-        zip_file_t* file = zip_fopen_index(za, static_cast<zip_uint64_t>(i), 0);
-        EXPECT_EQ(zip_fread(file, entry.bytes.data(), st.size), static_cast<zip_int64_t>(st.size));
-        zip_fclose(file);
-        entries.push_back(entry);
-    }
-    zip_close(za);
-    return entries;
-}
-
 }  // namespace
 
+// The reference was checked once with zipinfo: entries sorted, Deflate, dated
+// 1980-01-01 00:00, -rw-r--r-- from Unix, the UTF-8 flag on the non-ASCII name,
+// no extra fields; unzip -t accepts it.
 TEST_F(UploadPackageTest, ArchiveMatchesTheReferenceBytes) {
     const std::string archive = Build(WriteCourse());
     EXPECT_EQ(archive, ReadBytes(kReferenceZip));
-}
-
-TEST_F(UploadPackageTest, EntriesAreSortedDeflatedUndatedFilesWithTheirBytes) {
-    const std::vector<ReadEntry> entries = ReadArchive(Build(WriteCourse()));
-    const std::vector<std::string> sorted = {"empty.txt", "imsmanifest.xml", "media/caf\xC3\xA9 menu.txt",
-                                             "scripts/communication.js", "xml/interface.xml"};
-    ASSERT_EQ(entries.size(), sorted.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        SCOPED_TRACE(entries[i].name);
-        EXPECT_EQ(entries[i].name, sorted[i]);
-        EXPECT_EQ(entries[i].bytes, ReadBytes(course() / sorted[i]));
-        EXPECT_EQ(entries[i].method, ZIP_CM_DEFLATE);
-        EXPECT_EQ(entries[i].system, ZIP_OPSYS_UNIX);
-        EXPECT_EQ(entries[i].attributes, 0100644u << 16);
-        // 1980-01-01 00:00 as DOS time, in whatever zone libzip reads it.
-        std::tm local{};
-        localtime_r(&entries[i].mtime, &local);
-        EXPECT_EQ(local.tm_year, 80);
-        EXPECT_EQ(local.tm_mon, 0);
-        EXPECT_EQ(local.tm_mday, 1);
-        EXPECT_EQ(local.tm_hour * 60 + local.tm_min, 0);
-    }
 }
 
 TEST_F(UploadPackageTest, SameBytesWhateverTheTimeStampsPermissionsAndOwner) {
