@@ -2,6 +2,7 @@
 
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
+#include <libxml/uri.h>
 #include <libxml/xmlerror.h>
 #include <libxml/xmlschemas.h>
 #include <libxml/xmlversion.h>
@@ -44,12 +45,24 @@ const std::string* g_allowedFolder = nullptr;
 // layer; anything else (a network address, a file elsewhere, a DTD) is not loaded.
 xmlParserInputPtr LoadFromSchemaFolder(const char* url, const char*, xmlParserCtxtPtr context) {
     if (url == nullptr || g_allowedFolder == nullptr) return nullptr;
-    std::string path = url;
-    if (path.rfind("file://", 0) == 0) path.erase(0, 7);
-    if (path.empty() || path.front() != '/') return nullptr;
-    path = platform::AbsolutePath(path);
-    if (!platform::IsWithin(path, *g_allowedFolder)) return nullptr;
-    const std::optional<std::string> bytes = platform::ReadFileBytes(path);
+    std::string given = url;
+    if (given.rfind("file://", 0) == 0) given.erase(0, 7);
+    // An import's location is resolved against its schema's name as a URI: a
+    // space or a non-ASCII letter in the folder's name comes escaped.
+    std::string unescaped;
+    if (char* text = xmlURIUnescapeString(given.c_str(), 0, nullptr)) {
+        unescaped = text;
+        xmlFree(text);
+    }
+    std::string path;
+    std::optional<std::string> bytes;
+    for (const std::string& candidate : {given, unescaped}) {
+        if (candidate.empty() || candidate.front() != '/') continue;
+        path = platform::AbsolutePath(candidate);
+        if (!platform::IsWithin(path, *g_allowedFolder)) continue;
+        bytes = platform::ReadFileBytes(path);
+        if (bytes) break;
+    }
     if (!bytes) return nullptr;
     xmlParserInputBufferPtr buffer =
         xmlParserInputBufferCreateMem(bytes->data(), static_cast<int>(bytes->size()), XML_CHAR_ENCODING_NONE);

@@ -20,7 +20,8 @@ protected:
         fs::create_directories(schemas());
         fs::copy(kShippedSchemas, schemas(), fs::copy_options::recursive);
     }
-    fs::path schemas() const { return dir() / "install" / "schemas"; }
+    // A space and a non-ASCII letter in the installation's path, as users' folders have.
+    fs::path schemas() const { return dir() / "my install \xC3\xA9" / "schemas"; }
 };
 
 }  // namespace
