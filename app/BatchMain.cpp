@@ -97,7 +97,9 @@ std::vector<HelpSection> HelpDocument() {
                             {"${XDG_CONFIG_HOME:-~/.config}/quarvel/quarvel.conf", "when the file exists"},
                             {"/etc/quarvel.conf", "otherwise"},
                         },
-                        "The patch log nb_logfile.txt is in the install folder."});
+                        "The patch log nb_logfile.txt is in the install folder; with zipPackages=true\n"
+                        "the zips go to its folder \"upload packages\", and validatePackages=true checks\n"
+                        "against the schemas in its folder \"schemas\"."});
 
     sections.push_back({"Exit status:",
                         "EXIT STATUS",

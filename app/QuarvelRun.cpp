@@ -1,5 +1,7 @@
 #include "app/QuarvelRun.h"
 
+#include <algorithm>
+
 #include "bundle/RefreshAssets.h"
 #include "catalogues/DescriptionCatalogue.h"
 #include "catalogues/VodCatalogueParser.h"
@@ -50,11 +52,44 @@ bool QuarvelRun::BundleDone(const std::string& courseFolder) {
     ++m_bundlesPatched;
     if (report.problemNotes > m_notesAtBundleStart) ++m_bundlesWithProblems;
     m_notesAtBundleStart = report.problemNotes;
+    // Two videos of one title build one package folder: it is zipped once.
+    if (settings.zipPackages && std::none_of(m_uploads.begin(), m_uploads.end(), [&](const CourseToUpload& upload) {
+            return upload.courseFolder == courseFolder;
+        })) {
+        m_uploads.push_back({courseFolder, UploadPackageName(courseFolder, m_uploadBase), record.courseID});
+    }
     if (m_ui.ReportProgress(m_bundlesPatched, courseFolder) == UserInterface::Progress::Continue) return true;
     m_stopped = true;
     report.updatedList += "The run was stopped after '" + EscapeLogName(courseFolder) +
                           "'; the course bundles after it were not patched.\n";
     return false;
+}
+
+void QuarvelRun::PackageFileGenerated(const std::string& path, PackageFile file) {
+    if (!settings.validatePackages) return;
+    std::error_code ec;
+    const std::optional<std::string> bytes = m_files.Read(path, ec);
+    if (!bytes) return;  // not written: that is noted already
+    const std::string schemas = GetInstallFolder() + "/schemas";
+    if (!m_schemaCheck) m_schemaCheck = std::make_unique<SchemaCheck>(schemas);
+    const SchemaVerdict verdict = m_schemaCheck->Check(file, *bytes);
+    if (verdict.outcome == SchemaVerdict::Outcome::SchemasMissing) {
+        if (m_schemasMissingNoted) return;
+        m_schemasMissingNoted = true;
+        report.AddProblem("The schemas '" +
+                          EscapeLogName(schemas + "/" + std::string(SchemaCheck::SchemaFileOf(file))) +
+                          "' are missing or unreadable; the generated files were not checked against them.\n");
+    } else if (verdict.outcome == SchemaVerdict::Outcome::Invalid) {
+        report.AddProblem("'" + EscapeLogName(path) + "' does not pass the schema check, line " +
+                          std::to_string(verdict.line) + ": " + EscapeLogName(verdict.message) + ".\n");
+    }
+}
+
+void QuarvelRun::WriteUploadPackages() {
+    if (!settings.zipPackages) return;
+    ::WriteUploadPackages(m_uploads, {GetInstallFolder() + "/upload packages", m_uploadRoots, settings.deleteBmp},
+                          report);
+    m_uploads.clear();
 }
 
 MainJobContext QuarvelRun::MainJob() {
@@ -65,6 +100,8 @@ MainJobContext QuarvelRun::MainJob() {
 
 void QuarvelRun::WalkCourseFolder(const std::string& folder) {
     m_files.ConfineTo({folder}, "the starting folder");
+    m_uploadBase = folder;
+    m_uploadRoots = {folder};
     MainJobContext job = MainJob();
     ::WalkCourseFolder(folder, job);
     m_files.Commit();
@@ -72,6 +109,8 @@ void QuarvelRun::WalkCourseFolder(const std::string& folder) {
 
 void QuarvelRun::BuildVodPackages(const std::string& folder, bool copyVideo) {
     m_files.ConfineTo({folder, GetInstallFolder() + "/vod packages"}, "the content folder");
+    m_uploadBase = GetInstallFolder();
+    m_uploadRoots = {folder, GetInstallFolder() + "/vod packages"};
     VodJobContext job{settings,
                       record,
                       m_files,

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "app/InstallStore.h"
 #include "app/UserInterface.h"
@@ -17,6 +18,8 @@
 #include "writers/BundleFiles.h"
 #include "writers/Installation.h"
 #include "writers/RunReport.h"
+#include "writers/SchemaCheck.h"
+#include "writers/UploadPackage.h"
 
 // What a run did, for a front end's closing words and exit status.
 struct RunSummary {
@@ -93,7 +96,11 @@ private:
     // WalkListener: what the jobs tell the run between bundles.
     void CourseError(const std::string& note) override;
     bool BundleDone(const std::string& courseFolder) override;
+    void PackageFileGenerated(const std::string& path, PackageFile file) override;
     MainJobContext MainJob();
+    // Zips the bundles the job patched (zipPackages) from the files on disk,
+    // after the job's files are in place.
+    void WriteUploadPackages();
 
     UserInterface& m_ui;
     const platform::Clock& m_clock;
@@ -113,4 +120,13 @@ private:
     std::unordered_map<std::string, std::size_t> m_vodIndex;
     // "VOD info.txt" as last parsed; a reload of an unchanged file keeps the table.
     std::optional<platform::FileStamp> m_vodCatalogueStamp;
+
+    // Upload packages: the bundles to zip, the folder their names are taken
+    // below, and the folders a link in a bundle may lead into.
+    std::vector<CourseToUpload> m_uploads;
+    std::string m_uploadBase;
+    std::vector<std::string> m_uploadRoots;
+    // The schemas, parsed once for the run (validatePackages).
+    std::unique_ptr<SchemaCheck> m_schemaCheck;
+    bool m_schemasMissingNoted = false;
 };

@@ -68,6 +68,7 @@ void QuarvelRun::RunVodJob() {
     BuildVodPackages(*folder, false);
     // The bundles are on the disk before the person is told the job is done.
     m_files.Finish();
+    WriteUploadPackages();
     m_ui.EndProgress();
     m_ui.ShowMessage("VOD packages created in 'VOD packages' subfolder.", "VOD Status", MessageStyle::Stop);
     // What could not be done as asked (or was left alone) must be written
@@ -95,6 +96,7 @@ void QuarvelRun::RunMainJob() {
     WalkCourseFolder(*folder);
     // The bundles are on the disk before the person is told the job is done.
     m_files.Finish();
+    WriteUploadPackages();
     m_ui.EndProgress();
     m_ui.ShowMessage("Check '" + PatchLogPath() + "' for course bundle error status.", "Course Bundle Patch Status",
                      MessageStyle::Stop);

@@ -184,6 +184,7 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
 
     if (settings.packageType == PackageType::Scorm12) {
         WriteScormManifest(files, courseFolder + "/imsmanifest.xml", ManifestFromRecord(record, settings, job.install));
+        job.listener.PackageFileGenerated(courseFolder + "/imsmanifest.xml", PackageFile::ScormManifest);
         std::ignore = files.Delete(courseFolder + "/index.html");
         std::ignore = files.Delete(courseFolder + "/tincan.xml");
     } else {
@@ -192,6 +193,7 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
         // second description line of the template escapes it once more.
         record.WebDescription = WriteTincanXml(files, job.install, courseFolder + "/tincan.xml", courseID,
                                                record.WebTitle, record.WebDescription);
+        job.listener.PackageFileGenerated(courseFolder + "/tincan.xml", PackageFile::TincanXml);
         std::ignore = files.Delete(courseFolder + "/imsmanifest.xml");
     }
     WriteCoursePage(files, job.install, courseFolder + "/" + courseID + ".htm", courseID);

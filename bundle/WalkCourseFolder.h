@@ -8,6 +8,7 @@
 #include "settings/CourseSettings.h"
 #include "writers/BundleFiles.h"
 #include "writers/Installation.h"
+#include "writers/SchemaCheck.h"
 
 // What the walk tells the run as it goes.
 class WalkListener {
@@ -18,6 +19,9 @@ public:
     virtual void CourseError(const std::string& note) = 0;
     // A bundle (or VOD package) is done; false when the person asked to stop.
     [[nodiscard]] virtual bool BundleDone(const std::string& courseFolder) = 0;
+    // The manifest or activity file of the bundle in hand was generated at
+    // `path` (staged with the bundle's files): the place to check it.
+    virtual void PackageFileGenerated(const std::string& /*path*/, PackageFile /*file*/) {}
 };
 
 // The run's state the main job reads and changes.

@@ -2,7 +2,9 @@
 # the install folder in the store, as an installer records the install folder.
 #
 #   <prefix>/share/quarvel/install          template folder web, exit button images,
-#                                           catalogues, spreadsheet export
+#                                           catalogues, spreadsheet export, and the
+#                                           schemas (with their licences) that
+#                                           validatePackages checks against
 #   <prefix>/share/quarvel/sample-courses   course bundles to try a run on
 #   <prefix>/share/quarvel/sample-videos    videos (placeholders) for the VOD job
 #   <prefix>/share/applications/quarvel.desktop, <prefix>/share/icons/hicolor/*/apps/quarvel.*
@@ -23,6 +25,8 @@ set(QUARVEL_SAMPLE_DIR ${PROJECT_SOURCE_DIR}/sample)
 set(QUARVEL_INSTALL_FOLDER ${CMAKE_INSTALL_DATADIR}/quarvel/install)
 
 install(DIRECTORY ${QUARVEL_SAMPLE_DIR}/install/ DESTINATION ${QUARVEL_INSTALL_FOLDER})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/res/schemas/ DESTINATION ${QUARVEL_INSTALL_FOLDER}/schemas
+        PATTERN .gitattributes EXCLUDE)
 install(DIRECTORY ${QUARVEL_SAMPLE_DIR}/courses/ DESTINATION ${CMAKE_INSTALL_DATADIR}/quarvel/sample-courses)
 install(DIRECTORY ${QUARVEL_SAMPLE_DIR}/videos/ DESTINATION ${CMAKE_INSTALL_DATADIR}/quarvel/sample-videos)
 

@@ -36,6 +36,10 @@ struct CourseSettings {
     bool createVodPackages = false;
     bool keepDetailedBookmarking = false;
     PackageType packageType = PackageType::Scorm12;
+    // After the job: a zip of each patched bundle in the install folder's "upload packages" folder.
+    bool zipPackages = false;
+    // Each generated manifest and activity file checked against the shipped schemas.
+    bool validatePackages = false;
 };
 
 // What the settings dialog's controls hold, by control id. A default-made one

@@ -76,6 +76,12 @@ const SettingsField kFields[] = {
     {.name = "keepDetailedBookmarking", .kind = K::Flag, .member = &S::keepDetailedBookmarking, .control = 1024,
      .values = kFlagValues},
     {.name = "packageType", .kind = K::Choice, .member = &S::packageType, .values = kPackageTypes, .fallback = 1},
+    {.name = "zipPackages", .kind = K::Flag, .member = &S::zipPackages, .control = 1049, .values = kFlagValues,
+     .note = "after the job, INSTALL/upload packages/PATH.zip of each bundle patched, PATH being its folder "
+             "below FOLDER (for the VOD job: vod packages/TITLE)"},
+    {.name = "validatePackages", .kind = K::Flag, .member = &S::validatePackages, .control = 1050,
+     .values = kFlagValues, .note = "each generated imsmanifest.xml and tincan.xml checked against the schemas in INSTALL/schemas; "
+             "a file that fails is named in the patch log with its first error"},
 };
 // clang-format on
 

@@ -10,6 +10,9 @@ cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j "$(nproc)" --target quarvel-batch quarvel
 work="$(mktemp -d "${TMPDIR:-/tmp}/quarvel-demo.XXXXXX")"
 cp -r sample/install "$work/install"
+# The schemas an installation ships beside its template folder (validatePackages=true).
+cp -r res/schemas "$work/install/schemas"
+rm -f "$work/install/schemas/.gitattributes"
 cp -r sample/courses "$work/courses"
 printf 'NB Path=%s\n' "$work/install" >"$work/quarvel.conf"
 status=0

