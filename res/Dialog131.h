@@ -61,7 +61,7 @@ inline constexpr ControlTemplate kDialog131Controls[] = {
     {1045, ControlKind::Radio, "xAPI", 409, 213, 98, 10, kGroupScormType},
     {1049, ControlKind::Checkbox, "Write upload-ready .zip packages", 412, 255, 170, 10, nullptr},
     // Its letters are all taken by the controls before it: the schema version gives it a mnemonic.
-    {1050, ControlKind::Checkbox, "Check generated files against the schemas (XSD 1.0)", 225, 290, 250, 10, nullptr},
+    {1050, ControlKind::Checkbox, "Check generated files against the schemas", 225, 290, 250, 10, nullptr},
 };
 
 inline constexpr DialogTemplate kDialog131{IDD_CUSTOM_COURSE, "course configuration", 599, 360, kDialog131Controls};
