@@ -58,6 +58,8 @@ bool CDirDialog::ChooseFolder() {
         if (tree->currentIndex() == homeRow) tree->scrollTo(homeRow, QAbstractItemView::PositionAtTop);
     };
     QObject::connect(&model, &QFileSystemModel::directoryLoaded, tree, showHome);
+    QObject::connect(&model, &QFileSystemModel::rowsInserted, tree, showHome);
+    QObject::connect(&model, &QFileSystemModel::layoutChanged, tree, showHome);
     QTimer::singleShot(0, tree, showHome);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
