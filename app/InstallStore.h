@@ -39,7 +39,7 @@ public:
     // Sets NAME (replacing its first line, or adding one) and keeps every
     // other byte. Refuses, leaving the file as it was, when the file exists
     // but cannot be read.
-    std::error_code Write(const std::string& name, const std::string& value) const;
+    [[nodiscard]] std::error_code Write(const std::string& name, const std::string& value) const;
 
     // The install folder without one trailing "/": a value ending in "/" (or
     // a missing one) is shortened (or added empty) and written back.
@@ -62,11 +62,11 @@ bool CanWriteInstallFolder(const std::string& folder);
 // template folder "web", "buttons png", the catalogues and the spreadsheet
 // export are copied (files `to` holds already are kept, so a second call
 // completes an interrupted one), and an empty "vod packages" is created.
-std::error_code MakePerUserInstall(const std::string& from, const std::string& to);
+[[nodiscard]] std::error_code MakePerUserInstall(const std::string& from, const std::string& to);
 
 // Records `folder` as the install folder in the store file `store`, creating
 // it and its folders when missing. A new store starts as a copy of `seed`
 // (for a per-user store, the store that named the shared installation), so its
 // other settings carry over.
-std::error_code RecordInstallFolder(const std::string& store, const std::string& folder,
+[[nodiscard]] std::error_code RecordInstallFolder(const std::string& store, const std::string& folder,
                                     const InstallStore& seed = InstallStore(""));

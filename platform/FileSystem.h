@@ -72,7 +72,7 @@ std::optional<FolderIdentity> IdentifyFolder(const std::string& path);
 
 // Errors of this layer that the system's error numbers do not name.
 enum class FileError { notRegularFile = 1 };
-std::error_code MakeError(FileError error);
+[[nodiscard]] std::error_code MakeError(FileError error);
 
 // Opens a regular file for reading without waiting on a FIFO or device (a
 // folder gives is_a_directory, anything else FileError::notRegularFile);
@@ -94,21 +94,21 @@ bool CanOpenForReading(const std::string& path);
 // process may set them (a FileTransaction reports what it could not keep).
 // Fails with permission_denied on a read-only file, as opening it for writing
 // would. Each call waits for the disk: many files go through a FileTransaction.
-std::error_code ReplaceFileSafely(const std::string& path, std::string_view bytes);
+[[nodiscard]] std::error_code ReplaceFileSafely(const std::string& path, std::string_view bytes);
 
 // Copies the regular file `source` over `destination` (the overwriting copy),
 // durably as above: the destination gets the source's bytes, permission bits
 // and last-write time. Fails on a read-only destination or a missing
 // destination folder.
-std::error_code CopyFileOver(const std::string& source, const std::string& destination);
+[[nodiscard]] std::error_code CopyFileOver(const std::string& source, const std::string& destination);
 
 // Deletes a file; a missing file is no error; a read-only file is refused.
 // A temporary file of this program's that a run still going holds stays
 // (see RemoveStaleTempFiles), and that is no error either.
-std::error_code RemoveFile(const std::string& path);
+[[nodiscard]] std::error_code RemoveFile(const std::string& path);
 
 // Creates one folder; its parent must exist.
-std::error_code CreateFolder(const std::string& path);
+[[nodiscard]] std::error_code CreateFolder(const std::string& path);
 
 // Whether a new file can be created (and removed again) in `folder`: the one
 // test that holds for permission bits, ACLs, read-only mounts and root alike.
@@ -119,7 +119,7 @@ bool CanCreateFileIn(const std::string& folder);
 // Read-only attribute: set when the owner has no write permission.
 bool IsReadOnly(const std::string& path);
 // Adds the owner's write bit; other bits and the time stamps stay.
-std::error_code ClearReadOnly(const std::string& path);
+[[nodiscard]] std::error_code ClearReadOnly(const std::string& path);
 
 // What tells a file read earlier from a changed one: size, last-write time and
 // inode (a file replaced by rename gets a new one).
@@ -137,16 +137,16 @@ std::optional<FileStamp> ReadableFileStamp(const std::string& path);
 std::optional<LocalDate> LastWriteLocalDate(const std::string& path);
 
 // Whether an existing file can be opened for writing (it is not created).
-std::error_code OpenExistingForWriting(const std::string& path);
+[[nodiscard]] std::error_code OpenExistingForWriting(const std::string& path);
 
 // Appends to an existing file only (never creates it), in place and under
 // the file's lock (see LockedAppend): the file ends with all of its old bytes
 // and either all of the new ones or none, and two runs at once keep both.
-std::error_code AppendToExistingFile(const std::string& path, std::string_view bytes);
+[[nodiscard]] std::error_code AppendToExistingFile(const std::string& path, std::string_view bytes);
 
 // Appends `text` (UTF-8) as UTF-16LE with every LF written as CR LF, as
 // above. A file that is created (or found empty) starts with the byte-order mark.
-std::error_code AppendUtf16LeText(const std::string& path, std::string_view text);
+[[nodiscard]] std::error_code AppendUtf16LeText(const std::string& path, std::string_view text);
 
 // The bytes a UTF-8 text stream writes: byte-order mark, every LF as CR LF.
 std::string EncodeUtf8TextStream(std::string_view text);
@@ -158,7 +158,7 @@ bool IsSafeReplaceTempName(std::string_view name);
 // whose lock a run that is still going holds is its file in flight, and stays.
 void RemoveStaleTempFiles(const std::string& folder);
 // The same for one such file; a file in flight stays and is no error.
-std::error_code RemoveStaleTempFile(const std::string& path);
+[[nodiscard]] std::error_code RemoveStaleTempFile(const std::string& path);
 
 // The path with every link, "." and ".." resolved as the kernel resolves
 // them; nothing when a component is missing (a dangling link, for one).

@@ -91,7 +91,7 @@ public:
     // Makes the names that commits of this process put in place durable: one
     // sync of each file system touched since the last call. Returns the first
     // failure.
-    static std::error_code SyncNames();
+    [[nodiscard]] static std::error_code SyncNames();
 
 private:
     struct Staged {
@@ -108,10 +108,10 @@ private:
         const struct stat* copied = nullptr;
     };
 
-    std::error_code StageFrom(const std::string& target, const Source& source);
+    [[nodiscard]] std::error_code StageFrom(const std::string& target, const Source& source);
     // The staged entry for `target` as a caller names it, or nothing.
     const Staged* Find(const std::string& target) const;
-    std::error_code PutInPlace(Staged& staged);
+    [[nodiscard]] std::error_code PutInPlace(Staged& staged);
     static void Drop(Staged& staged);
 
     std::vector<Staged> m_staged;

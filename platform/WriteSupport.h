@@ -12,14 +12,14 @@
 namespace platform::write {
 
 // errno as an error code.
-std::error_code LastError();
+[[nodiscard]] std::error_code LastError();
 
 // Writes all of `bytes`, going on after short writes and interruptions.
-std::error_code WriteAll(int fd, std::string_view bytes);
+[[nodiscard]] std::error_code WriteAll(int fd, std::string_view bytes);
 
 // Copies what is left of `in` to `out`, with the kernel's copy where the file
 // system has it, plain reads and writes where it has not.
-std::error_code CopyContent(int in, int out);
+[[nodiscard]] std::error_code CopyContent(int in, int out);
 
 // The process's file-creation mask.
 mode_t CurrentUmask();
@@ -28,7 +28,7 @@ mode_t CurrentUmask();
 // through a link to the file it names (a dangling link is replaced itself).
 // Sets `exists` and `st` for an existing target; refuses a folder
 // (is_a_directory) and a read-only file (permission_denied).
-std::error_code PrepareTarget(const std::string& path, std::string& target, struct stat& st, bool& exists);
+[[nodiscard]] std::error_code PrepareTarget(const std::string& path, std::string& target, struct stat& st, bool& exists);
 
 // A fresh name of the form IsSafeReplaceTempName accepts, in `folder`.
 std::string RandomTempPath(const std::string& folder);
