@@ -69,4 +69,4 @@ bool CanWriteInstallFolder(const std::string& folder);
 // (for a per-user store, the store that named the shared installation), so its
 // other settings carry over.
 [[nodiscard]] std::error_code RecordInstallFolder(const std::string& store, const std::string& folder,
-                                    const InstallStore& seed = InstallStore(""));
+                                                  const InstallStore& seed = InstallStore(""));

@@ -14,4 +14,5 @@ std::optional<PerUserInstallOffer> PerUserInstallOfferFor(const std::string& ins
 // records it in the per-user store (a new one starts as a copy of `inUse`).
 // Returns whether the run goes on with it. A failure is shown, and the run
 // then goes on as before.
-[[nodiscard]] bool MakePerUserInstallIfAccepted(UserInterface& ui, const PerUserInstallOffer& offer, const InstallStore& inUse);
+[[nodiscard]] bool MakePerUserInstallIfAccepted(UserInterface& ui, const PerUserInstallOffer& offer,
+                                                const InstallStore& inUse);

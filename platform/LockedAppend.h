@@ -52,7 +52,8 @@ private:
     void CutBackUnfinishedAppend();
     std::string JournalBeside() const;
     std::string JournalInStateFolder() const;
-    [[nodiscard]] bool WriteJournal(std::uint64_t oldLength, std::uint64_t newLength, std::uint64_t checksum, Journal& journal);
+    [[nodiscard]] bool WriteJournal(std::uint64_t oldLength, std::uint64_t newLength, std::uint64_t checksum,
+                                    Journal& journal);
 
     std::string m_path;
     UniqueFd m_fd;

@@ -28,7 +28,8 @@ mode_t CurrentUmask();
 // through a link to the file it names (a dangling link is replaced itself).
 // Sets `exists` and `st` for an existing target; refuses a folder
 // (is_a_directory) and a read-only file (permission_denied).
-[[nodiscard]] std::error_code PrepareTarget(const std::string& path, std::string& target, struct stat& st, bool& exists);
+[[nodiscard]] std::error_code PrepareTarget(const std::string& path, std::string& target, struct stat& st,
+                                            bool& exists);
 
 // A fresh name of the form IsSafeReplaceTempName accepts, in `folder`.
 std::string RandomTempPath(const std::string& folder);
