@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -165,6 +166,17 @@ void KeepOwnership(int fd, const std::string& target, const struct stat* old, st
 }
 
 }  // namespace
+
+std::uint64_t FileTransaction::ConfiguredCommitBytes() {
+    static const std::uint64_t bytes = [] {
+        const char* text = std::getenv("QUARVEL_COMMIT_BYTES");
+        if (text == nullptr || *text == '\0') return kDefaultCommitBytes;
+        char* end = nullptr;
+        const unsigned long long value = std::strtoull(text, &end, 10);
+        return *end == '\0' && value > 0 ? static_cast<std::uint64_t>(value) : kDefaultCommitBytes;
+    }();
+    return bytes;
+}
 
 FileTransaction::FileTransaction(std::uint64_t commitBytes) : m_commitBytes(commitBytes) {
     StagedFileBound();

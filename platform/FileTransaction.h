@@ -49,7 +49,11 @@ public:
     // what a kill throws away, and the page cache one commit fills, modest.
     static constexpr std::uint64_t kDefaultCommitBytes = std::uint64_t{256} << 20;
 
-    explicit FileTransaction(std::uint64_t commitBytes = kDefaultCommitBytes);
+    // The default, or QUARVEL_COMMIT_BYTES when it is set: the power-cut
+    // tests make small runs commit many times, so that a cut can fall between commits.
+    static std::uint64_t ConfiguredCommitBytes();
+
+    explicit FileTransaction(std::uint64_t commitBytes = ConfiguredCommitBytes());
     ~FileTransaction();
     FileTransaction(const FileTransaction&) = delete;
     FileTransaction& operator=(const FileTransaction&) = delete;
