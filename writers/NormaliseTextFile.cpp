@@ -27,7 +27,7 @@ std::string FinishedTextBytes(std::string_view text) {
 bool WriteNormalisedFile(BundleFiles& files, const std::string& path, std::string_view finishedBytes) {
     if (!files.Write(path, finishedBytes)) return false;
     // The temporary copy's name is taken over and cleared, as the copy would have been.
-    std::ignore = files.Delete(path + "_temp");
+    std::ignore = files.Delete(path + std::string(kNormaliserTempSuffix));
     return true;
 }
 
@@ -41,5 +41,5 @@ void NormaliseTextFile(BundleFiles& files, const std::string& path) {
     const std::string normalised = NormaliseBytes(*bytes);
     if (normalised != *bytes) std::ignore = files.Write(path, normalised);
     // The temporary copy's name is taken over and cleared, as the copy would have been.
-    std::ignore = files.Delete(path + "_temp");
+    std::ignore = files.Delete(path + std::string(kNormaliserTempSuffix));
 }

@@ -6,6 +6,9 @@
 
 #include "writers/BundleFiles.h"
 
+// What the normaliser's temporary copy adds to its file's name ("<path>_temp").
+inline constexpr std::string_view kNormaliserTempSuffix = "_temp";
+
 // The normaliser's byte rule: a first byte 0xEF takes the first three bytes
 // with it (taken to be a byte-order mark), and every CR byte is left out.
 std::string NormaliseBytes(std::string_view bytes);

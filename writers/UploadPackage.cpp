@@ -12,6 +12,7 @@
 #include "platform/Text.h"
 #include "writers/BundleFiles.h"
 #include "writers/Escape.h"
+#include "writers/NormaliseTextFile.h"
 
 namespace {
 
@@ -220,9 +221,9 @@ bool InAnyOf(const std::string& path, const std::vector<std::string>& folders) {
 // normaliser's "<name>_temp" beside its file.
 bool IsLeftoverTemporary(const std::vector<platform::DirEntry>& entries, const platform::DirEntry& entry) {
     if (platform::IsSafeReplaceTempName(entry.name)) return true;
-    constexpr std::string_view kSuffix = "_temp";
-    if (entry.name.size() <= kSuffix.size() || !entry.name.ends_with(kSuffix)) return false;
-    const std::string original = entry.name.substr(0, entry.name.size() - kSuffix.size());
+    const std::string_view suffix = kNormaliserTempSuffix;
+    if (entry.name.size() <= suffix.size() || !entry.name.ends_with(suffix)) return false;
+    const std::string original = entry.name.substr(0, entry.name.size() - suffix.size());
     return std::any_of(entries.begin(), entries.end(),
                        [&](const platform::DirEntry& other) { return !other.isDirectory && other.name == original; });
 }
