@@ -34,7 +34,7 @@ nsis_text() {
 windows_path() {
   local path="${1:+\\$1}"
   [ "$2" = . ] || path+="\\${2//\//\\}"
-  printf '$INSTDIR%s' "$(nsis_text "$path")"
+  printf '%s%s' "\$INSTDIR" "$(nsis_text "$path")"
 }
 
 # add_file FROM FOLDER: installs the file FROM into the installed FOLDER

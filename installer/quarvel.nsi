@@ -142,6 +142,10 @@ Section "Uninstall"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
 
+  ; The value is this installation's only while it names this folder (the
+  ; programs drop a trailing backslash; StrCmp ignores letter case).
+  ReadRegStr $0 HKLM "${INSTALL_KEY}" "NB Path"
+  StrCmp $0 "$INSTDIR" 0 +2
   DeleteRegValue HKLM "${INSTALL_KEY}" "NB Path"
   DeleteRegKey /ifempty HKLM "${INSTALL_KEY}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

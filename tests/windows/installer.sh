@@ -10,6 +10,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
+# shellcheck source=tests/windows/lib.sh
 . "$here/lib.sh"
 build=$(cd "${1:-$source_dir/build-windows}" && pwd)
 setup=$build/quarvel-setup.exe
@@ -68,6 +69,8 @@ count=$(wc -l <"$work/files")
 while IFS=$'\t' read -r from to; do
   check "not installed as it is in the source: ${to#"$unix_folder"/}" cmp -s "$from" "$to"
 done <"$work/files"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quarvel'
+check "no uninstall entry in the registry" silent wine reg query "$uninstall_key" /v UninstallString
 menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Quarvel"
 check "no Start-menu entry to uninstall" test -f "$menu/Uninstall Quarvel.lnk"
 if [ -f "$build/bin/quarvel.exe" ]; then
@@ -100,6 +103,7 @@ printf 'appended by a run\r\n' >>"$unix_folder/VOD info.txt"
 check "the uninstaller failed" wine_run "$unix_folder/uninstall.exe" /S
 check_not "NB Path is still in the registry: '$(registry_value)'" \
   wine reg query 'HKLM\Software\Nimbrel' /v 'NB Path'
+check_not "the uninstall entry is left in the registry" wine reg query "$uninstall_key"
 while IFS=$'\t' read -r from to; do
   case $to in
     "$unix_folder/VOD info.txt") check "the appended catalogue was removed" test -f "$to" ;;

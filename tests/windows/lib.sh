@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the scripts of this folder (sourced): a Wine prefix of the script's
 # own, the pinned environment, the probe program and the pass/fail tally.
 
@@ -26,6 +27,9 @@ check() {
   shift
   if "$@"; then pass; else fail "$message"; fi
 }
+
+# silent COMMAND [ARG ...]: COMMAND with its output dropped.
+silent() { "$@" >/dev/null 2>&1; }
 
 # check_not MESSAGE COMMAND [ARG ...]: passes when COMMAND fails (its output
 # is dropped).

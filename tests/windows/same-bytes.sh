@@ -13,6 +13,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
+# shellcheck source=tests/windows/lib.sh
 . "$here/lib.sh"
 linux_bin=$(program_in "${1:-$source_dir/build}" quarvel-batch)
 windows_bin=$(program_in "${2:-$source_dir/build-windows}" quarvel-batch.exe)
