@@ -20,6 +20,10 @@ if [ ! -f "$setup" ] || [ -n "$(find "$build/bin" "$source_dir/installer" "$sour
   "$source_dir/installer/build.sh" "$build"
 fi
 
+# A 32-bit installer does not start under a 64-bit-only Wine.
+check "$setup is not a 64-bit program" \
+  grep -q 'file format pei-x86-64' <(x86_64-w64-mingw32-objdump -f "$setup")
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-installer.XXXXXX")
 trap 'wine_stop; rm -rf "$work"' EXIT
 wine_start "$work/prefix"
