@@ -4,8 +4,10 @@
 
 # The environment both systems run in: a time zone with summer time, so that
 # a wrong conversion of file dates shows, and (see wine below) the ANSI code
-# page Windows-1252.
-export TZ=Europe/Berlin
+# page Windows-1252. Wine maps TZ to a Windows zone, but the Windows C runtime
+# reads TZ itself, in its own form only ("Europe/Berlin" is UTC to it): EST5EDT
+# means the same to glibc, Wine and the C runtime, summer time included.
+export TZ=EST5EDT
 export WINEDEBUG=-all
 # No Mono or Gecko download prompt in a fresh prefix; no program here needs them.
 export WINEDLLOVERRIDES="mscoree=;mshtml="

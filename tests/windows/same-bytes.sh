@@ -24,9 +24,11 @@ wine_start "$work/prefix"
 probe_build "$work"
 mkdir "$work/out"
 
-# The same input twice, as an installation has it (schemas included), all
-# dated in summer but the player script, dated in winter: local dates that
-# ignore summer time, or are taken in UTC, come out a day early.
+# The same input twice, as an installation has it (schemas included), with
+# dates just after a local midnight: all in summer (00:30 EDT; a date that
+# ignores summer time comes out a day early) but the player script, in winter
+# (23:30 EST; a date taken in UTC, or always in summer time, comes out a day
+# late).
 for side in linux windows; do
   mkdir "$work/$side"
   cp -r "$source_dir/sample/install" "$work/$side/install"
@@ -34,8 +36,8 @@ for side in linux windows; do
   rm -f "$work/$side/install/schemas/.gitattributes"
   cp -r "$source_dir/sample/courses" "$work/$side/courses"
   cp -r "$source_dir/sample/videos" "$work/$side/videos"
-  find "$work/$side" -exec touch -h -d '2024-07-15 22:30:00 UTC' {} +
-  touch -d '2024-01-31 23:30:00 UTC' "$work/$side/install/web/scripts/NimbrelWebPlayer.js"
+  find "$work/$side" -exec touch -h -d '2024-07-16 04:30:00 UTC' {} +
+  touch -d '2024-02-01 04:30:00 UTC' "$work/$side/install/web/scripts/NimbrelWebPlayer.js"
   # As bundles come from Windows machines: a settings file named in other
   # letter case, and a read-only file the run regenerates.
   mv "$work/$side/courses/intro101/xml/interface.xml" "$work/$side/courses/intro101/xml/Interface.XML"
