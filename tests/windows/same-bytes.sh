@@ -172,4 +172,4 @@ run_job xapi courses packageType=Xapi updateDescriptionsFromHtml=true exitStatus
   isHr=true deleteBmp=true
 run_job vod videos createVodPackages=true
 
-summary same-bytes "$compared files compared after 4 jobs"
+summary same-bytes "$compared file comparisons over 4 jobs"
