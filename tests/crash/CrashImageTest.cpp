@@ -411,7 +411,7 @@ INSTANTIATE_TEST_SUITE_P(Images, CrashImageTest,
                          // ext4 takes the other jobs' snapshots too, so fewer of the main job's
                          ::testing::Values(Case{kExt4, {kMain.name, kMain.args, 8, 12}}, Case{kExt4, kVod},
                                            Case{kExt4, kSpreadsheet}, Case{kXfs, kMain},
-                                           Case{kExt4Bare, {kMain.name, kMain.args, 8, 12}}),
+                                           Case{kExt4Bare, {kMain.name, kMain.args, 4, 12}}),
                          [](const auto& row) { return row.param.fs.name + "_" + row.param.job.name; });
 
 }  // namespace
