@@ -134,8 +134,8 @@ private:
 class WriteOrderTest : public TempDirTest {};
 
 TEST_F(WriteOrderTest, ParsesTheCallsItFollows) {
-    const auto call =
-        ParseCall(R"(linkat(AT_FDCWD, "/proc/self/fd/3", AT_FDCWD, "/x/a, \"b\"/.quarvel-1.tmp", AT_SYMLINK_FOLLOW) = 0)");
+    const auto call = ParseCall(
+        R"(linkat(AT_FDCWD, "/proc/self/fd/3", AT_FDCWD, "/x/a, \"b\"/.quarvel-1.tmp", AT_SYMLINK_FOLLOW) = 0)");
     ASSERT_TRUE(call.has_value());
     EXPECT_EQ(call->name, "linkat");
     EXPECT_EQ(call->args, (std::vector<std::string>{"AT_FDCWD", "/proc/self/fd/3", "AT_FDCWD",
@@ -145,13 +145,13 @@ TEST_F(WriteOrderTest, ParsesTheCallsItFollows) {
 
     // A name before the wait, and one after it.
     WriteOrderChecker checker;
-    for (const char* line : {R"(openat(AT_FDCWD, "/x", O_RDWR|O_CLOEXEC|O_TMPFILE, 0666) = 3)",
-                             R"(write(3, "abc", 3) = 3)",
-                             R"(linkat(AT_FDCWD, "/proc/self/fd/3", AT_FDCWD, "/x/.quarvel-a.tmp", AT_SYMLINK_FOLLOW) = 0)",
-                             R"(rename("/x/.quarvel-a.tmp", "/x/early.xml") = 0)",
-                             R"(openat(AT_FDCWD, "/x/.quarvel-b.tmp", O_RDWR|O_CREAT|O_EXCL, 0600) = 4)",
-                             R"(copy_file_range(5, NULL, 4, NULL, 9, 0) = 9)", "syncfs(4)                               = 0",
-                             R"(rename("/x/.quarvel-b.tmp", "/x/late.xml") = 0)"}) {
+    for (const char* line :
+         {R"(openat(AT_FDCWD, "/x", O_RDWR|O_CLOEXEC|O_TMPFILE, 0666) = 3)", R"(write(3, "abc", 3) = 3)",
+          R"(linkat(AT_FDCWD, "/proc/self/fd/3", AT_FDCWD, "/x/.quarvel-a.tmp", AT_SYMLINK_FOLLOW) = 0)",
+          R"(rename("/x/.quarvel-a.tmp", "/x/early.xml") = 0)",
+          R"(openat(AT_FDCWD, "/x/.quarvel-b.tmp", O_RDWR|O_CREAT|O_EXCL, 0600) = 4)",
+          R"(copy_file_range(5, NULL, 4, NULL, 9, 0) = 9)", "syncfs(4)                               = 0",
+          R"(rename("/x/.quarvel-b.tmp", "/x/late.xml") = 0)"}) {
         checker.Feed(*ParseCall(line));
     }
     EXPECT_EQ(checker.placed(), 2);
