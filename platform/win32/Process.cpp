@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 
 #include <cstdio>
 
 #include "platform/win32/Win32.h"
+// clang-format off
+#include <shellapi.h>  // after windows.h, which it needs
+// clang-format on
 
 namespace platform {
 
