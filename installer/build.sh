@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows installer BUILD_DIR/quarvel-setup.exe from the programs in
 # BUILD_DIR/bin (quarvel-batch.exe, and quarvel.exe when it was built) and the
-# source tree, with Debian's makensis (package nsis).
+# source tree, with Debian's makensis (package nsis); the programs go in
+# stripped (x86_64-w64-mingw32-strip, package binutils-mingw-w64-x86-64).
 #   installer/build.sh [BUILD_DIR]        (default build-windows)
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)

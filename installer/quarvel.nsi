@@ -59,6 +59,11 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "See doc\copyright"
 
 ; The same file names for installing and removing.
 !system 'bash "${SOURCE}/installer/file-lists.sh" "${SOURCE}" "${BUILD}/installer"' = 0
+; The programs as users get them: without the debugging sections of the build.
+!system 'x86_64-w64-mingw32-strip -o "${BUILD}/installer/quarvel-batch.exe" "${BUILD}/bin/quarvel-batch.exe"' = 0
+!if /FileExists "${BUILD}/bin/quarvel.exe"
+  !system 'x86_64-w64-mingw32-strip -o "${BUILD}/installer/quarvel.exe" "${BUILD}/bin/quarvel.exe"' = 0
+!endif
 
 ; Removes FILE while it has the size it was installed with: runs append to the
 ; catalogues, and users put their own export in place of the sample one.
@@ -98,9 +103,9 @@ FunctionEnd
 Section "Quarvel"
   SetShellVarContext all
   SetOutPath "$INSTDIR"
-  File "${BUILD}/bin/quarvel-batch.exe"
+  File "${BUILD}/installer/quarvel-batch.exe"
 !if /FileExists "${BUILD}/bin/quarvel.exe"
-  File "${BUILD}/bin/quarvel.exe"
+  File "${BUILD}/installer/quarvel.exe"
 !endif
   !include "${BUILD}/installer/install-files.nsh"
 

@@ -63,9 +63,10 @@ sample/videos sample-videos
 LIST
   printf '%s\t%s\n' "$source_dir/README.md" "$unix_folder/doc/README.md"
   printf '%s\t%s\n' "$source_dir/docs/copyright" "$unix_folder/doc/copyright"
-  printf '%s\t%s\n' "$build/bin/quarvel-batch.exe" "$unix_folder/quarvel-batch.exe"
+  # The programs as the installer took them (stripped of debugging sections).
+  printf '%s\t%s\n' "$build/installer/quarvel-batch.exe" "$unix_folder/quarvel-batch.exe"
   if [ -f "$build/bin/quarvel.exe" ]; then
-    printf '%s\t%s\n' "$build/bin/quarvel.exe" "$unix_folder/quarvel.exe"
+    printf '%s\t%s\n' "$build/installer/quarvel.exe" "$unix_folder/quarvel.exe"
   fi
 }
 installed_files >"$work/files"
