@@ -12,12 +12,10 @@ int wmain(int argc, wchar_t** argv) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     SYSTEMTIME utc, local;
     if (!GetFileAttributesExW(argv[1], GetFileExInfoStandard, &data) ||
-        !FileTimeToSystemTime(&data.ftLastWriteTime, &utc) ||
-        !SystemTimeToTzSpecificLocalTime(NULL, &utc, &local)) {
+        !FileTimeToSystemTime(&data.ftLastWriteTime, &utc) || !SystemTimeToTzSpecificLocalTime(NULL, &utc, &local)) {
         fprintf(stderr, "probe: cannot read the time of %ls (error %lu)\n", argv[1], GetLastError());
         return 1;
     }
-    printf("local %04u-%02u-%02u %02u:%02u\n", local.wYear, local.wMonth, local.wDay, local.wHour,
-           local.wMinute);
+    printf("local %04u-%02u-%02u %02u:%02u\n", local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute);
     return 0;
 }
