@@ -1,0 +1,32 @@
+#!/bin/sh
+# Runs the Windows desktop program's tests under Wine, with a virtual display
+# for the dialogs, in a Wine prefix of their own that goes afterwards.
+# Usage: tests/win/run.sh BUILD_DIR (the cross-build folder, e.g. build-windows)
+set -eu
+build=${1:?usage: tests/win/run.sh BUILD_DIR}
+tests="$build/bin/win_tests.exe"
+if [ ! -f "$tests" ]; then
+  echo "tests/win/run.sh: no $tests; build the target win_tests first" >&2
+  exit 2
+fi
+
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-win-tests.XXXXXX")
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+# No Mono or Gecko install prompts in a fresh prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  rm -rf "$prefix"
+}
+trap cleanup EXIT INT TERM
+
+# The prefix is made without a display: let its processes end, so that the
+# tests' start brings up Wine's desktop on the virtual display.
+wineboot -i >/dev/null 2>&1
+wineserver -w
+status=0
+xvfb-run -a -s "-screen 0 1280x1024x24" wine "$tests" || status=$?
+if [ "$status" -ne 0 ]; then
+  echo "tests/win/run.sh: the dialog tests failed (status $status)" >&2
+fi
+exit "$status"
