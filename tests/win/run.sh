@@ -10,6 +10,26 @@ if [ ! -f "$tests" ]; then
   exit 2
 fi
 
+# The program calls the dialog manager and the shell itself, not through a
+# stand-in: their names are in its import table.
+program="$build/bin/quarvel.exe"
+if [ -f "$program" ]; then
+  imports=$(x86_64-w64-mingw32-objdump -p "$program")
+  for call in DialogBoxIndirectParamW CreateDialogIndirectParamW SHBrowseForFolderW SHGetPathFromIDListW \
+              MessageBoxW CoTaskMemFree; do
+    if ! printf '%s\n' "$imports" | grep -q "[[:space:]]$call\$"; then
+      echo "tests/win/run.sh: quarvel.exe does not import $call" >&2
+      exit 1
+    fi
+  done
+  if printf '%s\n' "$imports" | grep "DLL Name" | grep -qiv -e kernel32 -e user32 -e shell32 -e ole32 \
+      -e comctl32 -e gdi32 -e advapi32 -e msvcrt -e api-ms-win -e ucrtbase -e ws2_32 -e shlwapi -e bcrypt; then
+    echo "tests/win/run.sh: quarvel.exe needs a DLL beside it:" >&2
+    printf '%s\n' "$imports" | grep "DLL Name" >&2
+    exit 1
+  fi
+fi
+
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-win-tests.XXXXXX")
 export WINEPREFIX="$prefix" WINEDEBUG=-all
 # No Mono or Gecko install prompts in a fresh prefix.
