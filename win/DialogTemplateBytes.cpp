@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "win/TabOrderByPosition.h"
 #include "win/WinText.h"
 
 WORD ControlClassAtom(ControlKind kind) {
@@ -62,28 +64,15 @@ bool InSameRadioGroup(const ControlTemplate& a, const ControlTemplate& b) {
            std::string_view(a.group) == b.group;
 }
 
-// The tab stops as they are read, rows top to bottom, each left to right.
-std::vector<std::size_t> TabStopsByPosition(std::span<const ControlTemplate> controls) {
+}  // namespace
+
+std::vector<TemplateItem> TemplateItems(std::span<const ControlTemplate> controls) {
     std::vector<std::size_t> stops;
     for (std::size_t i = 0; i < controls.size(); ++i) {
         if (IsTabStop(controls[i])) stops.push_back(i);
     }
-    std::stable_sort(stops.begin(), stops.end(),
-                     [&](std::size_t a, std::size_t b) { return controls[a].y < controls[b].y; });
-    for (auto row = stops.begin(); row != stops.end();) {
-        const int middle = 2 * controls[*row].y + controls[*row].height;  // twice the middle, in whole units
-        const auto end = std::find_if(row, stops.end(), [&](std::size_t i) { return 2 * controls[i].y >= middle; });
-        std::stable_sort(row, end, [&](std::size_t a, std::size_t b) { return controls[a].x < controls[b].x; });
-        row = end;
-    }
-    return stops;
-}
-
-}  // namespace
-
-std::vector<TemplateItem> TemplateItems(std::span<const ControlTemplate> controls) {
+    stops = TabOrderByPosition(controls, std::move(stops));
     std::vector<std::size_t> order;
-    const std::vector<std::size_t> stops = TabStopsByPosition(controls);
     std::vector<bool> placed(controls.size(), false);
     for (const std::size_t stop : stops) {
         if (placed[stop]) continue;

@@ -38,7 +38,7 @@ void TemplateDialog::Close(INT_PTR result) {
 }
 
 std::string TemplateDialog::ItemText(int id) const {
-    const HWND window = id == 0 ? m_hwnd : Item(id);
+    const HWND window = Item(id);
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return Narrow(text);

@@ -29,7 +29,7 @@ public:
     // 0 while the dialog is open.
     INT_PTR result() const { return m_result; }
 
-    // The window text of a control (or of the dialog for id 0), as UTF-8.
+    // The window text of a control, as UTF-8.
     std::string ItemText(int id) const;
 
 protected:
