@@ -274,31 +274,6 @@ TEST(CCustomCourseTest, OkTurnsTheControlsIntoTheRecord) {
              s.posttestQuestionCount = 5;
              s.posttestPassingScore = 80;
          }},
-        {"Assessment with an empty pretest count copies the default",
-         [](OpenDialog& d) {
-             d.Click(1012);
-             d.SetChecked(1013, true);
-             d.SetText(1008, L"7");
-             d.SetText(1007, L"9");
-             d.SetText(1007, L"");
-         },
-         [](CourseSettings& s) {
-             s.testMode = TestMode::Assessment;
-             s.assessmentAutoSkip = true;
-             s.posttestQuestionCount = 0;
-             s.posttestPassingScore = -1;
-         }},
-        {"a count of 9 in Assessment mode is taken",
-         [](OpenDialog& d) {
-             d.Click(1012);
-             d.SetText(1007, L"9");
-         },
-         [](CourseSettings& s) {
-             s.testMode = TestMode::Assessment;
-             s.assessmentAutoSkip = false;
-             s.pretestQuestionCount = 9;
-             s.posttestQuestionCount = 9;
-         }},
         {"auto-skip ticked, then back to Pretest: the default stays",
          [](OpenDialog& d) {
              d.Click(1012);
@@ -332,10 +307,6 @@ TEST(CCustomCourseTest, OkTurnsTheControlsIntoTheRecord) {
              s.packageType = PackageType::Xapi;
              s.exitStatusMode = ExitStatusMode::PassedNoPosttest;
          }},
-        {"exit status completed/incomplete", [](OpenDialog& d) { d.Click(1022); },
-         [](CourseSettings& s) { s.exitStatusMode = ExitStatusMode::CompletedIncomplete; }},
-        {"exit status passed/incomplete", [](OpenDialog& d) { d.Click(1027); },
-         [](CourseSettings& s) { s.exitStatusMode = ExitStatusMode::PassedIncomplete; }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -423,25 +394,5 @@ TEST(CCustomCourseTest, EveryFieldOfTheTableIsReadFromItsControl) {
             dialog.Click(IDOK);
             EXPECT_EQ(FieldValueText(dialog->settings, field), value.name);
         }
-    }
-}
-
-TEST(CCustomCourseTest, TheModalDialogAnswersOkAndCancel) {
-    struct Row {
-        const char* name;
-        int press;
-        INT_PTR result;
-    };
-    for (const Row& row : {Row{"OK", IDOK, IDOK}, Row{"Cancel", IDCANCEL, IDCANCEL}}) {
-        SCOPED_TRACE(row.name);
-        CCustomCourse dialog;
-        ModalDriver driver;
-        driver.Then(L"course configuration", [&](HWND window) {
-            SetWindowTextW(GetDlgItem(window, 1007), L"6");
-            SendMessageW(GetDlgItem(window, row.press), BM_CLICK, 0, 0);
-        });
-        EXPECT_EQ(dialog.DoModal(nullptr), row.result);
-        EXPECT_TRUE(driver.AllAnswered());
-        EXPECT_EQ(dialog.settings.pretestQuestionCount, row.press == IDOK ? 6 : 0);
     }
 }
