@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "platform/FileSystem.h"
 #include "win/WinText.h"
 
 bool CDirDialog::OnSelectionChanged(const std::string& path) {
@@ -26,7 +27,7 @@ bool CDirDialog::ChooseFolder() {
     const bool hasPath = SHGetPathFromIDListW(item, path) && path[0] != L'\0';
     CoTaskMemFree(item);
     if (!hasPath) return false;
-    chosenPath = CorePathFromShell(path);
+    chosenPath = platform::PathFromDisplay(Narrow(path));
     return true;
 }
 
@@ -44,7 +45,8 @@ int CALLBACK CDirDialog::BrowseCallback(HWND window, UINT message, LPARAM lParam
     } else if (message == BFFM_SELCHANGED) {
         wchar_t path[MAX_PATH] = {};
         if (!SHGetPathFromIDListW(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam), path)) path[0] = L'\0';
-        const bool enable = picker->OnSelectionChanged(path[0] ? CorePathFromShell(path) : std::string());
+        const bool enable =
+            picker->OnSelectionChanged(path[0] ? platform::PathFromDisplay(Narrow(path)) : std::string());
         SendMessageW(window, BFFM_ENABLEOK, 0, enable ? TRUE : FALSE);
     }
     return 0;

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
-
 std::wstring Widen(std::string_view utf8) {
     if (utf8.empty()) return {};
     const int size = static_cast<int>(utf8.size());
@@ -20,10 +18,4 @@ std::string Narrow(std::wstring_view utf16) {
     std::string narrow(static_cast<std::size_t>(length), '\0');
     WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, narrow.data(), length, nullptr, nullptr);
     return narrow;
-}
-
-std::string CorePathFromShell(std::wstring_view shellPath) {
-    std::string path = Narrow(shellPath);
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
 }

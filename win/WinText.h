@@ -8,7 +8,3 @@
 // converter makes it.
 std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view utf16);
-
-// A path as the shell gives it ("C:\courses\a", "C:\") in the core's
-// spelling, with "/" between the names ("C:/courses/a", "C:/").
-std::string CorePathFromShell(std::wstring_view shellPath);

@@ -1,6 +1,6 @@
 #include "win/WinUser.h"
 
-#include "platform/FileSystem.h"  // DisplayPath
+#include "platform/FileSystem.h"
 #include "win/CCustomCourse.h"
 #include "win/CDirDialog.h"
 #include "win/ProgressWindow.h"

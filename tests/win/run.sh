@@ -4,9 +4,9 @@
 # Usage: tests/win/run.sh BUILD_DIR (the cross-build folder, e.g. build-windows)
 set -eu
 build=${1:?usage: tests/win/run.sh BUILD_DIR}
-tests="$build/bin/win_tests.exe"
+tests="$build/bin/win_dialog_test.exe"
 if [ ! -f "$tests" ]; then
-  echo "tests/win/run.sh: no $tests; build the target win_tests first" >&2
+  echo "tests/win/run.sh: no $tests; build the target win_dialog_test first" >&2
   exit 2
 fi
 
