@@ -1,8 +1,10 @@
 #include "win/CquarvelApp.h"
 
-#include <commctrl.h>
-#include <objbase.h>
 #include <windows.h>
+// clang-format off
+#include <commctrl.h>  // after windows.h, which they need
+#include <objbase.h>
+// clang-format on
 
 #include "platform/Clock.h"
 #include "win/CquarvelDlg.h"
