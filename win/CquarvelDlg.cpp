@@ -11,7 +11,7 @@ constexpr DWORD kMainStyle = kDialogFrameStyle | WS_VISIBLE;
 
 CquarvelDlg::CquarvelDlg(const platform::Clock& clock)
     : TemplateDialog(kDialog102, kMainStyle, WS_EX_APPWINDOW),
-      m_run(m_user, clock, InstallStore(InstallStore::DefaultPath())) {}
+      m_run(m_user, clock, InstallStore::ForPrograms()) {}
 
 bool CquarvelDlg::OnInitDialog() {
     const HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(128));
