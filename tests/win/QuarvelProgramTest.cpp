@@ -67,6 +67,39 @@ HWND WaitForWindow(const wchar_t* title) {
     return nullptr;
 }
 
+// quarvel.exe, started with `arguments`; ended at the latest when the object goes.
+class RunningProgram {
+public:
+    explicit RunningProgram(const std::wstring& arguments) {
+        std::wstring commandLine = L"\"" + ProgramBesideTests() + L"\"" + arguments;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        EXPECT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &m_process))
+            << GetLastError();
+    }
+    ~RunningProgram() {
+        if (!m_process.hProcess) return;
+        if (WaitForSingleObject(m_process.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(m_process.hProcess, 1);
+        CloseHandle(m_process.hThread);
+        CloseHandle(m_process.hProcess);
+    }
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+
+    // Its exit status once it has ended, waited for up to twenty seconds; STILL_ACTIVE when it has not.
+    DWORD ExitStatus() const {
+        DWORD status = STILL_ACTIVE;
+        if (m_process.hProcess && WaitForSingleObject(m_process.hProcess, 20000) == WAIT_OBJECT_0) {
+            GetExitCodeProcess(m_process.hProcess, &status);
+        }
+        return status;
+    }
+
+private:
+    PROCESS_INFORMATION m_process{};
+};
+
 }  // namespace
 
 TEST(QuarvelProgramTest, EscInTheSettingsDialogEndsTheProgramAndWritesNothing) {
@@ -75,26 +108,29 @@ TEST(QuarvelProgramTest, EscInTheSettingsDialogEndsTheProgramAndWritesNothing) {
     // Arguments change nothing: the program reads none.
     for (const std::wstring arguments : {L"", L" --help C:\\courses"}) {
         SCOPED_TRACE(arguments.size());
-        std::wstring commandLine = L"\"" + ProgramBesideTests() + L"\"" + arguments;
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process{};
-        ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                   &process))
-            << GetLastError();
+        RunningProgram program(arguments);
         const HWND dialog = WaitForWindow(L"course configuration");
-        EXPECT_NE(dialog, nullptr) << "no settings dialog";
-        if (dialog) {
-            // The key goes to the control with the focus, OK, as a key press would.
-            PostMessageW(GetDlgItem(dialog, IDOK), WM_KEYDOWN, VK_ESCAPE, 1);
-        }
-        EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
-        DWORD exitCode = 1234;
-        GetExitCodeProcess(process.hProcess, &exitCode);
-        EXPECT_EQ(exitCode, 0u);
-        if (exitCode == STILL_ACTIVE) TerminateProcess(process.hProcess, 1);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        ASSERT_NE(dialog, nullptr) << "no settings dialog";
+        // The key goes to the control with the focus, OK, as a key press would.
+        PostMessageW(GetDlgItem(dialog, IDOK), WM_KEYDOWN, VK_ESCAPE, 1);
+        EXPECT_EQ(program.ExitStatus(), 0u);
         EXPECT_EQ(installation.Names(), before);
     }
+}
+
+TEST(QuarvelProgramTest, TheSpreadsheetJobEndsWithItsMessageBox) {
+    // No spreadsheet export in the installation: the job says so and the program ends.
+    TestInstallation installation;
+    RunningProgram program(L"");
+    const HWND dialog = WaitForWindow(L"course configuration");
+    ASSERT_NE(dialog, nullptr) << "no settings dialog";
+    PostMessageW(GetDlgItem(dialog, 1048), BM_SETCHECK, BST_CHECKED, 0);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    const HWND box = WaitForWindow(L"Files not updated");
+    ASSERT_NE(box, nullptr) << "no message box";
+    EXPECT_TRUE(GetWindowLongW(box, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
+    EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(program.ExitStatus(), 0u);
 }
