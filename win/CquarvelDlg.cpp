@@ -10,8 +10,7 @@ constexpr DWORD kMainStyle = kDialogFrameStyle | WS_VISIBLE;
 }  // namespace
 
 CquarvelDlg::CquarvelDlg(const platform::Clock& clock)
-    : TemplateDialog(kDialog102, kMainStyle, WS_EX_APPWINDOW),
-      m_run(m_user, clock, InstallStore::ForPrograms()) {}
+    : TemplateDialog(kDialog102, kMainStyle, WS_EX_APPWINDOW), m_run(m_user, clock, InstallStore::ForPrograms()) {}
 
 bool CquarvelDlg::OnInitDialog() {
     const HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(128));
