@@ -1,8 +1,5 @@
 #include "app/BatchMain.h"
 
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -13,6 +10,7 @@
 #include "app/QuarvelRun.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/Process.h"
 #include "settings/SettingsFields.h"
 #include "settings/SettingsPairs.h"
 
@@ -263,11 +261,11 @@ struct CommandLine {
     std::optional<std::string> answer;
 };
 
-CommandLine ReadCommandLine(int argc, char** argv, Problems& problems) {
+CommandLine ReadCommandLine(const std::vector<std::string>& args, Problems& problems) {
     CommandLine line;
     bool onlyFolder = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         const std::size_t eq = arg.find('=');
         if (onlyFolder) {
             line.folders.push_back(arg);
@@ -282,8 +280,8 @@ CommandLine ReadCommandLine(int argc, char** argv, Problems& problems) {
         } else if (arg == "--") {
             onlyFolder = true;
         } else if (arg == "--settings") {
-            if (i + 1 < argc) {
-                line.settingsFiles.emplace_back(argv[++i]);
+            if (i + 1 < args.size()) {
+                line.settingsFiles.push_back(args[++i]);
             } else {
                 problems.messages.push_back("option '--settings' requires a FILE");
                 problems.usage = true;
@@ -361,15 +359,16 @@ std::string SummaryLine(Job job, QuarvelRun& run) {
     switch (job) {
         case Job::Main:
             return Plural(summary.bundlesPatched, "bundle", "bundles") + " patched, " +
-                   std::to_string(summary.bundlesWithProblems) + " with problems; see " + run.PatchLogPath();
+                   std::to_string(summary.bundlesWithProblems) + " with problems; see " +
+                   platform::DisplayPath(run.PatchLogPath());
         case Job::Vod:
             return Plural(summary.bundlesPatched, "VOD package", "VOD packages") + " built in " +
-                   run.GetInstallFolder() + "/vod packages, " + std::to_string(summary.bundlesWithProblems) +
-                   " with problems";
+                   platform::DisplayPath(run.GetInstallFolder() + "/vod packages") + ", " +
+                   std::to_string(summary.bundlesWithProblems) + " with problems";
         case Job::Spreadsheet:
-            return summary.problemNotes > 0
-                       ? "spreadsheet not converted; the message box says why"
-                       : "spreadsheet converted into the description files in " + run.GetInstallFolder();
+            return summary.problemNotes > 0 ? "spreadsheet not converted; the message box says why"
+                                            : "spreadsheet converted into the description files in " +
+                                                  platform::DisplayPath(run.GetInstallFolder());
     }
     return {};
 }
@@ -377,12 +376,10 @@ std::string SummaryLine(Job job, QuarvelRun& run) {
 }  // namespace
 
 int RunBatch(int argc, char** argv) {
-    // A closed standard output (`quarvel-batch ... | head -1`) must never stop
-    // a run halfway: the write fails with EPIPE instead, and is ignored.
-    std::signal(SIGPIPE, SIG_IGN);
+    platform::PrepareCommandLineProcess();
 
     Problems problems;
-    const CommandLine line = ReadCommandLine(argc, argv, problems);
+    const CommandLine line = ReadCommandLine(platform::CommandLineArguments(argc, argv), problems);
     if (line.answer) {
         Print(*line.answer);
         return 0;
@@ -397,14 +394,16 @@ int RunBatch(int argc, char** argv) {
                                                      : Job::Main;
     const std::optional<std::string> folder = CheckFolder(job, line.folders, problems);
     if (!problems.messages.empty()) return problems.Report();
+    // An option this build cannot carry out is refused as the dialog refuses it, in a message box.
+    if (const std::string refused = RefusedOptionMessage(settings); !refused.empty()) {
+        Print("Quarvel: " + refused + "\n");
+        PrintError(refused);
+        return 2;
+    }
 
-    // Past a file-size limit a write should fail with EFBIG like any other
-    // write error, not end the run halfway.
-    std::signal(SIGXFSZ, SIG_IGN);
-
-    BatchUser user(settings, folder, stdout, ::isatty(STDERR_FILENO) != 0, line.makeUserInstall);
+    BatchUser user(settings, folder, stdout, platform::StandardErrorIsTerminal(), line.makeUserInstall);
     platform::SystemClock clock;
-    QuarvelRun run(user, clock, InstallStore(InstallStore::DefaultPath()));
+    QuarvelRun run(user, clock, InstallStore::ForPrograms());
     if (run.RunSelectedJob() == RunOutcome::NotStarted) return 1;
     // A run that ended without a word (the file-system root) gets no summary either.
     if (user.MessagesShown() > 0) std::fprintf(stderr, "%s\n", SummaryLine(job, run).c_str());

@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "platform/FileSystem.h"
+#include "platform/InstallRegistry.h"
 #include "platform/Text.h"
 
 namespace {
@@ -151,7 +152,25 @@ std::string InstallStore::DefaultPath() {
     return "/etc/quarvel.conf";
 }
 
+InstallStore InstallStore::ForPrograms() {
+    const char* configured = std::getenv("QUARVEL_CONFIG");
+    if ((configured == nullptr || *configured == '\0') && platform::HasInstallRegistry()) return Registry();
+    return InstallStore(DefaultPath());
+}
+
+InstallStore InstallStore::Registry() {
+    InstallStore store(platform::InstallRegistryKeyName());
+    store.m_registry = true;
+    return store;
+}
+
+std::string InstallStore::SettingHint() const {
+    if (m_registry) return "Set the value 'NB Path' under '" + m_path + "' to FOLDER";
+    return "Add the line 'NB Path=FOLDER' to '" + platform::DisplayPath(m_path) + "'";
+}
+
 std::optional<std::string> InstallStore::Read(const std::string& name) const {
+    if (m_registry) return platform::ReadInstallRegistryValue(name);
     const StoreContent content = ReadStoreFile(m_path);
     const auto span = FindValue(content.bytes, name);
     if (!span) return std::nullopt;
@@ -159,10 +178,25 @@ std::optional<std::string> InstallStore::Read(const std::string& name) const {
 }
 
 std::error_code InstallStore::Write(const std::string& name, const std::string& value) const {
+    if (m_registry) return platform::WriteInstallRegistryValue(name, value);
     return WriteValue(m_path, ReadStoreFile(m_path), name, value);
 }
 
 InstallFolderLookup InstallStore::LookUpInstallFolder() const {
+    if (m_registry) {
+        // The registry's rules: one trailing backslash is removed and the
+        // value written back without it (one more removed from what is
+        // stored); a missing value reads as empty and is stored empty.
+        std::string folder = platform::ReadInstallRegistryValue(kInstallFolderName).value_or(std::string());
+        if (folder.empty() || folder.back() == '\\') {
+            if (!folder.empty()) folder.pop_back();
+            std::string stored = folder;
+            if (!stored.empty() && stored.back() == '\\') stored.pop_back();
+            // A registry that cannot be written keeps its value; the run goes on with the result.
+            std::ignore = platform::WriteInstallRegistryValue(kInstallFolderName, stored);
+        }
+        return {platform::PathFromDisplay(folder), {}};
+    }
     const StoreContent content = ReadStoreFile(m_path);
     if (content.error) return {{}, content.error};
     std::string folder;
@@ -180,7 +214,7 @@ InstallFolderLookup InstallStore::LookUpInstallFolder() const {
 }
 
 std::string InstallStore::UnreadableMessage(std::error_code readError) const {
-    return "The install folder store '" + m_path + "' cannot be read: " + readError.message() +
+    return "The install folder store '" + platform::DisplayPath(m_path) + "' cannot be read: " + readError.message() +
            ". It was left unchanged; make it readable, or name another store in QUARVEL_CONFIG.";
 }
 

@@ -31,7 +31,18 @@ public:
 
     explicit InstallStore(std::string path) : m_path(std::move(path)) {}
 
+    // The store the programs use: $QUARVEL_CONFIG when set; else the
+    // system's registry where it has one (Windows); else DefaultPath().
+    static InstallStore ForPrograms();
+    // The values under the system's registry key instead of a file: the
+    // install folder is the value "NB Path", spelled with backslashes there.
+    static InstallStore Registry();
+
+    // The store file, or the registry key.
     const std::string& Path() const { return m_path; }
+    bool InRegistry() const { return m_registry; }
+    // How the user sets the install folder in this store, as a sentence without its full stop.
+    std::string SettingHint() const;
 
     // The value of NAME, or nothing when the file or the line is missing or
     // the file cannot be read.
@@ -51,6 +62,7 @@ public:
 
 private:
     std::string m_path;
+    bool m_registry = false;
 };
 
 // Whether a run can write what it writes in the install folder: a new file

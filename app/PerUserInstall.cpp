@@ -19,12 +19,13 @@ bool MakePerUserInstallIfAccepted(UserInterface& ui, const PerUserInstallOffer& 
         problem = "could not be made: " + ec.message();
     } else if (const std::error_code recordError =
                    RecordInstallFolder(offer.perUserStore, offer.perUserFolder, inUse)) {
-        problem = "was made but could not be recorded in '" + offer.perUserStore + "': " + recordError.message();
+        problem = "was made but could not be recorded in '" + platform::DisplayPath(offer.perUserStore) +
+                  "': " + recordError.message();
     } else {
         return true;
     }
-    ui.ShowMessage("Your own install folder '" + offer.perUserFolder + "' " + problem + ". This run uses '" +
-                       offer.installFolder + "' as before.",
+    ui.ShowMessage("Your own install folder '" + platform::DisplayPath(offer.perUserFolder) + "' " + problem +
+                       ". This run uses '" + platform::DisplayPath(offer.installFolder) + "' as before.",
                    "Quarvel", MessageStyle::Stop);
     return false;
 }

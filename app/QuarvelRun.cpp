@@ -12,7 +12,19 @@
 #include "writers/ExitStatusText.h"
 #include "writers/LaunchPages.h"
 #include "writers/ManifestText.h"
+#include "writers/OptionalWriters.h"
 #include "writers/TincanText.h"
+
+std::string RefusedOptionMessage(const CourseSettings& settings) {
+    const auto refused = [](std::string_view option, std::string_view what) {
+        return "The option '" + std::string(option) +
+               "' is not available in this build of Quarvel: it was built without " + std::string(what) +
+               ". Clear the option and run again.";
+    };
+    if (settings.zipPackages && !HasUploadPackages()) return refused("zipPackages", "zip support");
+    if (settings.validatePackages && !HasSchemaCheck()) return refused("validatePackages", "the schema check");
+    return {};
+}
 
 QuarvelRun::QuarvelRun(UserInterface& ui, const platform::Clock& clock, InstallStore store)
     : m_ui(ui), m_clock(clock), m_store(std::move(store)) {}
@@ -60,7 +72,7 @@ bool QuarvelRun::BundleDone(const std::string& courseFolder) {
     }
     if (m_ui.ReportProgress(m_bundlesPatched, courseFolder) == UserInterface::Progress::Continue) return true;
     m_stopped = true;
-    report.updatedList += "The run was stopped after '" + EscapeLogName(courseFolder) +
+    report.updatedList += "The run was stopped after '" + EscapeLogPath(courseFolder) +
                           "'; the course bundles after it were not patched.\n";
     return false;
 }
@@ -77,10 +89,10 @@ void QuarvelRun::PackageFileGenerated(const std::string& path, PackageFile file)
         if (m_schemasMissingNoted) return;
         m_schemasMissingNoted = true;
         report.AddProblem("The schemas '" +
-                          EscapeLogName(schemas + "/" + std::string(SchemaCheck::SchemaFileOf(file))) +
+                          EscapeLogPath(schemas + "/" + std::string(SchemaCheck::SchemaFileOf(file))) +
                           "' are missing or unreadable; the generated files were not checked against them.\n");
     } else if (verdict.outcome == SchemaVerdict::Outcome::Invalid) {
-        report.AddProblem("'" + EscapeLogName(path) + "' does not pass the schema check, line " +
+        report.AddProblem("'" + EscapeLogPath(path) + "' does not pass the schema check, line " +
                           std::to_string(verdict.line) + ": " + EscapeLogName(verdict.message) + ".\n");
     }
 }

@@ -31,6 +31,12 @@ struct RunSummary {
     bool stopped = false;  // the person stopped the run between bundles
 };
 
+// Why this build cannot run with `settings`: an option that needs a writer
+// the build was made without (see OptionalWriters.h), named as the settings
+// name it; empty when the run can go ahead. A front end shows it as a
+// message box captioned "Quarvel" and starts no run.
+std::string RefusedOptionMessage(const CourseSettings& settings);
+
 enum class RunOutcome {
     Ran,         // the run went its way (cancelled, or a job ran)
     NotStarted,  // the installation is not usable: nothing was asked or written

@@ -18,8 +18,8 @@ RunOutcome QuarvelRun::RunSelectedJob() {
     }
     m_installFolder = found.folder;
     if (GetInstallFolder().empty()) {
-        m_ui.ShowMessage("The install folder is not set. Add the line 'NB Path=FOLDER' to '" + m_store.Path() +
-                             "', FOLDER being the folder that holds the template folder 'web'.",
+        m_ui.ShowMessage("The install folder is not set. " + m_store.SettingHint() +
+                             ", FOLDER being the folder that holds the template folder 'web'.",
                          "Quarvel", MessageStyle::Stop);
         return RunOutcome::NotStarted;
     }
@@ -27,8 +27,10 @@ RunOutcome QuarvelRun::RunSelectedJob() {
     // course page, no assets, manifests dated 00000000.
     const std::string& install = GetInstallFolder();
     if (!platform::IsDirectory(install)) {
-        m_ui.ShowMessage("The install folder '" + install + "' does not exist or is not a folder. Set 'NB Path' in '" +
-                             m_store.Path() + "' to the folder that holds the template folder 'web'.",
+        m_ui.ShowMessage("The install folder '" + platform::DisplayPath(install) +
+                             "' does not exist or is not a folder. Set 'NB Path' in '" +
+                             platform::DisplayPath(m_store.Path()) +
+                             "' to the folder that holds the template folder 'web'.",
                          "Quarvel", MessageStyle::Stop);
         return RunOutcome::NotStarted;
     }
@@ -47,8 +49,9 @@ RunOutcome QuarvelRun::RunSelectedJob() {
     // spreadsheet job needs only the catalogues.
     const bool spreadsheetJob = !settings.createVodPackages && settings.updateFromSpreadsheet;
     if (!spreadsheetJob && !platform::IsDirectory(install + "/web")) {
-        m_ui.ShowMessage("The install folder '" + install + "' holds no template folder 'web'. Set 'NB Path' in '" +
-                             m_store.Path() + "' to the folder that holds it.",
+        m_ui.ShowMessage("The install folder '" + platform::DisplayPath(install) +
+                             "' holds no template folder 'web'. Set 'NB Path' in '" +
+                             platform::DisplayPath(m_store.Path()) + "' to the folder that holds it.",
                          "Quarvel", MessageStyle::Stop);
         return RunOutcome::NotStarted;
     }
@@ -98,8 +101,8 @@ void QuarvelRun::RunMainJob() {
     m_files.Finish();
     WriteUploadPackages();
     m_ui.EndProgress();
-    m_ui.ShowMessage("Check '" + PatchLogPath() + "' for course bundle error status.", "Course Bundle Patch Status",
-                     MessageStyle::Stop);
+    m_ui.ShowMessage("Check '" + platform::DisplayPath(PatchLogPath()) + "' for course bundle error status.",
+                     "Course Bundle Patch Status", MessageStyle::Stop);
     AppendPatchLog("The following course bundles were updated ", "Course Bundle Patch Status");
 }
 
@@ -126,7 +129,8 @@ void QuarvelRun::AppendPatchLog(std::string_view heading, std::string_view capti
     const std::string section = "\n\n" + std::string(heading) + stamp + ":\n" + report.updatedList;
     const std::string logPath = PatchLogPath();
     if (const std::error_code ec = platform::AppendUtf16LeText(logPath, section)) {
-        m_ui.ShowMessage("The patch log '" + logPath + "' could not be opened or created: " + ec.message() + ".",
+        m_ui.ShowMessage("The patch log '" + platform::DisplayPath(logPath) +
+                             "' could not be opened or created: " + ec.message() + ".",
                          std::string(caption), MessageStyle::Stop);
     }
 }

@@ -147,7 +147,7 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
     // The course key goes into the manifest, the pages and the LMS: a name
     // that is not text cannot be written there faithfully.
     if (!platform::IsValidUtf8(courseID)) {
-        job.report.AddProblem("'" + EscapeLogName(courseFolder) +
+        job.report.AddProblem("'" + EscapeLogPath(courseFolder) +
                               "' is not a valid UTF-8 name; the course bundle was not patched.\n");
         return AfterBundle::Skip;
     }
@@ -155,7 +155,7 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
     if (std::any_of(courseID.begin(), courseID.end(), [](char c) {
             return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
         })) {
-        job.report.AddProblem("'" + EscapeLogName(courseFolder) +
+        job.report.AddProblem("'" + EscapeLogPath(courseFolder) +
                               "' holds control characters; the course bundle was not patched.\n");
         return AfterBundle::Skip;
     }
@@ -199,7 +199,7 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
     WriteCoursePage(files, job.install, courseFolder + "/" + courseID + ".htm", courseID);
 
     // A name is written as it is, but for what would break the log's lines.
-    job.report.updatedList += EscapeLogName(xmlFolder) + "\n";
+    job.report.updatedList += EscapeLogPath(xmlFolder) + "\n";
 
     const bool patchScript = settings.exitStatusMode != ExitStatusMode::ScormConformant;
     const std::string contentFolder = RefreshAssets(files, job.install.Web(), courseFolder, courseID, patchScript);

@@ -19,7 +19,7 @@ std::error_code OpenCatalogueForAppending(const std::string& path, platform::Loc
 }
 
 std::string Problem(const std::string& path, const std::string& what, std::error_code ec) {
-    return "'" + path + "' could not be " + what + ": " + ec.message() + "." + kUnchanged;
+    return "'" + platform::DisplayPath(path) + "' could not be " + what + ": " + ec.message() + "." + kUnchanged;
 }
 
 }  // namespace
@@ -32,15 +32,16 @@ SpreadsheetResult ConvertSpreadsheet(const std::string& install) {
     // Decoded as one byte per character, UTF-16 or binary data would become
     // lines of rubbish in both catalogues.
     if (bytes->starts_with("\xFF\xFE") || bytes->starts_with("\xFE\xFF")) {
-        return {false, "'" + spreadsheetPath +
+        return {false, "'" + platform::DisplayPath(spreadsheetPath) +
                            "' is UTF-16 text (saved as \"Unicode text\"): save the course list as \"Text (Tab "
                            "delimited)\" and run again." +
                            kUnchanged};
     }
     if (bytes->find('\0') != std::string::npos) {
-        return {false, "'" + spreadsheetPath + "' is not text: it holds NUL bytes." + kUnchanged};
+        return {false,
+                "'" + platform::DisplayPath(spreadsheetPath) + "' is not text: it holds NUL bytes." + kUnchanged};
     }
-    const std::vector<SpreadsheetRow> rows = ParseSpreadsheetText(platform::Cp1252ToUtf8(*bytes));
+    const std::vector<SpreadsheetRow> rows = ParseSpreadsheetText(platform::AnsiToUtf8(*bytes));
 
     // Both catalogues must open before either receives anything; they are
     // always locked in this order, so two runs at once cannot wait on each other.
@@ -66,7 +67,7 @@ SpreadsheetResult ConvertSpreadsheet(const std::string& install) {
         return {false, Problem(coursePath, "written", ec)};
     }
     if ((ec = vodCatalogue.Append(vodLines))) {
-        return {false, "'" + vodPath + "' could not be written: " + ec.message() +
+        return {false, "'" + platform::DisplayPath(vodPath) + "' could not be written: " + ec.message() +
                            ". 'HTML course descriptions.txt' was updated; 'VOD info.txt' was not changed."};
     }
     return {true, {}};

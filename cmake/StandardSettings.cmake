@@ -3,6 +3,11 @@ add_library(standard_settings INTERFACE)
 target_compile_features(standard_settings INTERFACE cxx_std_20)
 set(CMAKE_CXX_EXTENSIONS OFF)
 target_compile_definitions(standard_settings INTERFACE $<$<CONFIG:Debug>:_GLIBCXX_ASSERTIONS>)
+if(WIN32)
+  # Wide-character Win32 calls only; Windows 7 and later.
+  target_compile_definitions(standard_settings INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                                                         _WIN32_WINNT=0x0601)
+endif()
 if(QUARVEL_SANITIZE)
   target_compile_options(standard_settings INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(standard_settings INTERFACE -fsanitize=address,undefined)

@@ -6,8 +6,6 @@
 #include <system_error>
 #include <vector>
 
-struct stat;
-
 // The file system as the course tools expect it: names found regardless of
 // letter case, folders listed in a fixed order, a read-only attribute, and
 // files replaced so that an interruption never leaves a truncated file.
@@ -73,11 +71,6 @@ std::optional<FolderIdentity> IdentifyFolder(const std::string& path);
 // Errors of this layer that the system's error numbers do not name.
 enum class FileError { notRegularFile = 1 };
 [[nodiscard]] std::error_code MakeError(FileError error);
-
-// Opens a regular file for reading without waiting on a FIFO or device (a
-// folder gives is_a_directory, anything else FileError::notRegularFile);
-// fills `st`. Returns the descriptor, or -1 with the reason.
-int OpenRegularFile(const std::string& path, struct stat& st, std::error_code& ec);
 
 // Whole content of a regular file, or nothing with the reason. The buffer
 // never grows past the file's size and a small constant: a file that keeps
@@ -181,4 +174,11 @@ namespace platform {
 // An absolute form of `path` (relative to the current folder), with "." and
 // ".." components resolved by name and no trailing "/".
 std::string AbsolutePath(const std::string& path);
+
+// `path` spelled as the system shows paths to its users, for the patch log
+// and the message boxes: unchanged on Linux; on Windows with backslashes and
+// the drive letter as given.
+std::string DisplayPath(const std::string& path);
+// The program's own spelling of a path the user or the system spelt natively.
+std::string PathFromDisplay(const std::string& path);
 }  // namespace platform

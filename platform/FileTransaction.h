@@ -1,8 +1,5 @@
 #pragma once
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,8 +7,6 @@
 #include <system_error>
 #include <unordered_map>
 #include <vector>
-
-#include "platform/UniqueFd.h"
 
 namespace platform {
 
@@ -98,25 +93,20 @@ public:
     [[nodiscard]] static std::error_code SyncNames();
 
 private:
-    struct Staged {
-        std::string target;    // the final path
-        UniqueFd fd;           // the new content, locked
-        std::string tempPath;  // where no unnamed file could be made: its temporary name
-        dev_t device = 0;
-        std::uint64_t bytes = 0;
-        std::vector<KeepProblem> problems;
-    };
-    struct Source {
-        std::string_view bytes;
-        int copyFrom = -1;  // or a file whose rest is copied
-        const struct stat* copied = nullptr;
-    };
+    // One staged file, held open and locked by the system's own means, and
+    // where its content comes from; each system defines them.
+    struct Staged;
+    struct Source;
 
     [[nodiscard]] std::error_code StageFrom(const std::string& target, const Source& source);
     // The staged entry for `target` as a caller names it, or nothing.
     const Staged* Find(const std::string& target) const;
     [[nodiscard]] std::error_code PutInPlace(Staged& staged);
     static void Drop(Staged& staged);
+    // Where `resolved` (the target as the system resolved it) is staged, if it is.
+    std::optional<std::size_t> IndexOf(const std::string& resolved, bool exists) const;
+    // Records that m_staged[index] is the new content of `target`.
+    void Register(const std::string& target, bool exists, std::size_t index);
 
     std::vector<Staged> m_staged;
     std::unordered_map<std::string, std::size_t> m_byTarget;  // target -> index in m_staged

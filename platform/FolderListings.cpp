@@ -1,19 +1,15 @@
 #include "platform/FolderListings.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <unordered_map>
 
+#include "platform/System.h"
 #include "platform/Text.h"
 
 namespace platform::listings {
 
 struct Listing {
-    dev_t device = 0;
-    ino_t inode = 0;
-    struct timespec modified {};
+    sys::FolderStamp stamp;
     std::vector<DirEntry> entries;                         // listing order
     std::unordered_map<std::string, std::string> byUpper;  // upper-cased name -> first such name
 };
@@ -29,49 +25,22 @@ std::unordered_map<std::string, Listing>& Listings() {
     return listings;
 }
 
-bool Matches(const struct stat& st, const Listing& listing) {
-    return st.st_dev == listing.device && st.st_ino == listing.inode && st.st_mtim.tv_sec == listing.modified.tv_sec &&
-           st.st_mtim.tv_nsec == listing.modified.tv_nsec;
-}
-
-void Stamp(Listing& listing, const struct stat& st) {
-    listing.device = st.st_dev;
-    listing.inode = st.st_ino;
-    listing.modified = st.st_mtim;
-}
-
 void Index(Listing& listing, const std::string& name) {
     auto [it, inserted] = listing.byUpper.emplace(ToUpperText(name), name);
     if (!inserted && CompareNames(name, it->second) < 0) it->second = name;
 }
 
-bool IsDots(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
 // The current listing of `folder`, read afresh when it changed.
 Listing* Current(const std::string& folder) {
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
+    const std::optional<sys::FolderStamp> stamp = sys::StampFolder(folder);
+    if (!stamp) return nullptr;
     auto& listings = Listings();
-    if (const auto found = listings.find(folder); found != listings.end() && Matches(st, found->second)) {
+    if (const auto found = listings.find(folder); found != listings.end() && found->second.stamp == *stamp) {
         return &found->second;
     }
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return nullptr;
     Listing listing;
-    Stamp(listing, st);
-    const int dirFd = ::dirfd(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-        if (IsDots(entry->d_name)) continue;
-        bool isDirectory = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat target {};
-            isDirectory = ::fstatat(dirFd, entry->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
-        }
-        listing.entries.push_back({entry->d_name, isDirectory});
-    }
-    ::closedir(dir);
+    listing.stamp = *stamp;
+    if (!sys::ReadFolder(folder, listing.entries)) return nullptr;
     std::sort(listing.entries.begin(), listing.entries.end(),
               [](const DirEntry& a, const DirEntry& b) { return CompareNames(a.name, b.name) < 0; });
     for (const DirEntry& entry : listing.entries) Index(listing, entry.name);
@@ -101,8 +70,7 @@ FolderChange::FolderChange(std::string folder) : m_folder(std::move(folder)) {
     auto& listings = Listings();
     const auto found = listings.find(m_folder);
     if (found == listings.end()) return;
-    struct stat st {};
-    m_wasCurrent = ::stat(m_folder.c_str(), &st) == 0 && Matches(st, found->second);
+    m_wasCurrent = sys::StampFolder(m_folder) == found->second.stamp;
 }
 
 void FolderChange::Forget() {
@@ -113,12 +81,12 @@ Listing* FolderChange::Restamped() {
     auto& listings = Listings();
     const auto found = listings.find(m_folder);
     if (found == listings.end()) return nullptr;
-    struct stat st {};
-    if (!m_wasCurrent || ::stat(m_folder.c_str(), &st) != 0) {
+    const std::optional<sys::FolderStamp> stamp = m_wasCurrent ? sys::StampFolder(m_folder) : std::nullopt;
+    if (!stamp) {
         listings.erase(found);  // changed by someone else too: read it afresh next time
         return nullptr;
     }
-    Stamp(found->second, st);
+    found->second.stamp = *stamp;
     return &found->second;
 }
 

@@ -1,13 +1,10 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
-
-#include "platform/UniqueFd.h"
 
 namespace platform {
 
@@ -22,10 +19,10 @@ enum class CreateIfMissing { no, yes };
 // bytes are on the disk before Append returns.
 class LockedAppend {
 public:
-    LockedAppend() = default;
-    LockedAppend(LockedAppend&&) = default;
-    LockedAppend& operator=(LockedAppend&&) = default;
-    ~LockedAppend() = default;  // closing the file releases its lock
+    LockedAppend();
+    LockedAppend(LockedAppend&&) noexcept;
+    LockedAppend& operator=(LockedAppend&&) noexcept;
+    ~LockedAppend();  // closing the file releases its lock
 
     // Opens `path` (the existing entry in any letter case, through links) and
     // takes its lock, waiting while another run holds it; an unfinished append
@@ -38,9 +35,9 @@ public:
     // (a byte-order mark). On failure the file keeps its old length.
     [[nodiscard]] std::error_code Append(std::string_view bytes, std::string_view prefixIfEmpty = {});
 
-    bool IsOpen() const { return static_cast<bool>(m_fd); }
+    bool IsOpen() const;
     // Releases the lock and the file.
-    void Close() { m_fd.Reset(); }
+    void Close();
 
 private:
     // The journal of the current append, once written.
@@ -55,10 +52,11 @@ private:
     [[nodiscard]] bool WriteJournal(std::uint64_t oldLength, std::uint64_t newLength, std::uint64_t checksum,
                                     Journal& journal);
 
+    // The open, locked file and its identity, held by the system's own means.
+    struct File;
+
     std::string m_path;
-    UniqueFd m_fd;
-    dev_t m_device = 0;
-    ino_t m_inode = 0;
+    std::unique_ptr<File> m_file;
 };
 
 // True for the names of the journals LockedAppend keeps beside the files it appends to.

@@ -22,6 +22,10 @@ std::string Latin1ToUtf8(std::string_view bytes);
 // point of the same value.
 std::string Cp1252ToUtf8(std::string_view bytes);
 
+// Text in the system's ANSI code page to UTF-8: Windows-1252 on Linux (what
+// a Western Windows spreadsheet export writes), the system's own on Windows.
+std::string AnsiToUtf8(std::string_view bytes);
+
 // UTF-16LE without byte-order mark; ill-formed input is decoded lossily first.
 std::string Utf8ToUtf16Le(std::string_view utf8);
 

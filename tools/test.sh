@@ -56,6 +56,13 @@ build_sanitize() {
     -DCMAKE_BUILD_TYPE=Debug >/dev/null &&
     cmake --build build-sanitize -j "$jobs"
 }
+# The Windows build under Wine: its unit tests, the desktop program's dialogs,
+# the installer, and the same bytes as the Linux build above.
+windows_checks() {
+  tools/windows.sh &&
+    { [ ! -x tests/win/run.sh ] || tests/win/run.sh build-windows; } &&
+    { [ ! -x tests/windows/run.sh ] || tests/windows/run.sh build-windows build; }
+}
 ctest_sanitize() {
   ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/tools/lsan.supp:print_suppressions=0" \
     UBSAN_OPTIONS=print_stacktrace=1 run_ctest ctest-sanitize build-sanitize -LE "reliability|e2e|crash"
@@ -65,6 +72,7 @@ stage deps tools/install-deps.sh
 stage configure configure_plain
 stage build build_plain
 stage ctest run_ctest ctest build -LE crash
+[ ! -x tools/windows.sh ] || stage windows windows_checks
 # Crash images need loop devices and mounts: root only (CI runs as root).
 if [ -x tools/crash-test.sh ]; then
   if [ "$(id -u)" -eq 0 ]; then

@@ -68,7 +68,7 @@ bool BundleFiles::Confined(const platform::PathEntry& entry) {
         }
         if (inside(*target)) continue;
         if (m_notedLinks.insert(step).second) {
-            m_report.AddProblem("'" + EscapeLogName(step) + "' is a link to '" + EscapeLogName(*target) + "' outside " +
+            m_report.AddProblem("'" + EscapeLogPath(step) + "' is a link to '" + EscapeLogPath(*target) + "' outside " +
                                 m_where + "; left unchanged.\n");
         }
         return false;
@@ -179,7 +179,7 @@ void BundleFiles::Finish() {
 
 void BundleFiles::NoteKeepProblems() {
     for (const platform::KeepProblem& problem : m_transaction.TakeKeepProblems()) {
-        const std::string path = "'" + EscapeLogName(problem.path) + "'";
+        const std::string path = "'" + EscapeLogPath(problem.path) + "'";
         switch (problem.kind) {
             case platform::KeepProblem::Kind::OtherNames:
                 // Not a failure: the other names keep the old content, as a hard-linked backup should.
@@ -201,5 +201,5 @@ void BundleFiles::NoteKeepProblems() {
 }
 
 void BundleFiles::NoteFailure(const std::string& action, const std::string& path, std::error_code ec) {
-    m_report.AddProblem("Could not " + action + " '" + EscapeLogName(path) + "': " + ec.message() + ".\n");
+    m_report.AddProblem("Could not " + action + " '" + EscapeLogPath(path) + "': " + ec.message() + ".\n");
 }

@@ -16,7 +16,7 @@ void CopyTemplate(BundleFiles& files, Installation& install, const std::string& 
         // but cannot be read leaves the bundle without its new file: name it.
         std::error_code ec;
         if (platform::FindFirst(templatePath) && !platform::ReadFileBytes(templatePath, ec)) {
-            files.NoteFailure("write '" + EscapeLogName(outputPath) + "' from", templatePath, ec);
+            files.NoteFailure("write '" + EscapeLogPath(outputPath) + "' from", templatePath, ec);
         }
         return;
     }

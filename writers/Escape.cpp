@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "platform/FileSystem.h"
 #include "platform/Text.h"
 
 namespace {
@@ -188,4 +189,8 @@ std::string EscapeLogName(std::string_view text) {
         if (cp >= 0xDC80 && cp <= 0xDCFF) return HexByte("\\x", static_cast<unsigned char>(cp - 0xDC00));
         return std::nullopt;
     });
+}
+
+std::string EscapeLogPath(const std::string& path) {
+    return EscapeLogName(platform::DisplayPath(path));
 }

@@ -35,3 +35,5 @@ std::string PercentEncodeUrlChars(std::string_view text);
 // well-formed UTF-8 becomes \xHH, so a name can neither forge a line nor
 // smuggle bytes into the log.
 std::string EscapeLogName(std::string_view text);
+// EscapeLogName of a path spelled as the system shows paths to its users.
+std::string EscapeLogPath(const std::string& path);

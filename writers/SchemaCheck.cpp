@@ -12,6 +12,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "writers/OptionalWriters.h"
 
 namespace {
 
@@ -110,6 +111,10 @@ struct SchemaCheck::ParsedSchema {
         if (schema != nullptr) xmlSchemaFree(schema);
     }
 };
+
+bool HasSchemaCheck() {
+    return true;
+}
 
 SchemaCheck::SchemaCheck(std::string schemaFolder) : m_folder(platform::AbsolutePath(schemaFolder)) {}
 

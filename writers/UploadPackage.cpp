@@ -13,6 +13,7 @@
 #include "writers/BundleFiles.h"
 #include "writers/Escape.h"
 #include "writers/NormaliseTextFile.h"
+#include "writers/OptionalWriters.h"
 
 namespace {
 
@@ -242,7 +243,7 @@ CourseFiles CollectCourseFiles(const std::string& courseFolder, const UploadRule
         return !real || !InAnyOf(*real, realRoots);
     };
     const auto noteLeftOut = [&](const std::string& path, const std::string& why) {
-        files.notes.push_back("'" + EscapeLogName(path) + "' " + why + "; left out of the upload package.\n");
+        files.notes.push_back("'" + EscapeLogPath(path) + "' " + why + "; left out of the upload package.\n");
     };
 
     std::set<platform::FolderIdentity> entered;
@@ -283,6 +284,10 @@ CourseFiles CollectCourseFiles(const std::string& courseFolder, const UploadRule
     return files;
 }
 
+bool HasUploadPackages() {
+    return true;
+}
+
 std::string UploadPackageName(const std::string& courseFolder, const std::string& base) {
     std::string start = base;
     while (start.size() > 1 && start.back() == '/') start.pop_back();
@@ -311,9 +316,9 @@ void WriteUploadPackages(const std::vector<CourseToUpload>& courses, const Uploa
         });
         if (same != packageNames.end()) {
             report.AddProblem(
-                "No upload package was written for '" + EscapeLogName(course.courseFolder) +
+                "No upload package was written for '" + EscapeLogPath(course.courseFolder) +
                 "': its name differs only in letter case from that of '" +
-                EscapeLogName(courses[static_cast<std::size_t>(same - packageNames.begin())].courseFolder) + "'.\n");
+                EscapeLogPath(courses[static_cast<std::size_t>(same - packageNames.begin())].courseFolder) + "'.\n");
             packageNames.emplace_back();
             continue;
         }
@@ -334,8 +339,8 @@ void WriteUploadPackages(const std::vector<CourseToUpload>& courses, const Uploa
         UploadProblem problem;
         std::optional<std::string> bytes = BuildUploadPackage(std::move(collected.entries), problem);
         if (!bytes) {
-            const std::string where = problem.path.empty() ? "" : " ('" + EscapeLogName(problem.path) + "')";
-            report.AddProblem("No upload package was written for '" + EscapeLogName(course.courseFolder) +
+            const std::string where = problem.path.empty() ? "" : " ('" + EscapeLogPath(problem.path) + "')";
+            report.AddProblem("No upload package was written for '" + EscapeLogPath(course.courseFolder) +
                               "': " + problem.reason + where + ".\n");
             continue;
         }
@@ -346,7 +351,7 @@ void WriteUploadPackages(const std::vector<CourseToUpload>& courses, const Uploa
             folders = files.EnsureFolder(options.uploadFolder + "/" + course.packageName.substr(0, slash));
         }
         if (folders && files.Write(zipPath, *bytes)) {
-            report.updatedList += "Upload package written: '" + EscapeLogName(zipPath) + "'\n";
+            report.updatedList += "Upload package written: '" + EscapeLogPath(zipPath) + "'\n";
         }
     }
     files.Finish();

@@ -1,4 +1,4 @@
-#include "platform/WriteSupport.h"
+#include "platform/posix/WriteSupport.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -8,52 +8,17 @@
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
-#include <sstream>
 #include <tuple>
 
+#include "platform/AppendJournal.h"
 #include "platform/FileSystem.h"
-#include "platform/WriteSupport.h"
+#include "platform/UniqueFd.h"
+#include "platform/posix/WriteSupport.h"
 
 namespace platform {
 namespace {
 
 using write::LastError;
-
-constexpr std::string_view kJournalSuffix = ".quarvel-append";
-constexpr std::string_view kJournalHeader = "quarvel-append 1";
-
-struct JournalRecord {
-    unsigned long long device = 0;
-    unsigned long long inode = 0;
-    std::uint64_t oldLength = 0;
-    std::uint64_t newLength = 0;
-    std::uint64_t checksum = 0;
-};
-
-// FNV-1a over the appended bytes: enough to tell bytes that reached the disk
-// from the zeros or garbage a power cut leaves in a file's tail.
-std::uint64_t Checksum(std::string_view bytes, std::uint64_t hash = 14695981039346656037ULL) {
-    for (const char c : bytes) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 1099511628211ULL;
-    }
-    return hash;
-}
-
-std::optional<JournalRecord> ReadJournal(const std::string& path) {
-    const std::optional<std::string> text = ReadFileBytes(path);
-    if (!text) return std::nullopt;
-    std::istringstream in(*text);
-    std::string header;
-    std::getline(in, header);
-    JournalRecord record;
-    if (header != kJournalHeader ||
-        !(in >> record.device >> record.inode >> record.oldLength >> record.newLength >> record.checksum) ||
-        record.newLength < record.oldLength) {
-        return std::nullopt;  // torn while it was written: no append followed it
-    }
-    return record;
-}
 
 std::error_code SyncFolder(const std::string& folder) {
     const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -67,14 +32,14 @@ void RemoveJournal(const std::string& path) {
 
 // Checksum of `length` bytes of `fd` from `offset`, or nothing when they cannot all be read.
 std::optional<std::uint64_t> ChecksumOfRange(int fd, std::uint64_t offset, std::uint64_t length) {
-    std::uint64_t hash = Checksum({});
+    std::uint64_t hash = journal::Checksum({});
     char buffer[65536];
     while (length > 0) {
         const ssize_t n =
             ::pread(fd, buffer, std::min<std::uint64_t>(length, sizeof buffer), static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return std::nullopt;
-        hash = Checksum(std::string_view(buffer, static_cast<std::size_t>(n)), hash);
+        hash = journal::Checksum(std::string_view(buffer, static_cast<std::size_t>(n)), hash);
         offset += static_cast<std::uint64_t>(n);
         length -= static_cast<std::uint64_t>(n);
     }
@@ -96,9 +61,19 @@ std::error_code CreateFolders(const std::string& path) {
 
 }  // namespace
 
-bool IsAppendJournalName(std::string_view name) {
-    return name.size() > kJournalSuffix.size() + 1 && name.front() == '.' &&
-           name.substr(name.size() - kJournalSuffix.size()) == kJournalSuffix;
+struct LockedAppend::File {
+    UniqueFd fd;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+LockedAppend::LockedAppend() = default;
+LockedAppend::LockedAppend(LockedAppend&&) noexcept = default;
+LockedAppend& LockedAppend::operator=(LockedAppend&&) noexcept = default;
+LockedAppend::~LockedAppend() = default;
+
+void LockedAppend::Close() {
+    m_file.reset();
 }
 
 std::error_code LockedAppend::Open(const std::string& path, CreateIfMissing create) {
@@ -133,17 +108,11 @@ std::error_code LockedAppend::Open(const std::string& path, CreateIfMissing crea
         struct stat named {};
         if (::stat(target.c_str(), &named) != 0 || named.st_dev != st.st_dev || named.st_ino != st.st_ino) continue;
         m_path = target;
-        m_fd = std::move(fd);
-        m_device = st.st_dev;
-        m_inode = st.st_ino;
+        m_file = std::make_unique<File>(File{std::move(fd), st.st_dev, st.st_ino});
         CutBackUnfinishedAppend();
         return {};
     }
     return std::make_error_code(std::errc::resource_unavailable_try_again);
-}
-
-std::string LockedAppend::JournalBeside() const {
-    return JoinPath(ParentPath(m_path), "." + LastComponent(m_path) + std::string(kJournalSuffix));
 }
 
 std::string LockedAppend::JournalInStateFolder() const {
@@ -155,25 +124,25 @@ std::string LockedAppend::JournalInStateFolder() const {
     } else {
         return {};
     }
-    return JoinPath(JoinPath(base, "quarvel"), std::to_string(static_cast<unsigned long long>(m_device)) + "-" +
-                                                   std::to_string(static_cast<unsigned long long>(m_inode)) +
-                                                   std::string(kJournalSuffix));
+    return JoinPath(JoinPath(base, "quarvel"), std::to_string(static_cast<unsigned long long>(m_file->device)) + "-" +
+                                                   std::to_string(static_cast<unsigned long long>(m_file->inode)) +
+                                                   std::string(journal::kSuffix));
 }
 
 void LockedAppend::CutBackUnfinishedAppend() {
     for (const std::string& journal : {JournalBeside(), JournalInStateFolder()}) {
         if (journal.empty()) continue;
-        const std::optional<JournalRecord> record = ReadJournal(journal);
-        if (record && record->device == m_device && record->inode == m_inode) {
+        const std::optional<journal::Record> record = journal::Read(journal);
+        if (record && record->device == m_file->device && record->inode == m_file->inode) {
             struct stat st {};
-            if (::fstat(m_fd.Get(), &st) != 0) return;  // keep the journal for a later try
+            if (::fstat(m_file->fd.Get(), &st) != 0) return;  // keep the journal for a later try
             const auto size = static_cast<std::uint64_t>(st.st_size);
             // Shorter than before the append: the file was changed since; nothing to cut.
             if (size > record->oldLength) {
                 const std::uint64_t appended = record->newLength - record->oldLength;
                 const bool whole = size >= record->newLength &&
-                                   ChecksumOfRange(m_fd.Get(), record->oldLength, appended) == record->checksum;
-                if (!whole && CutBack(m_fd.Get(), record->oldLength)) return;  // keep the journal for a later try
+                                   ChecksumOfRange(m_file->fd.Get(), record->oldLength, appended) == record->checksum;
+                if (!whole && CutBack(m_file->fd.Get(), record->oldLength)) return;  // keep the journal for a later try
             }
         } else if (!record && ::access(journal.c_str(), F_OK) != 0) {
             continue;
@@ -184,11 +153,9 @@ void LockedAppend::CutBackUnfinishedAppend() {
 
 bool LockedAppend::WriteJournal(std::uint64_t oldLength, std::uint64_t newLength, std::uint64_t checksum,
                                 Journal& journal) {
-    std::ostringstream text;
-    text << kJournalHeader << '\n'
-         << static_cast<unsigned long long>(m_device) << ' ' << static_cast<unsigned long long>(m_inode) << ' '
-         << oldLength << ' ' << newLength << ' ' << checksum << '\n';
-    const std::string bytes = text.str();
+    const std::string bytes =
+        journal::Text({static_cast<unsigned long long>(m_file->device), static_cast<unsigned long long>(m_file->inode),
+                       oldLength, newLength, checksum});
     const std::string state = JournalInStateFolder();
     for (const std::string& path : {JournalBeside(), state}) {
         if (path.empty()) continue;
@@ -207,9 +174,9 @@ bool LockedAppend::WriteJournal(std::uint64_t oldLength, std::uint64_t newLength
 }
 
 std::error_code LockedAppend::Append(std::string_view bytes, std::string_view prefixIfEmpty) {
-    if (!m_fd) return std::make_error_code(std::errc::bad_file_descriptor);
+    if (!IsOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
     struct stat st {};
-    if (::fstat(m_fd.Get(), &st) != 0) return LastError();
+    if (::fstat(m_file->fd.Get(), &st) != 0) return LastError();
     const auto oldLength = static_cast<std::uint64_t>(st.st_size);
     std::string data;
     if (oldLength == 0) data.append(prefixIfEmpty);
@@ -219,10 +186,10 @@ std::error_code LockedAppend::Append(std::string_view bytes, std::string_view pr
     // Without any journal (no writable place for one) the append still goes
     // in: its lines matter more than the cut-back of a power cut in the middle.
     Journal journal;
-    const bool journaled = WriteJournal(oldLength, oldLength + data.size(), Checksum(data), journal);
-    std::error_code ec = write::WriteAll(m_fd.Get(), data);
-    if (!ec && ::fdatasync(m_fd.Get()) != 0) ec = LastError();
-    if (ec && CutBack(m_fd.Get(), oldLength)) return ec;  // the journal stays: the next run cuts it back
+    const bool journaled = WriteJournal(oldLength, oldLength + data.size(), journal::Checksum(data), journal);
+    std::error_code ec = write::WriteAll(m_file->fd.Get(), data);
+    if (!ec && ::fdatasync(m_file->fd.Get()) != 0) ec = LastError();
+    if (ec && CutBack(m_file->fd.Get(), oldLength)) return ec;  // the journal stays: the next run cuts it back
     if (journaled) RemoveJournal(journal.path);
     return ec;
 }

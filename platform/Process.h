@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What a command-line program asks of the system at its start.
+namespace platform {
+
+// Readies the process for a run that writes files and standard output: a
+// reader of standard output that went away, or a file-size limit, makes the
+// write fail (and the run go on) rather than end the process; standard
+// output carries the program's bytes as they are.
+void PrepareCommandLineProcess();
+
+// The program's arguments (without its own name) as UTF-8 text.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// Whether standard error is shown on a terminal, where a progress line can be redrawn.
+bool StandardErrorIsTerminal();
+
+}  // namespace platform

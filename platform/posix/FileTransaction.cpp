@@ -1,0 +1,412 @@
+#include "platform/FileTransaction.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <tuple>
+
+#include "platform/FileSystem.h"
+#include "platform/FolderListings.h"
+#include "platform/Text.h"
+#include "platform/posix/WriteSupport.h"
+
+namespace platform {
+namespace {
+
+using write::LastError;
+
+constexpr std::string_view kAclAttribute = "system.posix_acl_access";
+
+// How many files may be staged at once: each holds a descriptor, so half of
+// what the process may open, raised once to the most the system allows.
+std::size_t StagedFileBound() {
+    static const std::size_t bound = [] {
+        struct rlimit limit {};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return std::size_t{64};
+        if (limit.rlim_cur < limit.rlim_max) {
+            struct rlimit raised = limit;
+            raised.rlim_cur = limit.rlim_max;
+            if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+        }
+        const rlim_t usable = limit.rlim_cur == RLIM_INFINITY ? 65536 : limit.rlim_cur;
+        return std::clamp<std::size_t>(static_cast<std::size_t>(usable / 2), 16, 8192);
+    }();
+    return bound;
+}
+
+// File systems touched by commits since the last SyncNames, each with a folder on it.
+struct TouchedFileSystems {
+    std::mutex mutex;
+    std::map<dev_t, std::string> folders;
+};
+TouchedFileSystems& Touched() {
+    static TouchedFileSystems touched;
+    return touched;
+}
+
+std::error_code Retrying(int (*call)(int), int fd) {
+    while (call(fd) != 0) {
+        if (errno != EINTR) return LastError();
+    }
+    return {};
+}
+
+// An unnamed file in `folder`, locked from the start; where the file system
+// has no unnamed files, a locked temporary one (its name in `tempPath`).
+UniqueFd OpenStagingFile(const std::string& folder, std::string& tempPath, std::error_code& ec) {
+    tempPath.clear();
+    UniqueFd fd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+    if (!fd) {
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            ec = LastError();
+            return {};
+        }
+        return write::CreateLockedTemp(folder, tempPath, ec);
+    }
+    if (::flock(fd.Get(), LOCK_EX) != 0) {
+        ec = LastError();
+        return {};
+    }
+    return fd;
+}
+
+std::vector<std::string> AttributeNames(const std::string& path) {
+    std::vector<std::string> names;
+    std::string list;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const ssize_t size = ::listxattr(path.c_str(), nullptr, 0);
+        if (size <= 0) return names;
+        list.resize(static_cast<std::size_t>(size));
+        const ssize_t got = ::listxattr(path.c_str(), list.data(), list.size());
+        if (got < 0 && errno == ERANGE) continue;  // grew in between
+        if (got < 0) return names;
+        list.resize(static_cast<std::size_t>(got));
+        break;
+    }
+    for (std::size_t pos = 0; pos < list.size();) {
+        const std::size_t end = list.find('\0', pos);
+        const std::size_t stop = end == std::string::npos ? list.size() : end;
+        if (stop > pos) names.push_back(list.substr(pos, stop - pos));
+        pos = stop + 1;
+    }
+    return names;
+}
+
+std::optional<std::string> AttributeValue(const std::string& path, const std::string& name, std::error_code& ec) {
+    std::string value;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const ssize_t size = ::getxattr(path.c_str(), name.c_str(), nullptr, 0);
+        if (size < 0) break;
+        value.resize(static_cast<std::size_t>(size));
+        const ssize_t got = ::getxattr(path.c_str(), name.c_str(), value.data(), value.size());
+        if (got < 0 && errno == ERANGE) continue;
+        if (got < 0) break;
+        value.resize(static_cast<std::size_t>(got));
+        return value;
+    }
+    ec = LastError();
+    return std::nullopt;
+}
+
+// Gives the staged file `fd` the owner, group and extended attributes it
+// should keep, and records what could not be kept.
+void KeepOwnership(int fd, const std::string& target, const struct stat* old, std::vector<KeepProblem>& problems) {
+    const auto report = [&](KeepProblem::Kind kind, std::string detail, std::error_code reason) {
+        problems.push_back({target, kind, std::move(detail), reason});
+    };
+    std::optional<uid_t> uid;
+    std::optional<gid_t> gid;
+    if (old != nullptr) {
+        uid = old->st_uid;
+        gid = old->st_gid;
+    } else if (::geteuid() == 0) {
+        struct stat folder {};
+        if (::stat(ParentPath(target).c_str(), &folder) == 0) {
+            uid = folder.st_uid;
+            gid = folder.st_gid;
+        }
+    }
+    struct stat now {};
+    if (uid && ::fstat(fd, &now) == 0 && (now.st_uid != *uid || now.st_gid != *gid)) {
+        std::error_code reason;
+        if (::fchown(fd, *uid, *gid) != 0) {
+            reason = LastError();
+            // The group alone may still be possible (one the user belongs to).
+            if (now.st_gid != *gid) std::ignore = ::fchown(fd, static_cast<uid_t>(-1), *gid);
+            ::fstat(fd, &now);
+            if (now.st_uid != *uid) report(KeepProblem::Kind::Owner, std::to_string(*uid), reason);
+            if (now.st_gid != *gid) report(KeepProblem::Kind::Group, std::to_string(*gid), reason);
+        }
+    }
+    if (old == nullptr) return;
+    const std::vector<std::string> names = AttributeNames(target);
+    bool hasAcl = false;
+    for (const std::string& name : names) {
+        hasAcl |= name == kAclAttribute;
+        std::error_code reason;
+        const std::optional<std::string> value = AttributeValue(target, name, reason);
+        if (value && ::fsetxattr(fd, name.c_str(), value->data(), value->size(), 0) != 0) reason = LastError();
+        if (reason) report(KeepProblem::Kind::Attribute, name, reason);
+    }
+    // A new file may inherit an ACL from its folder that the old one did not have.
+    if (!hasAcl) std::ignore = ::fremovexattr(fd, std::string(kAclAttribute).c_str());
+    if (old->st_nlink > 1) {
+        report(KeepProblem::Kind::OtherNames, std::to_string(old->st_nlink - 1), {});
+    }
+}
+
+}  // namespace
+
+struct FileTransaction::Staged {
+    std::string target;    // the final path
+    UniqueFd fd;           // the new content, locked
+    std::string tempPath;  // where no unnamed file could be made: its temporary name
+    dev_t device = 0;
+    std::uint64_t bytes = 0;
+    std::vector<KeepProblem> problems;
+};
+
+struct FileTransaction::Source {
+    std::string_view bytes;
+    int copyFrom = -1;  // or a file whose rest is copied
+    const struct stat* copied = nullptr;
+};
+
+FileTransaction::FileTransaction(std::uint64_t commitBytes) : m_commitBytes(commitBytes) {
+    StagedFileBound();
+}
+
+FileTransaction::~FileTransaction() {
+    Discard();
+}
+
+std::error_code FileTransaction::Stage(const std::string& target, std::string_view bytes) {
+    return StageFrom(target, {bytes, -1, nullptr});
+}
+
+std::error_code FileTransaction::StageCopy(const std::string& target, const std::string& source) {
+    std::error_code ec;
+    struct stat st {};
+    const UniqueFd in = write::OpenRegularForReading(source, st, ec);
+    if (!in) return ec;
+    return StageFrom(target, {{}, in.Get(), &st});
+}
+
+std::error_code FileTransaction::StageFrom(const std::string& path, const Source& source) {
+    std::string target;
+    struct stat st {};
+    bool exists = false;
+    if (const std::error_code ec = write::PrepareTarget(path, target, st, exists)) return ec;
+    if (!exists) {
+        // A new file staged before under another letter case is the same file.
+        if (const auto index = IndexOf(target, exists)) target = m_staged[*index].target;
+    }
+
+    Staged staged;
+    staged.target = target;
+    std::error_code ec;
+    staged.fd = OpenStagingFile(ParentPath(target), staged.tempPath, ec);
+    if (!staged.fd) return ec;
+    const int fd = staged.fd.Get();
+    if (source.copyFrom >= 0) ec = write::CopyContent(source.copyFrom, fd);
+    if (!ec) ec = write::WriteAll(fd, source.bytes);
+    // Start the write-back now, so that Commit's wait finds most of it done.
+    if (!ec) std::ignore = ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    if (!ec) KeepOwnership(fd, target, exists ? &st : nullptr, staged.problems);
+    // Bits last: a change of owner clears the set-user and set-group bits.
+    std::optional<mode_t> mode;
+    if (source.copied != nullptr) {
+        mode = source.copied->st_mode & 07777;
+    } else if (exists) {
+        mode = st.st_mode & 07777;
+    } else if (!staged.tempPath.empty()) {
+        mode = 0666 & ~write::CurrentUmask();  // an unnamed file was created with the usual bits already
+    }
+    if (!ec && mode && ::fchmod(fd, *mode) != 0) ec = LastError();
+    if (!ec && source.copied != nullptr) {
+        const struct timespec times[2] = {source.copied->st_atim, source.copied->st_mtim};
+        if (::futimens(fd, times) != 0) ec = LastError();
+    }
+    struct stat written {};
+    if (!ec && ::fstat(fd, &written) != 0) ec = LastError();
+    if (ec) {
+        Drop(staged);
+        return ec;
+    }
+    staged.device = written.st_dev;
+    staged.bytes = static_cast<std::uint64_t>(written.st_size);
+
+    m_stagedBytes += staged.bytes;
+    if (const auto found = m_byTarget.find(target); found != m_byTarget.end()) {
+        Staged& earlier = m_staged[found->second];
+        m_stagedBytes -= earlier.bytes;
+        Drop(earlier);
+        earlier = std::move(staged);
+        return {};
+    }
+    Register(target, exists, m_staged.size());
+    m_staged.push_back(std::move(staged));
+    return {};
+}
+
+const FileTransaction::Staged* FileTransaction::Find(const std::string& target) const {
+    std::string resolved;
+    struct stat st {};
+    bool exists = false;
+    std::ignore = write::PrepareTarget(target, resolved, st, exists);
+    const std::optional<std::size_t> index = IndexOf(resolved, exists);
+    if (!index || !m_staged[*index].fd) return nullptr;
+    return &m_staged[*index];
+}
+
+std::size_t FileTransaction::StagedFiles() const {
+    return static_cast<std::size_t>(
+        std::count_if(m_staged.begin(), m_staged.end(), [](const Staged& staged) { return bool(staged.fd); }));
+}
+
+bool FileTransaction::IsStaged(const std::string& target) const {
+    return Find(target) != nullptr;
+}
+
+std::optional<std::string> FileTransaction::ReadStaged(const std::string& target) const {
+    const Staged* staged = Find(target);
+    if (staged == nullptr) return std::nullopt;
+    std::string bytes(static_cast<std::size_t>(staged->bytes), '\0');
+    std::size_t have = 0;
+    while (have < bytes.size()) {
+        const ssize_t n = ::pread(staged->fd.Get(), bytes.data() + have, bytes.size() - have, static_cast<off_t>(have));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return std::nullopt;
+        have += static_cast<std::size_t>(n);
+    }
+    return bytes;
+}
+
+void FileTransaction::Unstage(const std::string& target) {
+    if (Staged* staged = const_cast<Staged*>(Find(target))) {
+        m_stagedBytes -= staged->bytes;
+        staged->bytes = 0;
+        Drop(*staged);  // Commit passes over an entry without a file
+    }
+}
+
+bool FileTransaction::Full() const {
+    return m_staged.size() >= StagedFileBound() || m_stagedBytes >= m_commitBytes;
+}
+
+void FileTransaction::Drop(Staged& staged) {
+    if (!staged.tempPath.empty()) ::unlink(staged.tempPath.c_str());  // still locked: no other run took it
+    staged.fd.Reset();
+    staged.tempPath.clear();
+}
+
+void FileTransaction::Discard() {
+    for (Staged& staged : m_staged) Drop(staged);
+    m_staged.clear();
+    m_byTarget.clear();
+    m_created.clear();
+    m_stagedBytes = 0;
+}
+
+std::vector<CommitFailure> FileTransaction::Commit() {
+    std::vector<CommitFailure> failures;
+    // One wait per file system for all of its staged files: a file alone
+    // waits for itself only, several share one sync of their file system.
+    std::map<dev_t, std::vector<Staged*>> byDevice;
+    for (Staged& staged : m_staged) byDevice[staged.device].push_back(&staged);
+    for (auto& [device, group] : byDevice) {
+        const int fd = group.front()->fd.Get();
+        const std::error_code ec = group.size() == 1 ? Retrying(::fsync, fd) : Retrying(::syncfs, fd);
+        if (!ec) continue;
+        for (Staged* staged : group) {
+            failures.push_back({staged->target, ec});
+            Drop(*staged);
+        }
+    }
+    for (Staged& staged : m_staged) {
+        if (!staged.fd) continue;
+        if (const std::error_code ec = PutInPlace(staged)) {
+            failures.push_back({staged.target, ec});
+        } else {
+            for (KeepProblem& problem : staged.problems) m_problems.push_back(std::move(problem));
+        }
+        Drop(staged);
+    }
+    Discard();
+    return failures;
+}
+
+std::error_code FileTransaction::PutInPlace(Staged& staged) {
+    const std::string folder = ParentPath(staged.target);
+    listings::FolderChange change(folder);
+    std::string tempPath = staged.tempPath;
+    if (tempPath.empty()) {
+        // The unnamed file gets a temporary name first: a rename over the
+        // target is the one step that puts it in place whole.
+        const std::string self = "/proc/self/fd/" + std::to_string(staged.fd.Get());
+        std::error_code ec = std::make_error_code(std::errc::file_exists);
+        for (int attempt = 0; attempt < 100 && ec == std::errc::file_exists; ++attempt) {
+            tempPath = write::RandomTempPath(folder);
+            ec = {};
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tempPath.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+            ec = LastError();
+            if (errno == ENOENT &&
+                ::linkat(staged.fd.Get(), "", AT_FDCWD, tempPath.c_str(), AT_EMPTY_PATH) == 0) {  // no /proc
+                ec = {};
+            }
+        }
+        if (ec) {
+            change.Forget();
+            return ec;
+        }
+        staged.tempPath = tempPath;
+    }
+    if (::rename(tempPath.c_str(), staged.target.c_str()) != 0) {
+        const std::error_code ec = LastError();
+        change.Forget();
+        return ec;  // the caller's Drop removes the temporary name
+    }
+    staged.tempPath.clear();
+    change.Added(LastComponent(staged.target), false);
+    TouchedFileSystems& touched = Touched();
+    const std::lock_guard lock(touched.mutex);
+    touched.folders.insert_or_assign(staged.device, folder);
+    return {};
+}
+
+std::error_code FileTransaction::SyncNames() {
+    TouchedFileSystems& touched = Touched();
+    std::map<dev_t, std::string> folders;
+    {
+        const std::lock_guard lock(touched.mutex);
+        folders.swap(touched.folders);
+    }
+    std::error_code first;
+    for (const auto& [device, folder] : folders) {
+        // The folder may be gone since (with the names in it); any folder
+        // still on that file system will do.
+        for (std::string on = folder;; on = ParentPath(on)) {
+            const UniqueFd fd(::open(on.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            struct stat st {};
+            if (fd && ::fstat(fd.Get(), &st) == 0 && st.st_dev == device) {
+                const std::error_code ec = Retrying(::syncfs, fd.Get());
+                if (ec && !first) first = ec;
+                break;
+            }
+            if (on == ParentPath(on)) break;
+        }
+    }
+    return first;
+}
+
+}  // namespace platform

@@ -1,0 +1,12 @@
+#include "platform/Clock.h"
+
+namespace platform {
+
+std::tm SystemClock::LocalNow() const {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_s(&local, &now);
+    return local;
+}
+
+}  // namespace platform

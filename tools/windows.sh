@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The Windows build, cross-compiled on Debian with mingw-w64, and its tests under Wine.
+#   tools/windows.sh build   configure build-windows/ and build the programs into build-windows/bin/
+#   tools/windows.sh         that, the unit tests too, and run them under Wine
+# Needs: g++-mingw-w64-x86-64-posix, wine64, googletest (tools/install-deps.sh test).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+what="${1:-test}"
+case "$what" in
+  build | test) ;;
+  *) echo "usage: $0 [build|test]" >&2; exit 2 ;;
+esac
+
+build=build-windows
+testing=OFF
+[ "$what" = test ] && testing=ON
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUARVEL_WARNINGS_AS_ERRORS=ON -DQUARVEL_BUILD_GUI=OFF -DBUILD_TESTING="$testing" >/dev/null
+jobs="${QUARVEL_JOBS:-2}"
+if [ "$what" = build ]; then
+  nice cmake --build "$build" -j"$jobs" --target quarvel-batch $(grep -qs '^add_executable(quarvel ' win/CMakeLists.txt && echo quarvel)
+  # Statically linked: only the system's own DLLs may be named.
+  for exe in "$build"/bin/*.exe; do
+    if x86_64-w64-mingw32-objdump -p "$exe" | grep 'DLL Name' | grep -qiE 'libstdc|libgcc|libwinpthread'; then
+      echo "$exe needs a DLL of the compiler's:" >&2
+      x86_64-w64-mingw32-objdump -p "$exe" | grep 'DLL Name' >&2
+      exit 1
+    fi
+  done
+  exit 0
+fi
+
+nice cmake --build "$build" -j"$jobs"
+
+# Wine in a prefix of its own, made for this run and shut down at the end.
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/quarvel-wine.XXXXXX")"
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+wineboot -i >/dev/null 2>&1
+# Western Windows: the ANSI code page is Windows-1252.
+export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+status=0
+passed=0
+failed=0
+for test in "$build"/bin/*_tests.exe; do
+  [ -e "$test" ] || continue
+  name=$(basename "$test" .exe)
+  start=$SECONDS
+  if wine "$test" --gtest_brief=1 >"$build/$name.log" 2>&1; then
+    passed=$((passed + 1))
+    echo "$name: passed ($((SECONDS - start)) s)"
+  else
+    failed=$((failed + 1))
+    status=1
+    echo "$name: FAILED ($((SECONDS - start)) s)"
+    grep -E '^\[  FAILED  \]|Failure' "$build/$name.log" | head -40 || true
+  fi
+done
+echo "windows: $passed passed, $failed failed"
+exit $status
