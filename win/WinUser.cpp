@@ -1,0 +1,54 @@
+#include "win/WinUser.h"
+
+#include "platform/FileSystem.h"
+#include "win/CCustomCourse.h"
+#include "win/CDirDialog.h"
+#include "win/ProgressWindow.h"
+#include "win/WinText.h"
+
+WinUser::WinUser() = default;
+
+WinUser::~WinUser() = default;
+
+std::optional<CourseSettings> WinUser::ChooseSettings() {
+    CCustomCourse dialog;
+    if (dialog.DoModal(m_owner) != IDOK) return std::nullopt;
+    return dialog.settings;
+}
+
+std::optional<std::string> WinUser::ChooseFolder(const std::string& captionText, const std::string& promptText) {
+    CDirDialog picker;
+    picker.captionText = captionText;
+    picker.promptText = promptText;
+    if (!picker.ChooseFolder()) return std::nullopt;
+    return picker.chosenPath;
+}
+
+void WinUser::ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) {
+    // The styles are the message box flags already.
+    MessageBoxW(m_owner, Widen(text).c_str(), Widen(caption).c_str(), static_cast<UINT>(style));
+}
+
+bool WinUser::AcceptPerUserInstall(const PerUserInstallOffer& offer) {
+    const std::string text = "You cannot write to the install folder '" + platform::DisplayPath(offer.installFolder) +
+                             "', so this run could not keep its patch log, catalogues or VOD packages there.\n\n"
+                             "Make your own install folder '" +
+                             platform::DisplayPath(offer.perUserFolder) +
+                             "' from it and use it from now on? It is recorded in '" +
+                             platform::DisplayPath(offer.perUserStore) + "'.";
+    return MessageBoxW(m_owner, Widen(text).c_str(), L"Quarvel",
+                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1 | MB_TOPMOST) == IDYES;
+}
+
+UserInterface::Progress WinUser::ReportProgress(int done, const std::string& currentFolder) {
+    if (!m_progress) m_progress = std::make_unique<ProgressWindow>();
+    m_progress->Update(m_owner, done, platform::DisplayPath(currentFolder));
+    // The job holds the thread until the next bundle: paint now and take the
+    // input that came meanwhile.
+    m_progress->PumpMessages();
+    return m_progress->stopRequested() ? Progress::Stop : Progress::Continue;
+}
+
+void WinUser::EndProgress() {
+    m_progress.reset();
+}
