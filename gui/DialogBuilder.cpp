@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "gui/QtText.h"
+#include "res/TabOrderByPosition.h"
 
 DialogUnits::DialogUnits(const QFont& font) {
     // The average width of the 52 letters, rounded as the classic dialog
@@ -211,23 +212,6 @@ void GiveMnemonics(const std::vector<std::pair<const ControlTemplate*, QWidget*>
     for (std::size_t i = 0; i < buttons.size(); ++i) SetMnemonic(*buttons[i], marked[static_cast<qsizetype>(i)]);
 }
 
-// Tab goes through the controls as they are read: rows from top to bottom,
-// each from left to right, whatever the template's order. A row is the
-// controls whose top lies above the middle of its highest one, so that a
-// control a dialog unit lower than its neighbour still counts as beside it.
-std::vector<QWidget*> TabOrderByPosition(std::vector<std::pair<const ControlTemplate*, QWidget*>> stops) {
-    std::stable_sort(stops.begin(), stops.end(), [](const auto& a, const auto& b) { return a.first->y < b.first->y; });
-    std::vector<QWidget*> order;
-    for (auto row = stops.begin(); row != stops.end();) {
-        const int middle = 2 * row->first->y + row->first->height;  // twice the middle, in whole units
-        auto end = std::find_if(row, stops.end(), [middle](const auto& stop) { return 2 * stop.first->y >= middle; });
-        std::stable_sort(row, end, [](const auto& a, const auto& b) { return a.first->x < b.first->x; });
-        for (auto it = row; it != end; ++it) order.push_back(it->second);
-        row = end;
-    }
-    return order;
-}
-
 // The width a control needs to show its text on one line, or 0 when it
 // shows no text of its own.
 int OneLineWidth(QWidget* widget) {
@@ -329,7 +313,8 @@ QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTempla
 
     QHash<int, QWidget*> byId;
     std::vector<std::pair<const ControlTemplate*, QWidget*>> built;
-    std::vector<std::pair<const ControlTemplate*, QWidget*>> tabStops;
+    std::vector<std::size_t> tabStops;  // indexes into the template's controls
+    std::vector<QWidget*> widgets;
     int index = 0;
     for (const ControlTemplate& control : dialogTemplate.controls) {
         const QString text = ToQString(control.text);
@@ -373,17 +358,19 @@ QHash<int, QWidget*> BuildDialogFromTemplate(QDialog& dialog, const DialogTempla
         } else if (control.kind != ControlKind::Label) {
             if (control.tabStop) {
                 widget->setFocusPolicy(Qt::StrongFocus);
-                tabStops.emplace_back(&control, widget);
+                tabStops.push_back(static_cast<std::size_t>(index));
             } else {
                 widget->setFocusPolicy(Qt::ClickFocus);
             }
         }
         if (control.id != kStaticId) byId.insert(control.id, widget);
         built.emplace_back(&control, widget);
+        widgets.push_back(widget);
         ++index;
     }
     WidenControlsToTheirText(*client, built, units);
-    const std::vector<QWidget*> order = TabOrderByPosition(tabStops);
+    std::vector<QWidget*> order;
+    for (const std::size_t stop : TabOrderByPosition(dialogTemplate.controls, tabStops)) order.push_back(widgets[stop]);
     for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
     GiveMnemonics(built);
     return byId;

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "win/TabOrderByPosition.h"
+#include "res/TabOrderByPosition.h"
 #include "win/WinText.h"
 
 WORD ControlClassAtom(ControlKind kind) {
