@@ -28,6 +28,16 @@ if [ "$what" = build ]; then
       exit 1
     fi
   done
+  # The layer calls the Win32 API itself, not a C runtime stand-in for it.
+  imports=$(x86_64-w64-mingw32-objdump -p "$build/bin/quarvel-batch.exe")
+  for call in FindFirstFileExW FindNextFileW ReplaceFileW MoveFileExW FlushFileBuffers LockFileEx CreateDirectoryW \
+    DeleteFileW GetFileAttributesW SystemTimeToTzSpecificLocalTime MultiByteToWideChar RegQueryValueExW \
+    RegSetValueExW RegCreateKeyW RegOpenKeyExW; do
+    if ! grep -qw "$call" <<<"$imports"; then
+      echo "quarvel-batch.exe does not import $call" >&2
+      exit 1
+    fi
+  done
   exit 0
 fi
 
