@@ -52,8 +52,9 @@ cleanup() {
 }
 trap cleanup EXIT
 wineboot -i >/dev/null 2>&1
-# Western Windows: the ANSI code page is Windows-1252.
-export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+# File names in UTF-8 on the Linux side; Wine then takes a Western system,
+# whose ANSI code page is Windows-1252.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
 status=0
 passed=0
 failed=0
