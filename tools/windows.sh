@@ -18,8 +18,8 @@ export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUARVEL_WARNINGS_AS_ERRORS=ON -DQUARVEL_BUILD_GUI=OFF -DBUILD_TESTING="$testing" >/dev/null
 jobs="${QUARVEL_JOBS:-2}"
-if [ "$what" = build ]; then
-  nice cmake --build "$build" -j"$jobs" --target quarvel-batch $(grep -qs '^add_executable(quarvel ' win/CMakeLists.txt && echo quarvel)
+nice cmake --build "$build" -j"$jobs"
+{
   # Statically linked: only the system's own DLLs may be named.
   for exe in "$build"/bin/*.exe; do
     if x86_64-w64-mingw32-objdump -p "$exe" | grep 'DLL Name' | grep -qiE 'libstdc|libgcc|libwinpthread'; then
@@ -38,10 +38,8 @@ if [ "$what" = build ]; then
       exit 1
     fi
   done
-  exit 0
-fi
-
-nice cmake --build "$build" -j"$jobs"
+}
+[ "$what" = build ] && exit 0
 
 # Wine in a prefix of its own, made for this run and shut down at the end.
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
