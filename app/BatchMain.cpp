@@ -10,6 +10,7 @@
 #include "app/QuarvelRun.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/InstallRegistry.h"
 #include "platform/Process.h"
 #include "settings/SettingsFields.h"
 #include "settings/SettingsPairs.h"
@@ -86,15 +87,17 @@ std::vector<HelpSection> HelpDocument() {
     }
     sections.push_back(std::move(settings));
 
-    sections.push_back({"Install folder:",
-                        "FILES",
-                        52,
-                        "The \"NB Path\" value of the first of these store files:",
-                        {
-                            {"$QUARVEL_CONFIG", "when the variable is set"},
-                            {"${XDG_CONFIG_HOME:-~/.config}/quarvel/quarvel.conf", "when the file exists"},
-                            {"/etc/quarvel.conf", "otherwise"},
-                        },
+    std::vector<HelpEntry> stores = {{"$QUARVEL_CONFIG", "when the variable is set"}};
+    if (platform::HasInstallRegistry()) {
+        stores.push_back({platform::InstallRegistryKeyName(), "otherwise (the registry)"});
+    } else {
+        stores.push_back({"${XDG_CONFIG_HOME:-~/.config}/quarvel/quarvel.conf", "when the file exists"});
+        stores.push_back({"/etc/quarvel.conf", "otherwise"});
+    }
+    sections.push_back({"Install folder:", "FILES", 52,
+                        platform::HasInstallRegistry() ? "The \"NB Path\" value of the first of these stores:"
+                                                       : "The \"NB Path\" value of the first of these store files:",
+                        stores,
                         "The patch log nb_logfile.txt is in the install folder; with zipPackages=true\n"
                         "the zips go to its folder \"upload packages\", and validatePackages=true checks\n"
                         "against the schemas in its folder \"schemas\"."});

@@ -103,6 +103,12 @@ private:
     const Staged* Find(const std::string& target) const;
     [[nodiscard]] std::error_code PutInPlace(Staged& staged);
     static void Drop(Staged& staged);
+    // Whether the staged entry still holds its file (Unstage and Drop let it go).
+    static bool IsHeld(const Staged& staged);
+    // Takes in `staged` (replacing what was staged for its target before).
+    void Keep(Staged&& staged, bool exists);
+    // Puts every staged file that is durable by now in place, then discards the rest.
+    void PutAllInPlace(std::vector<CommitFailure>& failures);
     // Where `resolved` (the target as the system resolved it) is staged, if it is.
     std::optional<std::size_t> IndexOf(const std::string& resolved, bool exists) const;
     // Records that m_staged[index] is the new content of `target`.

@@ -97,6 +97,9 @@ void FolderChange::Added(std::string_view name, bool isDirectory) {
     const auto at = std::lower_bound(listing.entries.begin(), listing.entries.end(), name,
                                      [](const DirEntry& e, std::string_view n) { return CompareNames(e.name, n) < 0; });
     if (at != listing.entries.end() && at->name == name) return;
+    // The system found an entry of another letter case for it (Windows does
+    // so itself): that entry it is, not a second one.
+    if (listing.byUpper.contains(ToUpperText(name))) return;
     listing.entries.insert(at, {std::string(name), isDirectory});
     Index(listing, std::string(name));
 }
@@ -105,8 +108,16 @@ void FolderChange::Removed(std::string_view name) {
     Listing* changed = Restamped();
     if (changed == nullptr) return;
     Listing& listing = *changed;
-    std::erase_if(listing.entries, [&](const DirEntry& e) { return e.name == name; });
     const std::string upper = ToUpperText(name);
+    // The name as spelled, or else the entry the system took it for (Windows
+    // finds names in any letter case).
+    auto gone =
+        std::find_if(listing.entries.begin(), listing.entries.end(), [&](const DirEntry& e) { return e.name == name; });
+    if (gone == listing.entries.end()) {
+        gone = std::find_if(listing.entries.begin(), listing.entries.end(),
+                            [&](const DirEntry& e) { return ToUpperText(e.name) == upper; });
+    }
+    if (gone != listing.entries.end()) listing.entries.erase(gone);
     listing.byUpper.erase(upper);
     for (const DirEntry& entry : listing.entries) {
         if (ToUpperText(entry.name) == upper) Index(listing, entry.name);

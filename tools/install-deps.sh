@@ -14,6 +14,9 @@ build+=(pkg-config libzip-dev libxml2-dev)
 test=(libxml2-utils unzip xvfb xauth chromium nodejs npm strace time clang-14
       libclang-rt-14-dev e2fsprogs xfsprogs attr clang-format-14 desktop-file-utils man-db passwd util-linux acl
       openbox xdotool imagemagick x11-utils)
+# The Windows build (tools/windows.sh): the cross compiler, Wine to run its
+# tests, NSIS for its installer, GoogleTest's sources to cross-build.
+test+=(g++-mingw-w64-x86-64-posix wine64 nsis googletest)
 case "$what" in
   build) packages=("${build[@]}") ;;
   test) packages=("${build[@]}" "${test[@]}") ;;

@@ -186,10 +186,6 @@ FileTransaction::FileTransaction(std::uint64_t commitBytes) : m_commitBytes(comm
     StagedFileBound();
 }
 
-FileTransaction::~FileTransaction() {
-    Discard();
-}
-
 std::error_code FileTransaction::Stage(const std::string& target, std::string_view bytes) {
     return StageFrom(target, {bytes, -1, nullptr});
 }
@@ -246,16 +242,7 @@ std::error_code FileTransaction::StageFrom(const std::string& path, const Source
     staged.device = written.st_dev;
     staged.bytes = static_cast<std::uint64_t>(written.st_size);
 
-    m_stagedBytes += staged.bytes;
-    if (const auto found = m_byTarget.find(target); found != m_byTarget.end()) {
-        Staged& earlier = m_staged[found->second];
-        m_stagedBytes -= earlier.bytes;
-        Drop(earlier);
-        earlier = std::move(staged);
-        return {};
-    }
-    Register(target, exists, m_staged.size());
-    m_staged.push_back(std::move(staged));
+    Keep(std::move(staged), exists);
     return {};
 }
 
@@ -267,15 +254,6 @@ const FileTransaction::Staged* FileTransaction::Find(const std::string& target) 
     const std::optional<std::size_t> index = IndexOf(resolved, exists);
     if (!index || !m_staged[*index].fd) return nullptr;
     return &m_staged[*index];
-}
-
-std::size_t FileTransaction::StagedFiles() const {
-    return static_cast<std::size_t>(
-        std::count_if(m_staged.begin(), m_staged.end(), [](const Staged& staged) { return bool(staged.fd); }));
-}
-
-bool FileTransaction::IsStaged(const std::string& target) const {
-    return Find(target) != nullptr;
 }
 
 std::optional<std::string> FileTransaction::ReadStaged(const std::string& target) const {
@@ -292,30 +270,18 @@ std::optional<std::string> FileTransaction::ReadStaged(const std::string& target
     return bytes;
 }
 
-void FileTransaction::Unstage(const std::string& target) {
-    if (Staged* staged = const_cast<Staged*>(Find(target))) {
-        m_stagedBytes -= staged->bytes;
-        staged->bytes = 0;
-        Drop(*staged);  // Commit passes over an entry without a file
-    }
-}
-
 bool FileTransaction::Full() const {
     return m_staged.size() >= StagedFileBound() || m_stagedBytes >= m_commitBytes;
+}
+
+bool FileTransaction::IsHeld(const Staged& staged) {
+    return static_cast<bool>(staged.fd);
 }
 
 void FileTransaction::Drop(Staged& staged) {
     if (!staged.tempPath.empty()) ::unlink(staged.tempPath.c_str());  // still locked: no other run took it
     staged.fd.Reset();
     staged.tempPath.clear();
-}
-
-void FileTransaction::Discard() {
-    for (Staged& staged : m_staged) Drop(staged);
-    m_staged.clear();
-    m_byTarget.clear();
-    m_created.clear();
-    m_stagedBytes = 0;
 }
 
 std::vector<CommitFailure> FileTransaction::Commit() {
@@ -333,16 +299,7 @@ std::vector<CommitFailure> FileTransaction::Commit() {
             Drop(*staged);
         }
     }
-    for (Staged& staged : m_staged) {
-        if (!staged.fd) continue;
-        if (const std::error_code ec = PutInPlace(staged)) {
-            failures.push_back({staged.target, ec});
-        } else {
-            for (KeepProblem& problem : staged.problems) m_problems.push_back(std::move(problem));
-        }
-        Drop(staged);
-    }
-    Discard();
+    PutAllInPlace(failures);
     return failures;
 }
 
@@ -410,3 +367,5 @@ std::error_code FileTransaction::SyncNames() {
 }
 
 }  // namespace platform
+
+#include "platform/FileTransactionBookkeeping.inc"

@@ -51,6 +51,38 @@ std::error_code CutBack(int fd, std::uint64_t length) {
     return {};
 }
 
+std::optional<std::uint64_t> SizeOf(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+// The file is open for appending: the bytes go to its end.
+std::error_code WriteAndSync(int fd, std::uint64_t, std::string_view bytes) {
+    if (const std::error_code ec = write::WriteAll(fd, bytes)) return ec;
+    if (::fdatasync(fd) != 0) return LastError();
+    return {};
+}
+
+bool JournalPresent(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+std::error_code CreateFolders(const std::string& path);
+
+// Writes a journal durably, name included; the state folder is made first.
+bool WriteJournalFile(const std::string& path, const std::string& bytes, bool inStateFolder) {
+    const std::string folder = ParentPath(path);
+    if (inStateFolder && CreateFolders(folder)) return false;
+    const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!fd) return false;
+    if (write::WriteAll(fd.Get(), bytes) || ::fdatasync(fd.Get()) != 0 || SyncFolder(folder)) {
+        ::unlink(path.c_str());
+        return false;
+    }
+    return true;
+}
+
 std::error_code CreateFolders(const std::string& path) {
     if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return {};
     if (errno != ENOENT) return LastError();
@@ -65,6 +97,7 @@ struct LockedAppend::File {
     UniqueFd fd;
     dev_t device = 0;
     ino_t inode = 0;
+    int Native() const { return fd.Get(); }
 };
 
 LockedAppend::LockedAppend() = default;
@@ -129,69 +162,6 @@ std::string LockedAppend::JournalInStateFolder() const {
                                                    std::string(journal::kSuffix));
 }
 
-void LockedAppend::CutBackUnfinishedAppend() {
-    for (const std::string& journal : {JournalBeside(), JournalInStateFolder()}) {
-        if (journal.empty()) continue;
-        const std::optional<journal::Record> record = journal::Read(journal);
-        if (record && record->device == m_file->device && record->inode == m_file->inode) {
-            struct stat st {};
-            if (::fstat(m_file->fd.Get(), &st) != 0) return;  // keep the journal for a later try
-            const auto size = static_cast<std::uint64_t>(st.st_size);
-            // Shorter than before the append: the file was changed since; nothing to cut.
-            if (size > record->oldLength) {
-                const std::uint64_t appended = record->newLength - record->oldLength;
-                const bool whole = size >= record->newLength &&
-                                   ChecksumOfRange(m_file->fd.Get(), record->oldLength, appended) == record->checksum;
-                if (!whole && CutBack(m_file->fd.Get(), record->oldLength)) return;  // keep the journal for a later try
-            }
-        } else if (!record && ::access(journal.c_str(), F_OK) != 0) {
-            continue;
-        }
-        RemoveJournal(journal);
-    }
-}
-
-bool LockedAppend::WriteJournal(std::uint64_t oldLength, std::uint64_t newLength, std::uint64_t checksum,
-                                Journal& journal) {
-    const std::string bytes =
-        journal::Text({static_cast<unsigned long long>(m_file->device), static_cast<unsigned long long>(m_file->inode),
-                       oldLength, newLength, checksum});
-    const std::string state = JournalInStateFolder();
-    for (const std::string& path : {JournalBeside(), state}) {
-        if (path.empty()) continue;
-        const std::string folder = ParentPath(path);
-        if (path == state && CreateFolders(folder)) continue;
-        const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
-        if (!fd) continue;
-        if (write::WriteAll(fd.Get(), bytes) || ::fdatasync(fd.Get()) != 0 || SyncFolder(folder)) {
-            ::unlink(path.c_str());
-            continue;
-        }
-        journal = {path, folder};
-        return true;
-    }
-    return false;
-}
-
-std::error_code LockedAppend::Append(std::string_view bytes, std::string_view prefixIfEmpty) {
-    if (!IsOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
-    struct stat st {};
-    if (::fstat(m_file->fd.Get(), &st) != 0) return LastError();
-    const auto oldLength = static_cast<std::uint64_t>(st.st_size);
-    std::string data;
-    if (oldLength == 0) data.append(prefixIfEmpty);
-    data.append(bytes);
-    if (data.empty()) return {};
-
-    // Without any journal (no writable place for one) the append still goes
-    // in: its lines matter more than the cut-back of a power cut in the middle.
-    Journal journal;
-    const bool journaled = WriteJournal(oldLength, oldLength + data.size(), journal::Checksum(data), journal);
-    std::error_code ec = write::WriteAll(m_file->fd.Get(), data);
-    if (!ec && ::fdatasync(m_file->fd.Get()) != 0) ec = LastError();
-    if (ec && CutBack(m_file->fd.Get(), oldLength)) return ec;  // the journal stays: the next run cuts it back
-    if (journaled) RemoveJournal(journal.path);
-    return ec;
-}
-
 }  // namespace platform
+
+#include "platform/LockedAppendFlow.inc"

@@ -34,6 +34,15 @@ std::error_code PrepareTarget(const std::string& path, std::string& target, bool
         if (!attributes) return {};
     }
     exists = true;
+    // The new content takes the existing entry's spelling, whatever letter
+    // case the caller used (a replace may otherwise rename it).
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = ::FindFirstFileExW(win32::SystemPath(target).c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+    if (find != INVALID_HANDLE_VALUE) {
+        ::FindClose(find);
+        target = JoinPath(ParentPath(target), win32::Narrow(found.cFileName));
+    }
     if ((*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return std::make_error_code(std::errc::is_a_directory);
     if ((*attributes & FILE_ATTRIBUTE_READONLY) != 0) return std::make_error_code(std::errc::permission_denied);
     return {};
@@ -94,10 +103,6 @@ struct FileTransaction::Source {
 
 FileTransaction::FileTransaction(std::uint64_t commitBytes) : m_commitBytes(commitBytes) {}
 
-FileTransaction::~FileTransaction() {
-    Discard();
-}
-
 std::error_code FileTransaction::Stage(const std::string& target, std::string_view bytes) {
     return StageFrom(target, {bytes, INVALID_HANDLE_VALUE, nullptr});
 }
@@ -144,16 +149,7 @@ std::error_code FileTransaction::StageFrom(const std::string& path, const Source
     staged.device = written->dwVolumeSerialNumber;
     staged.bytes = win32::Join(written->nFileSizeHigh, written->nFileSizeLow);
 
-    m_stagedBytes += staged.bytes;
-    if (const auto found = m_byTarget.find(target); found != m_byTarget.end()) {
-        Staged& earlier = m_staged[found->second];
-        m_stagedBytes -= earlier.bytes;
-        Drop(earlier);
-        earlier = std::move(staged);
-        return {};
-    }
-    Register(target, exists, m_staged.size());
-    m_staged.push_back(std::move(staged));
+    Keep(std::move(staged), exists);
     return {};
 }
 
@@ -166,45 +162,24 @@ const FileTransaction::Staged* FileTransaction::Find(const std::string& target) 
     return &m_staged[*index];
 }
 
-std::size_t FileTransaction::StagedFiles() const {
-    return static_cast<std::size_t>(
-        std::count_if(m_staged.begin(), m_staged.end(), [](const Staged& staged) { return bool(staged.file); }));
-}
-
-bool FileTransaction::IsStaged(const std::string& target) const {
-    return Find(target) != nullptr;
-}
-
 std::optional<std::string> FileTransaction::ReadStaged(const std::string& target) const {
     const Staged* staged = Find(target);
     if (staged == nullptr) return std::nullopt;
     return win32::ReadAt(staged->file.Get(), 0, staged->bytes);
 }
 
-void FileTransaction::Unstage(const std::string& target) {
-    if (Staged* staged = const_cast<Staged*>(Find(target))) {
-        m_stagedBytes -= staged->bytes;
-        staged->bytes = 0;
-        Drop(*staged);  // Commit passes over an entry without a file
-    }
-}
-
 bool FileTransaction::Full() const {
     return m_staged.size() >= kStagedFileBound || m_stagedBytes >= m_commitBytes;
+}
+
+bool FileTransaction::IsHeld(const Staged& staged) {
+    return static_cast<bool>(staged.file);
 }
 
 void FileTransaction::Drop(Staged& staged) {
     staged.file.Reset();
     if (!staged.tempPath.empty()) ::DeleteFileW(win32::SystemPath(staged.tempPath).c_str());
     staged.tempPath.clear();
-}
-
-void FileTransaction::Discard() {
-    for (Staged& staged : m_staged) Drop(staged);
-    m_staged.clear();
-    m_byTarget.clear();
-    m_created.clear();
-    m_stagedBytes = 0;
 }
 
 std::vector<CommitFailure> FileTransaction::Commit() {
@@ -215,16 +190,7 @@ std::vector<CommitFailure> FileTransaction::Commit() {
         failures.push_back({staged.target, LastError()});
         Drop(staged);
     }
-    for (Staged& staged : m_staged) {
-        if (!staged.file) continue;
-        if (const std::error_code ec = PutInPlace(staged)) {
-            failures.push_back({staged.target, ec});
-        } else {
-            for (KeepProblem& problem : staged.problems) m_problems.push_back(std::move(problem));
-        }
-        Drop(staged);
-    }
-    Discard();
+    PutAllInPlace(failures);
     return failures;
 }
 
@@ -235,6 +201,7 @@ std::error_code FileTransaction::PutInPlace(Staged& staged) {
     staged.file.Reset();
     const std::wstring temp = win32::SystemPath(staged.tempPath);
     const std::wstring target = win32::SystemPath(staged.target);
+    const DWORD kept = staged.exists ? ::GetFileAttributesW(target.c_str()) : INVALID_FILE_ATTRIBUTES;
     // ReplaceFileW keeps the replaced file's attributes, ACL and creation
     // time; a new file is moved into place, its name written through.
     const BOOL done =
@@ -248,6 +215,11 @@ std::error_code FileTransaction::PutInPlace(Staged& staged) {
     }
     staged.tempPath.clear();
     change.Added(LastComponent(staged.target), false);
+    // Not every implementation of the replace carries the attributes over
+    // (Wine's does not): they are put back where they went missing.
+    if (kept != INVALID_FILE_ATTRIBUTES && ::GetFileAttributesW(target.c_str()) != kept) {
+        ::SetFileAttributesW(target.c_str(), kept);
+    }
     return {};
 }
 
@@ -258,3 +230,5 @@ std::error_code FileTransaction::SyncNames() {
 }
 
 }  // namespace platform
+
+#include "platform/FileTransactionBookkeeping.inc"

@@ -56,12 +56,39 @@ void RemoveJournal(const std::string& path) {
     ::DeleteFileW(win32::SystemPath(path).c_str());
 }
 
+std::error_code WriteAndSync(HANDLE file, std::uint64_t at, std::string_view bytes) {
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(at);
+    if (!::SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) return LastError();
+    if (const std::error_code ec = win32::WriteAll(file, bytes)) return ec;
+    if (!::FlushFileBuffers(file)) return LastError();
+    return {};
+}
+
+bool JournalPresent(const std::string& path) {
+    return win32::Attributes(path).has_value();
+}
+
+// Writes a journal through to the disk; the state folder is made first.
+bool WriteJournalFile(const std::string& path, const std::string& bytes, bool inStateFolder) {
+    if (inStateFolder) std::ignore = CreateFolder(ParentPath(path));
+    const Handle file(::CreateFileW(win32::SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    if (win32::WriteAll(file.Get(), bytes) || !::FlushFileBuffers(file.Get())) {
+        RemoveJournal(path);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 struct LockedAppend::File {
     Handle handle;
-    std::uint64_t volume = 0;
-    std::uint64_t index = 0;
+    std::uint64_t device = 0;  // the volume's serial number
+    std::uint64_t inode = 0;   // the file's index on it
+    HANDLE Native() const { return handle.Get(); }
 };
 
 LockedAppend::LockedAppend() = default;
@@ -105,75 +132,9 @@ std::string LockedAppend::JournalInStateFolder() const {
     if (local == nullptr || *local == L'\0') return {};
     return JoinPath(
         JoinPath(win32::ProgramPath(local), "quarvel"),
-        std::to_string(m_file->volume) + "-" + std::to_string(m_file->index) + std::string(journal::kSuffix));
-}
-
-void LockedAppend::CutBackUnfinishedAppend() {
-    for (const std::string& journal : {JournalBeside(), JournalInStateFolder()}) {
-        if (journal.empty()) continue;
-        const std::optional<journal::Record> record = journal::Read(journal);
-        if (record && record->device == m_file->volume && record->inode == m_file->index) {
-            const std::optional<std::uint64_t> size = SizeOf(m_file->handle.Get());
-            if (!size) return;  // keep the journal for a later try
-            // Shorter than before the append: the file was changed since; nothing to cut.
-            if (*size > record->oldLength) {
-                const std::uint64_t appended = record->newLength - record->oldLength;
-                const bool whole =
-                    *size >= record->newLength &&
-                    ChecksumOfRange(m_file->handle.Get(), record->oldLength, appended) == record->checksum;
-                if (!whole && CutBack(m_file->handle.Get(), record->oldLength)) return;
-            }
-        } else if (!record && !win32::Attributes(journal)) {
-            continue;
-        }
-        RemoveJournal(journal);
-    }
-}
-
-bool LockedAppend::WriteJournal(std::uint64_t oldLength, std::uint64_t newLength, std::uint64_t checksum,
-                                Journal& journal) {
-    const std::string bytes = journal::Text({m_file->volume, m_file->index, oldLength, newLength, checksum});
-    const std::string state = JournalInStateFolder();
-    for (const std::string& path : {JournalBeside(), state}) {
-        if (path.empty()) continue;
-        const std::string folder = ParentPath(path);
-        if (path == state) std::ignore = CreateFolder(folder);
-        const Handle file(::CreateFileW(win32::SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) continue;
-        if (win32::WriteAll(file.Get(), bytes) || !::FlushFileBuffers(file.Get())) {
-            RemoveJournal(path);
-            continue;
-        }
-        journal = {path, folder};
-        return true;
-    }
-    return false;
-}
-
-std::error_code LockedAppend::Append(std::string_view bytes, std::string_view prefixIfEmpty) {
-    if (!IsOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
-    const HANDLE file = m_file->handle.Get();
-    const std::optional<std::uint64_t> size = SizeOf(file);
-    if (!size) return LastError();
-    const std::uint64_t oldLength = *size;
-    std::string data;
-    if (oldLength == 0) data.append(prefixIfEmpty);
-    data.append(bytes);
-    if (data.empty()) return {};
-
-    // Without any journal (no writable place for one) the append still goes
-    // in: its lines matter more than the cut-back of a power cut in the middle.
-    Journal journal;
-    const bool journaled = WriteJournal(oldLength, oldLength + data.size(), journal::Checksum(data), journal);
-    LARGE_INTEGER end{};
-    end.QuadPart = static_cast<LONGLONG>(oldLength);
-    std::error_code ec = ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) ? std::error_code{} : LastError();
-    if (!ec) ec = win32::WriteAll(file, data);
-    if (!ec && !::FlushFileBuffers(file)) ec = LastError();
-    if (ec && CutBack(file, oldLength)) return ec;  // the journal stays: the next run cuts it back
-    if (journaled) RemoveJournal(journal.path);
-    return ec;
+        std::to_string(m_file->device) + "-" + std::to_string(m_file->inode) + std::string(journal::kSuffix));
 }
 
 }  // namespace platform
+
+#include "platform/LockedAppendFlow.inc"

@@ -115,12 +115,14 @@ TEST_F(RunSelectedJobTest, VodPackageFoldersGetTheMinimalFileOnlyWhereNoneExists
     WriteBytes(root / "d" / "XML" / "Interface.xml", "keep too");
     WriteBytes(root / "file.txt", "not a folder");
     QuarvelRun run(user, clock, install.store());
-    run.PrepareVodPackageFolders(root.string());
+    run.PrepareVodPackageFolders(root.generic_string());
     EXPECT_EQ(ReadBytes(root / "a" / "xml" / "interface.xml"), kMinimalFile);
     EXPECT_EQ(ReadBytes(root / "b" / "xml" / "interface.xml"), "keep");
     EXPECT_EQ(ReadBytes(root / "c" / "xml" / "interface.xml"), kMinimalFile);
     EXPECT_EQ(ReadBytes(root / "d" / "XML" / "Interface.xml"), "keep too");
-    EXPECT_FALSE(fs::exists(root / "d" / "xml"));
+    if (kCaseSensitiveFileSystem) {
+        EXPECT_FALSE(fs::exists(root / "d" / "xml"));  // no second folder beside "XML"
+    }
     EXPECT_EQ(MinimalInterfaceFile(false), kMinimalFile);
 }
 

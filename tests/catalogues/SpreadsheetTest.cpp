@@ -1,4 +1,6 @@
-#include <sys/resource.h>
+#ifndef _WIN32
+#include <sys/resource.h>  // a file-size limit makes an append fail
+#endif
 
 #include <csignal>
 
@@ -218,6 +220,7 @@ TEST_F(ConvertSpreadsheetTest, NothingChangesWhenAFileIsMissing) {
     }
 }
 
+#ifndef _WIN32
 TEST_F(ConvertSpreadsheetTest, AFailedAppendLeavesItsCatalogueWholeAndSaysSo) {
     WriteBytes(File("spreadsheet.txt"), kExport);
     WriteBytes(File("HTML course descriptions.txt"), "");
@@ -246,6 +249,7 @@ TEST_F(ConvertSpreadsheetTest, AFailedAppendLeavesItsCatalogueWholeAndSaysSo) {
     EXPECT_EQ(ReadBytes(File("HTML course descriptions.txt")), "\n" + kCourseLines);
     EXPECT_EQ(ReadBytes(File("VOD info.txt")), vodBefore);
 }
+#endif
 
 TEST_F(ConvertSpreadsheetTest, TheDriverReportsTheOutcome) {
     CourseSettings settings = DefaultOkSettings();

@@ -8,6 +8,7 @@ using namespace platform;
 class FileSystemTest : public TempDirTest {};
 
 TEST_F(FileSystemTest, NamesAreFoundRegardlessOfCaseAndExactSpellingWins) {
+    if (!kCaseSensitiveFileSystem) GTEST_SKIP() << "two names that differ only in case are one file here";
     WriteBytes(dir() / "Course" / "XML" / "Interface.XML", "upper");
     EXPECT_EQ(ResolveCase(path("course/xml/interface.xml")), path("Course/XML/Interface.XML"));
     EXPECT_TRUE(FindFirst(path("COURSE/xml")));
@@ -58,6 +59,7 @@ TEST_F(FileSystemTest, RootFindsNothingAndMissingFolderListsNothing) {
 }
 
 TEST_F(FileSystemTest, ReplaceKeepsPermissionBitsAndRefusesReadOnlyFiles) {
+    if (!kPosixFileSystem) GTEST_SKIP() << "POSIX permission bits (the Windows attributes have their own test)";
     const fs::path file = dir() / "page.htm";
     WriteBytes(file, "old");
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
@@ -99,6 +101,8 @@ TEST_F(FileSystemTest, CopyOverwritesAndTakesTheSourcesBitsAndDate) {
 }
 
 TEST_F(FileSystemTest, LongPathsAndPercentSignsPassThrough) {
+    if (!kPosixFileSystem)
+        GTEST_SKIP() << "the test's own file calls cannot make such paths here (its Windows twin can)";
     fs::path deep = dir();
     for (int i = 0; i < 30; ++i) deep /= "folder_with_a_rather_long_name_50%_%s_" + std::to_string(i);
     fs::create_directories(deep);
@@ -132,7 +136,9 @@ TEST_F(FileSystemTest, StaleTemporaryFilesAreRemovedAndUserFilesKept) {
 
 TEST_F(FileSystemTest, LinksToFoldersAreFoldersAndKeepTheirIdentity) {
     fs::create_directories(dir() / "real");
-    fs::create_directory_symlink(dir() / "real", dir() / "link");
+    std::error_code linkError;
+    fs::create_directory_symlink(dir() / "real", dir() / "link", linkError);
+    if (linkError) GTEST_SKIP() << "no links to folders here: " << linkError.message();
     const auto entries = FindEntries(dir().string(), "*.*");
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_TRUE(entries[0].isDirectory && entries[1].isDirectory);
@@ -141,6 +147,7 @@ TEST_F(FileSystemTest, LinksToFoldersAreFoldersAndKeepTheirIdentity) {
 }
 
 TEST(PathTest, AbsolutePathResolvesDotsByName) {
+    if (!kPosixFileSystem) GTEST_SKIP() << "paths start at a drive here (their rows are in WindowsPathText)";
     EXPECT_EQ(AbsolutePath("/a/./b/../c/"), "/a/c");
     EXPECT_EQ(AbsolutePath("/"), "/");
     EXPECT_EQ(ParentPath("/a"), "/");
@@ -161,8 +168,10 @@ TEST_F(FileSystemTest, ListingsFollowTheFilesThisProgramWritesAndDeletes) {
 
     ASSERT_FALSE(RemoveFile(path("controls/STYLE.css")));
     ASSERT_FALSE(ReplaceFileSafely(path("controls/style.css"), "3"));  // now created in this spelling
-    EXPECT_TRUE(fs::exists(dir() / "controls" / "style.css"));
-    EXPECT_FALSE(fs::exists(dir() / "controls" / "Style.CSS"));
+    names.clear();
+    for (const DirEntry& e : FindEntries(path("controls"), "*.css")) names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"copy.css", "style.css"}));
+    if (!kPosixFileSystem) return;  // folders' time stamps cannot be set here
 
     // A change made by someone else is seen once the folder's time stamp moved.
     WriteBytes(dir() / "controls" / "Other.js", "x");

@@ -1,10 +1,7 @@
 #include "support/TestSupport.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-#include <utime.h>
-
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -40,16 +37,14 @@ void SetModifiedDate(const fs::path& path, int year, int month, int day) {
     tm.tm_hour = 12;
     tm.tm_isdst = -1;
     const std::time_t t = std::mktime(&tm);
-    struct utimbuf times {
-        t, t
-    };
-    ::utime(path.c_str(), &times);
+    fs::last_write_time(path, std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(t)));
 }
 
 std::vector<std::pair<std::string, std::string>> SnapshotTree(const fs::path& root) {
     std::vector<std::pair<std::string, std::string>> files;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (entry.is_regular_file()) files.emplace_back(fs::relative(entry.path(), root).string(), ReadBytes(entry));
+        if (entry.is_regular_file())
+            files.emplace_back(fs::relative(entry.path(), root).generic_string(), ReadBytes(entry));
     }
     std::sort(files.begin(), files.end());
     return files;
@@ -61,8 +56,9 @@ void TempDirTest::SetUp() {
     std::replace(name.begin(), name.end(), '/', '_');
     // One folder per process: two test runs at once (two builds, or CI beside
     // a developer's run) must not share a test's files.
-    m_dir = fs::temp_directory_path() / "quarvel-tests" / (name + "-" + std::to_string(::getpid()));
-    fs::remove_all(m_dir);
+    m_dir = fs::temp_directory_path() / "quarvel-tests" / (name + "-" + std::to_string(ProcessId()));
+    std::error_code ec;
+    fs::remove_all(m_dir, ec);  // a kept folder of an earlier run, if it can go
     fs::create_directories(m_dir);
 }
 
@@ -89,10 +85,39 @@ std::tm TestTime() {
 TestInstall MakeInstall(const fs::path& root) {
     TestInstall install{root / "install", root / "quarvel.conf"};
     fs::create_directories(install.installFolder / "web");
-    WriteBytes(install.storeFile, "NB Path=" + install.installFolder.string() + "\n");
+    WriteBytes(install.storeFile, "NB Path=" + install.installFolder.generic_string() + "\n");
     return install;
 }
 
 CourseSettings DefaultOkSettings() {
     return ApplyOkRules(SettingsControls{});
 }
+
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+
+int ProcessId() {
+    // Wine gives every first process of a prefix the same id: the start time tells runs apart.
+    static const int id = static_cast<int>((static_cast<unsigned>(::_getpid()) << 16) ^ (::GetTickCount() & 0xFFFF));
+    return id;
+}
+
+void ScopedEnvironment::Set(const std::string& name, const std::optional<std::string>& value) {
+    ::_putenv_s(name.c_str(), value ? value->c_str() : "");
+}
+#else
+#include <unistd.h>
+
+int ProcessId() {
+    return static_cast<int>(::getpid());
+}
+
+void ScopedEnvironment::Set(const std::string& name, const std::optional<std::string>& value) {
+    if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+    } else {
+        ::unsetenv(name.c_str());
+    }
+}
+#endif

@@ -17,6 +17,20 @@
 
 namespace fs = std::filesystem;
 
+// This process's id, for names no other test run uses.
+int ProcessId();
+
+// Whether two names that differ only in letter case are two files (Linux),
+// or one (Windows): checks of the former hold on Linux only.
+// Likewise POSIX permission bits, links made by anyone, "/" as the root.
+constexpr bool kPosixFileSystem =
+#ifdef _WIN32
+    false;
+#else
+    true;
+#endif
+constexpr bool kCaseSensitiveFileSystem = kPosixFileSystem;
+
 // Test-side file helpers (the product reaches files only through platform/).
 std::string ReadBytes(const fs::path& path);
 void WriteBytes(const fs::path& path, const std::string& bytes);  // creates parent folders
@@ -32,7 +46,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
     const fs::path& dir() const { return m_dir; }
-    std::string path(const std::string& relative) const { return (m_dir / relative).string(); }
+    // With "/" between names on every system, as the program spells paths.
+    std::string path(const std::string& relative) const { return (m_dir / relative).generic_string(); }
 
 private:
     fs::path m_dir;
@@ -101,12 +116,6 @@ public:
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
 private:
-    static void Set(const std::string& name, const std::optional<std::string>& value) {
-        if (value) {
-            ::setenv(name.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(name.c_str());
-        }
-    }
+    static void Set(const std::string& name, const std::optional<std::string>& value);
     std::map<std::string, std::optional<std::string>> m_saved;
 };

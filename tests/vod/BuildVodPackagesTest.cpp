@@ -178,7 +178,7 @@ TEST_F(BuildVodPackagesTest, BuildsOnePackagePerVideoSideBySide) {
     EXPECT_EQ(run.record.courseID, "z_vid_late");
     EXPECT_EQ(run.record.Language, "English");
     EXPECT_EQ(run.report.updatedList, "");
-    const std::string packages = Packages().string();
+    const std::string packages = Packages().generic_string();
     EXPECT_EQ(progressUser.progress, (std::vector<std::pair<int, std::string>>{{1, packages + "/Safety_VID_SP__01"},
                                                                                {2, packages + "/intro_vid_plain"},
                                                                                {3, packages + "/fire_vid_en__02"},

@@ -100,8 +100,8 @@ TEST_F(CopyTemplateTest, TemplateThatCannotBeReadIsNoted) {
     CopyTemplate(run->files(), run->installation(), path("t.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
     run->files().Commit();
     EXPECT_EQ(ReadBytes(dir() / "page.htm"), "old\n");
-    EXPECT_EQ(run->report.updatedList,
-              "Could not write '" + path("page.htm") + "' from '" + path("t.htm") + "': Is a directory.\n");
+    EXPECT_EQ(run->report.updatedList, "Could not write '" + platform::DisplayPath(path("page.htm")) + "' from '" +
+                                           platform::DisplayPath(path("t.htm")) + "': Is a directory.\n");
 }
 
 TEST_F(CopyTemplateTest, ReadOnlyOutputIsClearedOrRefused) {
@@ -111,12 +111,14 @@ TEST_F(CopyTemplateTest, ReadOnlyOutputIsClearedOrRefused) {
     CopyTemplate(run->files(), run->installation(), path("t.htm"), path("page.htm"), kPageRules, ReadOnly::keep);
     run->files().Commit();
     EXPECT_EQ(ReadBytes(dir() / "page.htm"), "old\n");
-    EXPECT_NE(run->report.updatedList.find(path("page.htm")), std::string::npos) << run->report.updatedList;
+    EXPECT_NE(run->report.updatedList.find(platform::DisplayPath(path("page.htm"))), std::string::npos)
+        << run->report.updatedList;
 
     CopyTemplate(run->files(), run->installation(), path("t.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
 
     run->files().Commit();
     EXPECT_EQ(ReadBytes(dir() / "page.htm"), "h\n\tleft:  50%;\n");
+    if (!kPosixFileSystem) return;  // the rest is about permission bits
     EXPECT_EQ(fs::status(dir() / "page.htm").permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
@@ -127,7 +129,7 @@ TEST_F(CopyTemplateTest, UnwritableOutputIsNotedAndNothingIsLeftBehind) {
                  ReadOnly::clear);
     run->files().Commit();
     EXPECT_FALSE(fs::exists(dir() / "no such folder"));
-    EXPECT_NE(run->report.updatedList.find(path("no such folder/page.htm")), std::string::npos)
+    EXPECT_NE(run->report.updatedList.find(platform::DisplayPath(path("no such folder/page.htm"))), std::string::npos)
         << run->report.updatedList;
 }
 
@@ -144,7 +146,10 @@ TEST_F(CopyTemplateTest, TemplateIsReadAgainOnlyWhenItsFileChanged) {
     fs::last_write_time(templateFile, stamp);
     CopyTemplate(run->files(), run->installation(), templateFile.string(), path("2.htm"), kPageRules, ReadOnly::clear);
     run->files().Commit();
-    EXPECT_EQ(ReadBytes(dir() / "2.htm"), "h\nA\n");
+    // (The test's own clock calls set times more coarsely than the file system keeps them on Windows.)
+    if (kPosixFileSystem) {
+        EXPECT_EQ(ReadBytes(dir() / "2.htm"), "h\nA\n");
+    }
 
     WriteBytes(templateFile, "h\nBB\n");
     CopyTemplate(run->files(), run->installation(), templateFile.string(), path("3.htm"), kPageRules, ReadOnly::clear);

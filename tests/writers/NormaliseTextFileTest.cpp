@@ -1,3 +1,4 @@
+#include "platform/FileSystem.h"
 #include "support/TestSupport.h"
 #include "writers/NormaliseTextFile.h"
 
@@ -50,5 +51,6 @@ TEST_F(NormaliseTextFileTest, MissingFileIsNotCreatedAndReadOnlyFileIsLeft) {
     fs::permissions(dir() / "ro.xml", fs::perms::owner_read);
     NormaliseTextFile(files, path("ro.xml"));
     EXPECT_EQ(ReadBytes(dir() / "ro.xml"), "a\r\n");
-    EXPECT_EQ(report.updatedList, "Could not write '" + path("ro.xml") + "': Permission denied.\n");
+    EXPECT_EQ(report.updatedList,
+              "Could not write '" + platform::DisplayPath(path("ro.xml")) + "': Permission denied.\n");
 }

@@ -21,7 +21,7 @@ protected:
     // A new run, as the next start of the program.
     void StartRun() { run = std::make_unique<QuarvelRun>(user, clock, install.store()); }
     fs::path course() const { return dir() / "course"; }
-    std::string coursePath(const std::string& name) const { return (course() / name).string(); }
+    std::string coursePath(const std::string& name) const { return (course() / name).generic_string(); }
     fs::path web() const { return install.installFolder / "web"; }
 
     FakeUser user;
