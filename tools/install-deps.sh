@@ -16,7 +16,7 @@ test=(libxml2-utils unzip xvfb xauth chromium nodejs npm strace time clang-14
       openbox xdotool imagemagick x11-utils)
 # The Windows build (tools/windows.sh): the cross compiler, Wine to run its
 # tests, NSIS for its installer, GoogleTest's sources to cross-build.
-test+=(g++-mingw-w64-x86-64-posix wine64 nsis googletest)
+test+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis googletest)
 case "$what" in
   build) packages=("${build[@]}") ;;
   test) packages=("${build[@]}" "${test[@]}") ;;
