@@ -2,6 +2,14 @@
 
 #include "platform/FileSystem.h"
 
+std::string PerUserInstallQuestion(const PerUserInstallOffer& offer) {
+    return "You cannot write to the install folder '" + platform::DisplayPath(offer.installFolder) +
+           "', so this run could not keep its patch log, catalogues or VOD packages there.\n\n"
+           "Make your own install folder '" +
+           platform::DisplayPath(offer.perUserFolder) + "' from it and use it from now on? It is recorded in '" +
+           platform::DisplayPath(offer.perUserStore) + "'.";
+}
+
 std::optional<PerUserInstallOffer> PerUserInstallOfferFor(const std::string& installFolder) {
     if (CanWriteInstallFolder(installFolder)) return std::nullopt;
     PerUserInstallOffer offer{installFolder, InstallStore::PerUserInstallPath(), InstallStore::PerUserStorePath()};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "app/InstallStore.h"
 #include "app/UserInterface.h"
@@ -9,6 +10,10 @@
 // the folder can be written, when there is no home folder to put one's own
 // in, or when the folder already is the per-user one.
 std::optional<PerUserInstallOffer> PerUserInstallOfferFor(const std::string& installFolder);
+
+// The Yes/No question the desktop programs ask about `offer`, paths as the
+// system spells them.
+std::string PerUserInstallQuestion(const PerUserInstallOffer& offer);
 
 // Asks `ui`; on Yes makes the per-user folder from the installation and
 // records it in the per-user store (a new one starts as a copy of `inUse`).

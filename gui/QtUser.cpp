@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 
+#include "app/PerUserInstall.h"
 #include "gui/CCustomCourse.h"
 #include "gui/CDirDialog.h"
 #include "gui/ProgressWindow.h"
@@ -35,12 +36,7 @@ void QtUser::ShowMessage(const std::string& text, const std::string& caption, Me
 }
 
 bool QtUser::AcceptPerUserInstall(const PerUserInstallOffer& offer) {
-    const std::string text = "You cannot write to the install folder '" + offer.installFolder +
-                             "', so this run could not keep its patch log, catalogues or VOD packages there.\n\n"
-                             "Make your own install folder '" +
-                             offer.perUserFolder + "' from it and use it from now on? It is recorded in '" +
-                             offer.perUserStore + "'.";
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Quarvel"), ToQString(text),
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Quarvel"), ToQString(PerUserInstallQuestion(offer)),
                     QMessageBox::Yes | QMessageBox::No, m_owner);
     box.setObjectName(QStringLiteral("perUserInstallQuestion"));
     box.setDefaultButton(QMessageBox::Yes);

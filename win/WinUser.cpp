@@ -1,5 +1,6 @@
 #include "win/WinUser.h"
 
+#include "app/PerUserInstall.h"
 #include "platform/FileSystem.h"
 #include "win/CCustomCourse.h"
 #include "win/CDirDialog.h"
@@ -30,13 +31,7 @@ void WinUser::ShowMessage(const std::string& text, const std::string& caption, M
 }
 
 bool WinUser::AcceptPerUserInstall(const PerUserInstallOffer& offer) {
-    const std::string text = "You cannot write to the install folder '" + platform::DisplayPath(offer.installFolder) +
-                             "', so this run could not keep its patch log, catalogues or VOD packages there.\n\n"
-                             "Make your own install folder '" +
-                             platform::DisplayPath(offer.perUserFolder) +
-                             "' from it and use it from now on? It is recorded in '" +
-                             platform::DisplayPath(offer.perUserStore) + "'.";
-    return MessageBoxW(m_owner, Widen(text).c_str(), L"Quarvel",
+    return MessageBoxW(m_owner, Widen(PerUserInstallQuestion(offer)).c_str(), L"Quarvel",
                        MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1 | MB_TOPMOST) == IDYES;
 }
 
