@@ -84,7 +84,11 @@ std::error_code WriteValue(const std::string& path, const StoreContent& content,
         bytes.replace(span->begin, span->end - span->begin, value);
     } else {
         const bool crlf = platform::Contains(bytes, "\r\n");
-        if (bytes.size() > ByteOrderMarkSize(bytes) && bytes.back() != '\n') bytes += crlf ? "\r\n" : "\n";
+        // A last line without its line end gets one; after a lone CR only the
+        // LF is missing, and a second CR would become part of that line's value.
+        if (bytes.size() > ByteOrderMarkSize(bytes) && bytes.back() != '\n') {
+            bytes += bytes.back() == '\r' || !crlf ? "\n" : "\r\n";
+        }
         bytes += name + "=" + value + (crlf ? "\r\n" : "\n");
     }
     if (content.exists && bytes == content.bytes) return {};

@@ -74,6 +74,7 @@ TEST_F(InstallStoreTest, LookupNormalisesOnlyWhatTheRulesAskAndKeepsEveryOtherBy
         {"CR LF lines keep their CR", "NB Path=/opt/nb/\r\nxAPI Host=h\r\n", "/opt/nb",
          "NB Path=/opt/nb\r\nxAPI Host=h\r\n"},
         {"CR LF file gets a CR LF line", "a=1\r\n", "", "a=1\r\nNB Path=\r\n"},
+        {"a last line ending in a lone CR gets only its LF", "a=1\r\nb=2\r", "", "a=1\r\nb=2\r\nNB Path=\r\n"},
         {"no final line end", "other=1", "", "other=1\nNB Path=\n"},
         {"commented line ignored", "# NB Path=/old/\nNB Path=/new\n", "/new", "# NB Path=/old/\nNB Path=/new\n"},
         {"first of two lines wins", "NB Path=/a/\nNB Path=/b/\n", "/a", "NB Path=/a\nNB Path=/b/\n"},
