@@ -212,6 +212,11 @@ void GenerateCourses(const fs::path& root, int count, unsigned seed) {
                 fs::create_directories(course / name / "controls");
                 break;
         }
+        if (i % 3 == 2) {
+            // A course last prepared for xAPI: a SCORM run deletes these.
+            Write(course / "index.html", "<html><body>" + Filler(6000, 'x') + "</body></html>\n");
+            Write(course / "tincan.xml", "<tincan>" + Filler(6000, 't') + "</tincan>\n");
+        }
         Write(
             course / "imsmanifest.xml",
             "<?xml version=\"1.0\"?>\n<manifest>\n\t\t\t<title>Course " + std::to_string(i) +

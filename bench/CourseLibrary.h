@@ -4,9 +4,9 @@
 #include <string>
 
 // Generates realistic course libraries and installations for the benchmark and
-// the fault-injection tests: mixed bundle layouts, settings files of about 150
-// lines, question files of about 50 KB, and a template folder of about 60
-// asset files (about 3 MB).
+// the fault-injection tests: mixed bundle layouts (a third last prepared for
+// xAPI), settings files of about 150 lines, question files of about 50 KB, and
+// a template folder of about 60 asset files (about 3 MB).
 namespace courselib {
 
 struct InstallOptions {

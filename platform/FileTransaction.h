@@ -28,6 +28,7 @@ struct KeepProblem {
 struct CommitFailure {
     std::string path;
     std::error_code error;
+    bool removal = false;  // the file was to be deleted, not written
 };
 
 // Puts the new content of many files in place durably and cheaply: each file
@@ -72,14 +73,23 @@ public:
     std::optional<std::string> ReadStaged(const std::string& target) const;
     // Drops what was staged for `target`, if anything.
     void Unstage(const std::string& target);
+    // Deletes `target` when the staged files are put in place, not before: a
+    // deleted file's space may go to content written after it, which on some
+    // file systems reaches the disk before the deletion does. Staging new
+    // content for `target` afterwards cancels the deletion.
+    void StageRemoval(const std::string& target);
+    bool IsRemovalStaged(const std::string& target) const;
     std::size_t StagedFiles() const;
     std::uint64_t StagedBytes() const { return m_stagedBytes; }
     // True once enough is staged (open files or bytes) that the caller should commit.
     bool Full() const;
 
     // Makes every staged file durable (one wait per file system), then puts
-    // each in place of its target. Returns the targets that kept their old
-    // bytes, with the reason. Afterwards nothing is staged.
+    // each in place of its target and deletes what is to be deleted, and
+    // makes those names durable before anything else is written: the replaced
+    // files' space is free from then on. Returns the targets that kept their
+    // old bytes (or were not deleted), with the reason. Afterwards nothing is
+    // staged.
     [[nodiscard]] std::vector<CommitFailure> Commit();
     // Drops everything staged; nothing changes on disk.
     void Discard();
@@ -107,8 +117,12 @@ private:
     static bool IsHeld(const Staged& staged);
     // Takes in `staged` (replacing what was staged for its target before).
     void Keep(Staged&& staged, bool exists);
-    // Puts every staged file that is durable by now in place, then discards the rest.
+    // Puts every staged file that is durable by now in place, deletes what is
+    // to be deleted, then discards the rest.
     void PutAllInPlace(std::vector<CommitFailure>& failures);
+    void CancelRemoval(const std::string& target);
+    // Records that `path` was deleted, for the system's own bookkeeping.
+    static void Removed(const std::string& path);
     // Where `resolved` (the target as the system resolved it) is staged, if it is.
     std::optional<std::size_t> IndexOf(const std::string& resolved, bool exists) const;
     // Records that m_staged[index] is the new content of `target`.
@@ -117,6 +131,7 @@ private:
     std::vector<Staged> m_staged;
     std::unordered_map<std::string, std::size_t> m_byTarget;  // target -> index in m_staged
     std::unordered_map<std::string, std::size_t> m_created;   // upper-cased target of a new file -> index
+    std::vector<std::string> m_removals;  // in the order they were asked for
     std::uint64_t m_stagedBytes = 0;
     std::uint64_t m_commitBytes;
     std::vector<KeepProblem> m_problems;

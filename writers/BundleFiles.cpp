@@ -128,11 +128,7 @@ bool BundleFiles::Copy(const std::string& source, const std::string& destination
 
 bool BundleFiles::Delete(const std::string& path) {
     if (!Confined(path)) return false;
-    m_transaction.Unstage(path);
-    if (const std::error_code ec = platform::RemoveFile(path)) {
-        NoteFailure("delete", path, ec);
-        return false;
-    }
+    m_transaction.StageRemoval(path);
     return true;
 }
 
@@ -152,11 +148,16 @@ void BundleFiles::MakeWritable(const std::string& path) {
 
 std::optional<std::string> BundleFiles::Read(const std::string& path, std::error_code& ec) {
     ec.clear();
+    if (m_transaction.IsRemovalStaged(path)) {
+        ec = std::make_error_code(std::errc::no_such_file_or_directory);
+        return std::nullopt;
+    }
     if (auto staged = m_transaction.ReadStaged(path)) return staged;
     return platform::ReadFileBytes(path, ec);
 }
 
 bool BundleFiles::Exists(const std::string& path) {
+    if (m_transaction.IsRemovalStaged(path)) return false;
     return m_transaction.IsStaged(path) || platform::FindFirst(path);
 }
 
@@ -166,7 +167,7 @@ void BundleFiles::CommitWhenFull() {
 
 void BundleFiles::Commit() {
     for (const platform::CommitFailure& failure : m_transaction.Commit())
-        NoteFailure("write", failure.path, failure.error);
+        NoteFailure(failure.removal ? "delete" : "write", failure.path, failure.error);
     NoteKeepProblems();
 }
 

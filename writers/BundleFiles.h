@@ -39,7 +39,8 @@ public:
     // The overwriting copy; a failure is noted unless the source is missing
     // (a template the installation lacks is skipped without a word).
     [[nodiscard]] bool Copy(const std::string& source, const std::string& destination);
-    // Deletes a file; a missing file is no failure; other failures are noted.
+    // Deletes a file with the next commit (reads see it gone at once); a
+    // missing file is no failure; other failures are noted then.
     [[nodiscard]] bool Delete(const std::string& path);
     // Creates the folder when a find-first query does not find it; a folder
     // that cannot be created is noted with its own reason.

@@ -48,10 +48,17 @@ std::size_t StagedFileBound() {
 struct TouchedFileSystems {
     std::mutex mutex;
     std::map<dev_t, std::string> folders;
+    std::error_code failed;  // a sync of names that failed since the last SyncNames
 };
 TouchedFileSystems& Touched() {
     static TouchedFileSystems touched;
     return touched;
+}
+
+void NoteTouched(dev_t device, const std::string& folder) {
+    TouchedFileSystems& touched = Touched();
+    const std::lock_guard lock(touched.mutex);
+    touched.folders.insert_or_assign(device, folder);
 }
 
 std::error_code Retrying(int (*call)(int), int fd) {
@@ -242,6 +249,7 @@ std::error_code FileTransaction::StageFrom(const std::string& path, const Source
     staged.device = written.st_dev;
     staged.bytes = static_cast<std::uint64_t>(written.st_size);
 
+    CancelRemoval(path);
     Keep(std::move(staged), exists);
     return {};
 }
@@ -289,7 +297,9 @@ std::vector<CommitFailure> FileTransaction::Commit() {
     // One wait per file system for all of its staged files: a file alone
     // waits for itself only, several share one sync of their file system.
     std::map<dev_t, std::vector<Staged*>> byDevice;
-    for (Staged& staged : m_staged) byDevice[staged.device].push_back(&staged);
+    for (Staged& staged : m_staged) {
+        if (IsHeld(staged)) byDevice[staged.device].push_back(&staged);  // not what was unstaged again
+    }
     for (auto& [device, group] : byDevice) {
         const int fd = group.front()->fd.Get();
         const std::error_code ec = group.size() == 1 ? Retrying(::fsync, fd) : Retrying(::syncfs, fd);
@@ -300,7 +310,22 @@ std::vector<CommitFailure> FileTransaction::Commit() {
         }
     }
     PutAllInPlace(failures);
+    // The replaced and deleted files' space is free once their names are
+    // gone; ext4 without ordered data hands it to the next content written at
+    // once, so the names must be on the disk before any of it is. A failure
+    // is reported by the run's last SyncNames.
+    if (const std::error_code ec = SyncNames()) {
+        TouchedFileSystems& touched = Touched();
+        const std::lock_guard lock(touched.mutex);
+        if (!touched.failed) touched.failed = ec;
+    }
     return failures;
+}
+
+void FileTransaction::Removed(const std::string& path) {
+    const std::string folder = ParentPath(path);
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0) NoteTouched(st.st_dev, folder);
 }
 
 std::error_code FileTransaction::PutInPlace(Staged& staged) {
@@ -335,20 +360,19 @@ std::error_code FileTransaction::PutInPlace(Staged& staged) {
     }
     staged.tempPath.clear();
     change.Added(LastComponent(staged.target), false);
-    TouchedFileSystems& touched = Touched();
-    const std::lock_guard lock(touched.mutex);
-    touched.folders.insert_or_assign(staged.device, folder);
+    NoteTouched(staged.device, folder);
     return {};
 }
 
 std::error_code FileTransaction::SyncNames() {
     TouchedFileSystems& touched = Touched();
     std::map<dev_t, std::string> folders;
+    std::error_code first;
     {
         const std::lock_guard lock(touched.mutex);
         folders.swap(touched.folders);
+        std::swap(first, touched.failed);
     }
-    std::error_code first;
     for (const auto& [device, folder] : folders) {
         // The folder may be gone since (with the names in it); any folder
         // still on that file system will do.

@@ -149,6 +149,7 @@ std::error_code FileTransaction::StageFrom(const std::string& path, const Source
     staged.device = written->dwVolumeSerialNumber;
     staged.bytes = win32::Join(written->nFileSizeHigh, written->nFileSizeLow);
 
+    CancelRemoval(path);
     Keep(std::move(staged), exists);
     return {};
 }
@@ -222,6 +223,8 @@ std::error_code FileTransaction::PutInPlace(Staged& staged) {
     }
     return {};
 }
+
+void FileTransaction::Removed(const std::string&) {}  // DeleteFileW needs no later sync here
 
 std::error_code FileTransaction::SyncNames() {
     // Each name was put in place written through (MoveFileExW) or by the

@@ -128,6 +128,39 @@ TEST_F(FileTransactionTest, StagingATargetAgainReplacesWhatWasStagedInAnyLetterC
               (std::vector<std::pair<std::string, std::string>>{{"New.css", "second, longer"}, {"kept.js", "old"}}));
 }
 
+TEST_F(FileTransactionTest, ADeletionWaitsForTheCommitAndAWriteAfterItCancelsIt) {
+    for (const char* name : {"gone.php", "back.js", "locked.php", "kept.bmp"}) WriteBytes(dir() / name, "old");
+    fs::permissions(dir() / "locked.php", fs::perms::owner_read);
+    const auto before = Everything(dir());
+    {
+        FileTransaction discarded;
+        discarded.StageRemoval(path("kept.bmp"));
+        discarded.Discard();
+        EXPECT_TRUE(discarded.Commit().empty());
+    }
+    FileTransaction transaction;
+    // What is staged first and then dropped holds nothing the commit could wait on.
+    ASSERT_FALSE(transaction.Stage(path("gone.php"), "staged, then deleted"));
+    transaction.StageRemoval(path("gone.php"));
+    transaction.StageRemoval(path("back.js"));
+    ASSERT_FALSE(transaction.Stage(path("back.js"), "new"));
+    transaction.StageRemoval(path("locked.php"));
+    transaction.StageRemoval(path("never there.php"));
+    EXPECT_TRUE(transaction.IsRemovalStaged(path("gone.php")));
+    EXPECT_FALSE(transaction.IsStaged(path("gone.php")));
+    EXPECT_FALSE(transaction.IsRemovalStaged(path("back.js")));
+    EXPECT_EQ(Everything(dir()), before);
+
+    const std::vector<CommitFailure> failures = transaction.Commit();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].path, path("locked.php"));
+    EXPECT_EQ(failures[0].error, std::errc::permission_denied);
+    EXPECT_TRUE(failures[0].removal);
+    EXPECT_FALSE(transaction.IsRemovalStaged(path("gone.php")));
+    EXPECT_EQ(Everything(dir()), (std::vector<std::pair<std::string, std::string>>{
+                                     {"back.js", "new"}, {"kept.bmp", "old"}, {"locked.php", "old"}}));
+}
+
 TEST_F(FileTransactionTest, UnwritableTargetsAndSourcesAreRefused) {
     WriteBytes(dir() / "readonly.xml", "kept");
     fs::permissions(dir() / "readonly.xml", fs::perms::owner_read | fs::perms::group_read);
