@@ -34,15 +34,17 @@ struct CommitFailure {
 // Puts the new content of many files in place durably and cheaply: each file
 // is written unnamed in its target's folder and its write-back started at
 // once; Commit waits for the disk once per file system, then gives each file
-// its name, so that whatever interrupts the run every target holds its old
-// bytes or its new ones, and a created file is absent or whole. Nothing shows
-// on disk before Commit; what is left uncommitted is discarded without trace.
-// Staged files are locked, so another run never takes them for leftovers.
+// its name (and waits once more, for the names), so that whatever interrupts
+// the run every target holds its old bytes or its new ones, and a created file
+// is absent or whole. Nothing shows on disk before Commit; what is left
+// uncommitted is discarded without trace. Staged files are locked, so another
+// run never takes them for leftovers.
 class FileTransaction {
 public:
-    // Each commit waits once for its whole file system (a journal commit and a
-    // flush of the disk's cache), so commits are few and large; the bound keeps
-    // what a kill throws away, and the page cache one commit fills, modest.
+    // Each commit waits for its whole file system (a journal commit and a
+    // flush of the disk's cache, for the contents and then for the names), so
+    // commits are few and large; the bound keeps what a kill throws away, and
+    // the page cache one commit fills, modest.
     static constexpr std::uint64_t kDefaultCommitBytes = std::uint64_t{256} << 20;
 
     // The default, or QUARVEL_COMMIT_BYTES when it is set: the power-cut
@@ -131,7 +133,7 @@ private:
     std::vector<Staged> m_staged;
     std::unordered_map<std::string, std::size_t> m_byTarget;  // target -> index in m_staged
     std::unordered_map<std::string, std::size_t> m_created;   // upper-cased target of a new file -> index
-    std::vector<std::string> m_removals;  // in the order they were asked for
+    std::vector<std::string> m_removals;                      // in the order they were asked for
     std::uint64_t m_stagedBytes = 0;
     std::uint64_t m_commitBytes;
     std::vector<KeepProblem> m_problems;

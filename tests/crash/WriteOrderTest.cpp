@@ -211,10 +211,11 @@ TEST_F(WriteOrderTest, EveryNameFollowsTheWaitForItsContent) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.job);
         const fs::path trace = dir() / (std::string(row.job) + ".trace");
-        const BatchRun run = RunBatch(config, row.args, -1,
-                                      {"strace", "-qq", "-o", trace.string(), "-e",
-                                       "trace=open,openat,close,write,writev,pwrite64,ftruncate,copy_file_range,"
-                                       "sendfile,syncfs,fsync,fdatasync,linkat,rename,renameat,renameat2,unlink,unlinkat"});
+        const BatchRun run =
+            RunBatch(config, row.args, -1,
+                     {"strace", "-qq", "-o", trace.string(), "-e",
+                      "trace=open,openat,close,write,writev,pwrite64,ftruncate,copy_file_range,"
+                      "sendfile,syncfs,fsync,fdatasync,linkat,rename,renameat,renameat2,unlink,unlinkat"});
         ASSERT_EQ(run.exitCode, 0) << run.output;
         WriteOrderChecker checker;
         std::ifstream in(trace);
