@@ -18,13 +18,11 @@
 #include "gui/DialogBuilder.h"
 #include "res/Dialog131.h"
 #include "settings/SettingsFields.h"
+#include "support/SettingsDialogCases.h"
 
 namespace {
 
-constexpr int kRadios[] = {1003, 1011, 1012, 1006, 1022, 1027, 1028, 1044, 1045};
-constexpr int kCheckboxes[] = {1013, 1016, 1041, 1047, 1018, 1025, 1026, 1033,
-                               1046, 1048, 1034, 1024, 1040, 1043, 1042};
-constexpr int kEdits[] = {1007, 1008, 1009, 1010, 1019, 1021};
+using namespace dialogcases;
 
 QRadioButton* Radio(const QDialog& d, int id) {
     return d.findChild<QRadioButton*>(QStringLiteral("radio%1").arg(id));
@@ -40,22 +38,6 @@ QLabel* Label(const QDialog& d, int id) {
 }
 QPushButton* Button(const QDialog& d, int id) {
     return d.findChild<QPushButton*>(QStringLiteral("button%1").arg(id));
-}
-
-// Every field, so that a mismatch shows all of them side by side.
-std::string Describe(const CourseSettings& s) {
-    std::string text;
-    for (const SettingsField& field : SettingsFields()) {
-        text += std::string(field.name) + "=" + FieldValueText(s, field) + " ";
-    }
-    return text;
-}
-
-// What OK gives when nothing was touched.
-CourseSettings Untouched() {
-    CourseSettings s;
-    s.fullScreenAtStartup = "normal";
-    return s;
 }
 
 void Paste(QLineEdit* edit, const QString& text) {

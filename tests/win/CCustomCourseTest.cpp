@@ -11,16 +11,15 @@
 #include "WindowDriver.h"
 #include "res/Dialog131.h"
 #include "settings/SettingsFields.h"
+#include "support/SettingsDialogCases.h"
 #include "win/CCustomCourse.h"
 #include "win/DialogTemplateBytes.h"
 #include "win/WinText.h"
 
 namespace {
 
-constexpr int kRadios[] = {1003, 1011, 1012, 1006, 1022, 1027, 1028, 1044, 1045};
-constexpr int kCheckboxes[] = {1013, 1016, 1041, 1047, 1018, 1025, 1026, 1033,
-                               1046, 1048, 1034, 1024, 1040, 1043, 1042};
-constexpr int kEdits[] = {1007, 1008, 1009, 1010, 1019, 1021};
+using namespace dialogcases;
+
 // The tab order of the desktop program on Linux, rows top to bottom, each
 // left to right ("Pretest" is a unit lower than "Assessment / ADL" but beside
 // it), with the radios of a group together at the place of the first. A
@@ -70,22 +69,6 @@ public:
 private:
     CCustomCourse m_dialog;
 };
-
-// Every field, so that a mismatch shows all of them side by side.
-std::string Describe(const CourseSettings& s) {
-    std::string text;
-    for (const SettingsField& field : SettingsFields()) {
-        text += std::string(field.name) + "=" + FieldValueText(s, field) + " ";
-    }
-    return text;
-}
-
-// What OK gives when nothing was touched.
-CourseSettings Untouched() {
-    CourseSettings s;
-    s.fullScreenAtStartup = "normal";
-    return s;
-}
 
 }  // namespace
 
