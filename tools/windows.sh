@@ -60,14 +60,25 @@ for test in "$build"/bin/*_tests.exe; do
   [ -e "$test" ] || continue
   name=$(basename "$test" .exe)
   start=$SECONDS
-  if wine "$test" --gtest_brief=1 >"$build/$name.log" 2>&1; then
+  code=0
+  wine "$test" --gtest_brief=1 >"$build/$name.log" 2>&1 || code=$?
+  if [ "$code" -ne 0 ] && ! grep -qE '^\[  FAILED  \]|Failure' "$build/$name.log"; then
+    # No test failed, yet the program did not end well (a crash outside the
+    # tests, or Wine itself): show how it ended, and run it once more, so that
+    # one such hiccup of Wine's is told apart from a fault that repeats.
+    echo "$name: ended with status $code without a failed test; its last lines:"
+    tail -n 15 "$build/$name.log" | sed 's/^/    /'
+    code=0
+    wine "$test" --gtest_brief=1 >"$build/$name.log" 2>&1 || code=$?
+  fi
+  if [ "$code" -eq 0 ]; then
     passed=$((passed + 1))
     echo "$name: passed ($((SECONDS - start)) s)"
   else
     failed=$((failed + 1))
     status=1
-    echo "$name: FAILED ($((SECONDS - start)) s)"
-    grep -E '^\[  FAILED  \]|Failure' "$build/$name.log" | head -40 || true
+    echo "$name: FAILED with status $code ($((SECONDS - start)) s)"
+    grep -E '^\[  FAILED  \]|Failure' "$build/$name.log" | head -40 || tail -n 15 "$build/$name.log"
   fi
 done
 echo "windows: $passed passed, $failed failed"

@@ -186,6 +186,16 @@ TEST_F(WindowsFileSystemTest, AppendsWaitForTheLockAndKeepEveryLine) {
         ASSERT_FALSE(AppendToExistingFile(path("log.txt"), "second\n"));
         appended = true;
     });
+    // A failed assertion below returns early: let the waiting thread finish,
+    // or the test program ends in std::terminate with its output lost.
+    struct Finish {
+        LockedAppend& lock;
+        std::thread& thread;
+        ~Finish() {
+            lock.Close();
+            if (thread.joinable()) thread.join();
+        }
+    } finish{first, second};
     ::Sleep(300);
     EXPECT_FALSE(appended);
     ASSERT_FALSE(first.Append("first\n"));
