@@ -9,10 +9,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <tuple>
 
 #include "platform/FileSystem.h"
@@ -61,6 +65,80 @@ void NoteTouched(dev_t device, const std::string& folder) {
     touched.folders.insert_or_assign(device, folder);
 }
 
+// Starts the write-back of staged files on a thread of its own, so that the
+// disk is busy while the run reads and stages the next ones instead of
+// waiting at each commit. A staged descriptor is closed only after Wait, so
+// the thread never reaches a number that was closed and given to another file.
+class WriteBack {
+public:
+    static WriteBack& Instance() {
+        static WriteBack writeBack;
+        return writeBack;
+    }
+
+    void Start(int fd) {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_thread.joinable() && !m_inline) {
+                try {
+                    m_thread = std::thread([this] { Work(); });
+                } catch (const std::system_error&) {
+                    m_inline = true;  // no thread to be had: start it here
+                }
+            }
+            if (!m_inline) {
+                m_queue.push_back(fd);
+                m_wake.notify_one();
+                return;
+            }
+        }
+        std::ignore = ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+
+    // Returns once every descriptor handed to Start is done with.
+    void Wait() {
+        std::unique_lock lock(m_mutex);
+        m_idle.wait(lock, [this] { return m_queue.empty() && !m_busy; });
+    }
+
+    ~WriteBack() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+            m_wake.notify_one();
+        }
+        if (m_thread.joinable()) m_thread.join();
+    }
+
+private:
+    WriteBack() = default;
+
+    void Work() {
+        std::unique_lock lock(m_mutex);
+        while (true) {
+            m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+            if (m_queue.empty()) return;
+            const int fd = m_queue.front();
+            m_queue.pop_front();
+            m_busy = true;
+            lock.unlock();
+            std::ignore = ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+            lock.lock();
+            m_busy = false;
+            if (m_queue.empty()) m_idle.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::deque<int> m_queue;
+    bool m_busy = false;
+    bool m_stop = false;
+    bool m_inline = false;
+    std::thread m_thread;
+};
+
 std::error_code Retrying(int (*call)(int), int fd) {
     while (call(fd) != 0) {
         if (errno != EINTR) return LastError();
@@ -85,6 +163,14 @@ UniqueFd OpenStagingFile(const std::string& folder, std::string& tempPath, std::
         return {};
     }
     return fd;
+}
+
+// Gives the unnamed file `fd` the name `path`.
+std::error_code LinkUnnamed(int fd, const std::string& path) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return {};
+    if (errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return {};  // no /proc
+    return LastError();
 }
 
 std::vector<std::string> AttributeNames(const std::string& path) {
@@ -178,6 +264,7 @@ struct FileTransaction::Staged {
     std::string target;    // the final path
     UniqueFd fd;           // the new content, locked
     std::string tempPath;  // where no unnamed file could be made: its temporary name
+    bool existed = false;  // the target was there when staged
     dev_t device = 0;
     std::uint64_t bytes = 0;
     std::vector<KeepProblem> problems;
@@ -217,6 +304,7 @@ std::error_code FileTransaction::StageFrom(const std::string& path, const Source
 
     Staged staged;
     staged.target = target;
+    staged.existed = exists;
     std::error_code ec;
     staged.fd = OpenStagingFile(ParentPath(target), staged.tempPath, ec);
     if (!staged.fd) return ec;
@@ -224,7 +312,7 @@ std::error_code FileTransaction::StageFrom(const std::string& path, const Source
     if (source.copyFrom >= 0) ec = write::CopyContent(source.copyFrom, fd);
     if (!ec) ec = write::WriteAll(fd, source.bytes);
     // Start the write-back now, so that Commit's wait finds most of it done.
-    if (!ec) std::ignore = ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    if (!ec) WriteBack::Instance().Start(fd);
     if (!ec) KeepOwnership(fd, target, exists ? &st : nullptr, staged.problems);
     // Bits last: a change of owner clears the set-user and set-group bits.
     std::optional<mode_t> mode;
@@ -287,6 +375,7 @@ bool FileTransaction::IsHeld(const Staged& staged) {
 }
 
 void FileTransaction::Drop(Staged& staged) {
+    if (staged.fd) WriteBack::Instance().Wait();
     if (!staged.tempPath.empty()) ::unlink(staged.tempPath.c_str());  // still locked: no other run took it
     staged.fd.Reset();
     staged.tempPath.clear();
@@ -300,6 +389,7 @@ std::vector<CommitFailure> FileTransaction::Commit() {
     for (Staged& staged : m_staged) {
         if (IsHeld(staged)) byDevice[staged.device].push_back(&staged);  // not what was unstaged again
     }
+    WriteBack::Instance().Wait();
     for (auto& [device, group] : byDevice) {
         const int fd = group.front()->fd.Get();
         const std::error_code ec = group.size() == 1 ? Retrying(::fsync, fd) : Retrying(::syncfs, fd);
@@ -331,21 +421,31 @@ void FileTransaction::Removed(const std::string& path) {
 std::error_code FileTransaction::PutInPlace(Staged& staged) {
     const std::string folder = ParentPath(staged.target);
     listings::FolderChange change(folder);
+    const auto placed = [&] {
+        staged.tempPath.clear();
+        change.Added(LastComponent(staged.target), false);
+        NoteTouched(staged.device, folder);
+        return std::error_code{};
+    };
     std::string tempPath = staged.tempPath;
     if (tempPath.empty()) {
-        // The unnamed file gets a temporary name first: a rename over the
-        // target is the one step that puts it in place whole.
-        const std::string self = "/proc/self/fd/" + std::to_string(staged.fd.Get());
+        // A new file is linked in under its own name, which puts it in place
+        // whole; only if that name was taken since does it go the way of a
+        // replaced one.
+        if (!staged.existed) {
+            const std::error_code ec = LinkUnnamed(staged.fd.Get(), staged.target);
+            if (!ec) return placed();
+            if (ec != std::errc::file_exists) {
+                change.Forget();
+                return ec;
+            }
+        }
+        // Otherwise the unnamed file gets a temporary name first: a rename
+        // over the target is the one step that puts it in place whole.
         std::error_code ec = std::make_error_code(std::errc::file_exists);
         for (int attempt = 0; attempt < 100 && ec == std::errc::file_exists; ++attempt) {
             tempPath = write::RandomTempPath(folder);
-            ec = {};
-            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tempPath.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
-            ec = LastError();
-            if (errno == ENOENT &&
-                ::linkat(staged.fd.Get(), "", AT_FDCWD, tempPath.c_str(), AT_EMPTY_PATH) == 0) {  // no /proc
-                ec = {};
-            }
+            ec = LinkUnnamed(staged.fd.Get(), tempPath);
         }
         if (ec) {
             change.Forget();
@@ -358,10 +458,7 @@ std::error_code FileTransaction::PutInPlace(Staged& staged) {
         change.Forget();
         return ec;  // the caller's Drop removes the temporary name
     }
-    staged.tempPath.clear();
-    change.Added(LastComponent(staged.target), false);
-    NoteTouched(staged.device, folder);
-    return {};
+    return placed();
 }
 
 std::error_code FileTransaction::SyncNames() {

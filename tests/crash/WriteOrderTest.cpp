@@ -119,7 +119,16 @@ public:
         } else if (n == "linkat" && call.result == 0) {
             const std::string& from = call.args.at(1);
             const int fd = from.rfind("/proc/self/fd/", 0) == 0 ? std::atoi(from.c_str() + 14) : Fd(call, 0);
-            if (const auto it = m_fdObject.find(fd); it != m_fdObject.end()) m_nameObject[call.args.at(3)] = it->second;
+            const auto it = m_fdObject.find(fd);
+            if (it == m_fdObject.end()) return;
+            const std::string& to = call.args.at(3);
+            if (to.find("/.quarvel-") != std::string::npos) {
+                m_nameObject[to] = it->second;
+                return;
+            }
+            // A new file linked in under its own name: put in place, nothing freed.
+            ++m_placed;
+            if (m_dirty[it->second]) m_early.push_back(to);
         } else if ((n == "rename" || n == "renameat" || n == "renameat2") && call.result == 0) {
             const bool at = n != "rename";
             const std::string& from = call.args.at(at ? 1 : 0);
@@ -176,16 +185,20 @@ TEST_F(WriteOrderTest, ParsesTheCallsItFollows) {
          {R"(openat(AT_FDCWD, "/x", O_RDWR|O_CLOEXEC|O_TMPFILE, 0666) = 3)", R"(write(3, "abc", 3) = 3)",
           R"(linkat(AT_FDCWD, "/proc/self/fd/3", AT_FDCWD, "/x/.quarvel-a.tmp", AT_SYMLINK_FOLLOW) = 0)",
           R"(rename("/x/.quarvel-a.tmp", "/x/early.xml") = 0)",
+          // A new file linked in under its own name, before the wait and after it.
+          R"(openat(AT_FDCWD, "/x", O_RDWR|O_CLOEXEC|O_TMPFILE, 0666) = 6)", R"(write(6, "new", 3) = 3)",
+          R"(linkat(AT_FDCWD, "/proc/self/fd/6", AT_FDCWD, "/x/new.png", AT_SYMLINK_FOLLOW) = 0)",
           R"(openat(AT_FDCWD, "/x/.quarvel-b.tmp", O_RDWR|O_CREAT|O_EXCL, 0600) = 4)",
           R"(copy_file_range(5, NULL, 4, NULL, 9, 0) = 9)", "syncfs(4)                               = 0",
-          R"(rename("/x/.quarvel-b.tmp", "/x/late.xml") = 0)", "syncfs(4) = 0",
+          R"(rename("/x/.quarvel-b.tmp", "/x/late.xml") = 0)",
+          R"(linkat(6, "", AT_FDCWD, "/x/late.png", AT_EMPTY_PATH) = 0)", "syncfs(4) = 0",
           // A temporary name's deletion frees nothing a name showed; a bundle file's does.
           R"(unlink("/x/.quarvel-c.tmp") = 0)", R"(write(4, "d", 1) = 1)", R"(unlink("/x/gone.php") = 0)",
           R"(write(1, "progress", 8) = 8)", R"(write(4, "e", 1) = 1)"}) {
         checker.Feed(*ParseCall(line));
     }
-    EXPECT_EQ(checker.placed(), 2);
-    EXPECT_EQ(checker.early(), std::vector<std::string>{"/x/early.xml"});
+    EXPECT_EQ(checker.placed(), 4);
+    EXPECT_EQ(checker.early(), (std::vector<std::string>{"/x/early.xml", "/x/new.png"}));
     EXPECT_EQ(checker.writtenOver(), (std::vector<std::string>{"/x/early.xml", "/x/gone.php"}));
 }
 
