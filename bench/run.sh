@@ -52,6 +52,15 @@ fi
 work=$(mktemp -d "${QUARVEL_BENCH_DIR:-/var/tmp}/quarvel-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 echo "work folder $work on $(stat -f -c %T "$work")"
+# ext4 without a journal skips every inode freed in the last minutes when it
+# allocates one, so there each new file costs more the more the step before
+# deleted (each repetition deletes the last one's library): say so.
+device=$(findmnt -n -o SOURCE --target "$work" 2>/dev/null || true)
+options="/proc/fs/ext4/${device##*/}/options"
+if [ -r "$options" ] && ! grep -q '^data=' "$options"; then
+  echo "note: $device is ext4 without a journal; timings there depend on what was deleted just before" \
+    "(QUARVEL_BENCH_DIR on a journaled file system gives steadier ones)"
+fi
 "$bin/quarvel-bench-gen" install "$work/install" 50000 1000 100000
 printf 'NB Path=%s\n' "$work/install" >"$work/quarvel.conf"
 export QUARVEL_CONFIG="$work/quarvel.conf"

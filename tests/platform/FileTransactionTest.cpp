@@ -128,6 +128,16 @@ TEST_F(FileTransactionTest, StagingATargetAgainReplacesWhatWasStagedInAnyLetterC
               (std::vector<std::pair<std::string, std::string>>{{"New.css", "second, longer"}, {"kept.js", "old"}}));
 }
 
+TEST_F(FileTransactionTest, ANewFileWhoseNameIsTakenBeforeTheCommitReplacesWhatTookIt) {
+    FileTransaction transaction;
+    ASSERT_FALSE(transaction.Stage(path("new.css"), "staged"));
+    ASSERT_FALSE(transaction.Stage(path("other.css"), "other"));
+    WriteBytes(dir() / "new.css", "written in between");
+    ASSERT_TRUE(transaction.Commit().empty());
+    EXPECT_EQ(Everything(dir()),
+              (std::vector<std::pair<std::string, std::string>>{{"new.css", "staged"}, {"other.css", "other"}}));
+}
+
 TEST_F(FileTransactionTest, ADeletionWaitsForTheCommitAndAWriteAfterItCancelsIt) {
     for (const char* name : {"gone.php", "back.js", "locked.php", "kept.bmp"}) WriteBytes(dir() / name, "old");
     fs::permissions(dir() / "locked.php", fs::perms::owner_read);
