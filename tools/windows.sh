@@ -56,13 +56,15 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 status=0
 passed=0
 failed=0
+# What a test program prints for a test that failed.
+failed_test='^\[  FAILED  \]|Failure'
 for test in "$build"/bin/*_tests.exe; do
   [ -e "$test" ] || continue
   name=$(basename "$test" .exe)
   start=$SECONDS
   code=0
   wine "$test" --gtest_brief=1 >"$build/$name.log" 2>&1 || code=$?
-  if [ "$code" -ne 0 ] && ! grep -qE '^\[  FAILED  \]|Failure' "$build/$name.log"; then
+  if [ "$code" -ne 0 ] && ! grep -qE "$failed_test" "$build/$name.log"; then
     # No test failed, yet the program did not end well (a crash outside the
     # tests, or Wine itself): show how it ended, and run it once more, so that
     # one such hiccup of Wine's is told apart from a fault that repeats.
@@ -78,7 +80,7 @@ for test in "$build"/bin/*_tests.exe; do
     failed=$((failed + 1))
     status=1
     echo "$name: FAILED with status $code ($((SECONDS - start)) s)"
-    grep -E '^\[  FAILED  \]|Failure' "$build/$name.log" | head -40 || tail -n 15 "$build/$name.log"
+    grep -E "$failed_test" "$build/$name.log" | head -40 || tail -n 15 "$build/$name.log"
   fi
 done
 echo "windows: $passed passed, $failed failed"
