@@ -100,9 +100,6 @@ bool MatchesWildcard(std::string_view name, std::string_view pattern) {
     return MatchFrom(name, 0, pattern, 0);
 }
 
-namespace {
-
-// ResolveCase for a path known not to exist as spelled.
 std::string ResolveMissingCase(const std::string& path) {
     // Usually only the last name is missing as spelled: look in its folder alone.
     const std::size_t root = sys::RootLength(path);
@@ -139,8 +136,6 @@ std::string ResolveMissingCase(const std::string& path) {
     }
     return current;
 }
-
-}  // namespace
 
 std::string ResolveCase(const std::string& path) {
     if (path.empty() || sys::LookAt(path)) return path;

@@ -27,6 +27,8 @@ struct LocalDate {
 // existing entry whose name differs only in letter case (the first in listing
 // order). Components from the first one that matches nothing stay as given.
 std::string ResolveCase(const std::string& path);
+// ResolveCase for a path just found missing as spelled, without looking at it again.
+std::string ResolveMissingCase(const std::string& path);
 
 // What a path names, a link at its end not followed.
 enum class EntryKind { missing, file, folder, link, special };

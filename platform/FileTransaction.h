@@ -29,6 +29,7 @@ struct CommitFailure {
     std::string path;
     std::error_code error;
     bool removal = false;  // the file was to be deleted, not written
+    bool copy = false;     // the file was to be a copy of another, and the copy failed
 };
 
 // Puts the new content of many files in place durably and cheaply: each file

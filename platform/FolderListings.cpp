@@ -48,6 +48,48 @@ Listing* Current(const std::string& folder) {
     return &(listings[folder] = std::move(listing));
 }
 
+// The folder a ChangeBatch is changing now, and whether its listing was
+// current before the first of those changes.
+struct OpenBatch {
+    bool open = false;
+    std::string folder;
+    bool wasCurrent = false;
+    bool changed = false;  // a change was made since the folder was looked at
+};
+
+OpenBatch& Batch() {
+    static OpenBatch batch;
+    return batch;
+}
+
+bool IsCurrent(const std::string& folder) {
+    auto& listings = Listings();
+    const auto found = listings.find(folder);
+    return found != listings.end() && sys::StampFolder(folder) == found->second.stamp;
+}
+
+// Takes the kept listing of `folder` past changes this program made (its new
+// time stamp), or drops it when it was not current before them.
+Listing* Restamp(const std::string& folder, bool wasCurrent) {
+    auto& listings = Listings();
+    const auto found = listings.find(folder);
+    if (found == listings.end()) return nullptr;
+    const std::optional<sys::FolderStamp> stamp = wasCurrent ? sys::StampFolder(folder) : std::nullopt;
+    if (!stamp) {
+        listings.erase(found);  // changed by someone else too: read it afresh next time
+        return nullptr;
+    }
+    found->second.stamp = *stamp;
+    return &found->second;
+}
+
+// Ends the batch's changes to its folder.
+void Settle(OpenBatch& batch) {
+    if (batch.changed) Restamp(batch.folder, batch.wasCurrent);
+    batch.folder.clear();
+    batch.changed = false;
+}
+
 }  // namespace
 
 const std::vector<DirEntry>* List(const std::string& folder) {
@@ -67,10 +109,17 @@ std::optional<std::string> LookUpNameIgnoringCase(const std::string& folder, std
 }
 
 FolderChange::FolderChange(std::string folder) : m_folder(std::move(folder)) {
-    auto& listings = Listings();
-    const auto found = listings.find(m_folder);
-    if (found == listings.end()) return;
-    m_wasCurrent = sys::StampFolder(m_folder) == found->second.stamp;
+    OpenBatch& batch = Batch();
+    if (!batch.open) {
+        m_wasCurrent = IsCurrent(m_folder);
+        return;
+    }
+    if (batch.folder != m_folder || batch.folder.empty()) {
+        Settle(batch);
+        batch.folder = m_folder;
+        batch.wasCurrent = IsCurrent(m_folder);
+    }
+    m_wasCurrent = batch.wasCurrent;
 }
 
 void FolderChange::Forget() {
@@ -78,16 +127,28 @@ void FolderChange::Forget() {
 }
 
 Listing* FolderChange::Restamped() {
+    OpenBatch& batch = Batch();
+    if (!batch.open || batch.folder != m_folder) return Restamp(m_folder, m_wasCurrent);
+    // Looked at once the batch moves on from the folder.
+    batch.changed = true;
     auto& listings = Listings();
     const auto found = listings.find(m_folder);
     if (found == listings.end()) return nullptr;
-    const std::optional<sys::FolderStamp> stamp = m_wasCurrent ? sys::StampFolder(m_folder) : std::nullopt;
-    if (!stamp) {
-        listings.erase(found);  // changed by someone else too: read it afresh next time
+    if (!batch.wasCurrent) {
+        listings.erase(found);
         return nullptr;
     }
-    found->second.stamp = *stamp;
     return &found->second;
+}
+
+ChangeBatch::ChangeBatch() {
+    Batch().open = true;
+}
+
+ChangeBatch::~ChangeBatch() {
+    OpenBatch& batch = Batch();
+    Settle(batch);
+    batch.open = false;
 }
 
 void FolderChange::Added(std::string_view name, bool isDirectory) {

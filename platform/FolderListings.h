@@ -27,6 +27,10 @@ std::optional<std::string> LookUpNameIgnoringCase(const std::string& folder, std
 
 // Brackets one change this program makes to a folder's entries: construct it
 // before the change, then report what changed.
+//
+// While a ChangeBatch is open, changes made one after another to one folder
+// look at the folder once before the first and once after the last, not
+// around each: a commit puts dozens of files into each folder in a row.
 class FolderChange {
 public:
     explicit FolderChange(std::string folder);
@@ -42,6 +46,15 @@ private:
 
     std::string m_folder;
     bool m_wasCurrent = false;
+};
+
+// Groups the FolderChanges of its lifetime as above. One at a time.
+class ChangeBatch {
+public:
+    ChangeBatch();
+    ~ChangeBatch();
+    ChangeBatch(const ChangeBatch&) = delete;
+    ChangeBatch& operator=(const ChangeBatch&) = delete;
 };
 
 }  // namespace platform::listings

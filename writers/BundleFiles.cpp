@@ -167,7 +167,7 @@ void BundleFiles::CommitWhenFull() {
 
 void BundleFiles::Commit() {
     for (const platform::CommitFailure& failure : m_transaction.Commit())
-        NoteFailure(failure.removal ? "delete" : "write", failure.path, failure.error);
+        NoteFailure(failure.removal ? "delete" : failure.copy ? "copy to" : "write", failure.path, failure.error);
     NoteKeepProblems();
 }
 

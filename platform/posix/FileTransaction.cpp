@@ -8,11 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -65,10 +68,11 @@ void NoteTouched(dev_t device, const std::string& folder) {
     touched.folders.insert_or_assign(device, folder);
 }
 
-// Starts the write-back of staged files on a thread of its own, so that the
-// disk is busy while the run reads and stages the next ones instead of
-// waiting at each commit. A staged descriptor is closed only after Wait, so
-// the thread never reaches a number that was closed and given to another file.
+// Fills staged files copied from others and starts their write-back on a
+// thread of its own, so that the disk and the kernel's copy are busy while
+// the run reads and stages the next files instead of waiting at each commit.
+// A staged descriptor is closed only after Wait, so the thread never reaches
+// a number that was closed and given to another file.
 class WriteBack {
 public:
     static WriteBack& Instance() {
@@ -76,26 +80,17 @@ public:
         return writeBack;
     }
 
-    void Start(int fd) {
-        {
-            const std::lock_guard lock(m_mutex);
-            if (!m_thread.joinable() && !m_inline) {
-                try {
-                    m_thread = std::thread([this] { Work(); });
-                } catch (const std::system_error&) {
-                    m_inline = true;  // no thread to be had: start it here
-                }
-            }
-            if (!m_inline) {
-                m_queue.push_back(fd);
-                m_wake.notify_one();
-                return;
-            }
-        }
-        std::ignore = ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    // Starts the write-back of `fd`, whose content is all written.
+    void Start(int fd) { Hand({fd, -1, {}, nullptr}); }
+
+    // Copies the rest of `source` into `fd` (closing `source`), gives it
+    // `times` and starts its write-back; a failure lands in `*error`, which
+    // must stay in place until Wait returns.
+    void StartCopy(int fd, UniqueFd source, const struct timespec (&times)[2], std::error_code* error) {
+        Hand({fd, source.Release(), {times[0], times[1]}, error});
     }
 
-    // Returns once every descriptor handed to Start is done with.
+    // Returns once every job handed over is done with.
     void Wait() {
         std::unique_lock lock(m_mutex);
         m_idle.wait(lock, [this] { return m_queue.empty() && !m_busy; });
@@ -111,18 +106,65 @@ public:
     }
 
 private:
+    struct Job {
+        int fd;
+        int source;  // -1, or a file to copy into fd first (the job closes it)
+        std::array<struct timespec, 2> times;
+        std::error_code* error;
+    };
+
+    // Jobs waiting at most; each may hold a source open, and a run that
+    // stages faster than the disk takes waits here rather than at the commit.
+    static constexpr std::size_t kMaxQueued = 64;
+
     WriteBack() = default;
+
+    static void Do(const Job& job) {
+        if (job.source >= 0) {
+            std::error_code ec = write::CopyContent(job.source, job.fd);
+            ::close(job.source);
+            if (!ec && ::futimens(job.fd, job.times.data()) != 0) ec = LastError();
+            if (ec) {
+                *job.error = ec;
+                return;
+            }
+        }
+        std::ignore = ::sync_file_range(job.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+
+    void Hand(const Job& job) {
+        {
+            std::unique_lock lock(m_mutex);
+            if (!m_thread.joinable() && !m_inline) {
+                try {
+                    m_thread = std::thread([this] { Work(); });
+                } catch (const std::system_error&) {
+                    m_inline = true;  // no thread to be had: do it here
+                }
+            }
+            if (!m_inline) {
+                m_room.wait(lock, [this] { return m_queue.size() < kMaxQueued; });
+                m_queue.push_back(job);
+                if (m_waiting) m_wake.notify_one();
+                return;
+            }
+        }
+        Do(job);
+    }
 
     void Work() {
         std::unique_lock lock(m_mutex);
         while (true) {
+            m_waiting = true;
             m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+            m_waiting = false;
             if (m_queue.empty()) return;
-            const int fd = m_queue.front();
+            const Job job = m_queue.front();
             m_queue.pop_front();
             m_busy = true;
             lock.unlock();
-            std::ignore = ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+            m_room.notify_one();
+            Do(job);
             lock.lock();
             m_busy = false;
             if (m_queue.empty()) m_idle.notify_all();
@@ -132,8 +174,10 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;
-    std::deque<int> m_queue;
+    std::condition_variable m_room;
+    std::deque<Job> m_queue;
     bool m_busy = false;
+    bool m_waiting = false;
     bool m_stop = false;
     bool m_inline = false;
     std::thread m_thread;
@@ -165,11 +209,18 @@ UniqueFd OpenStagingFile(const std::string& folder, std::string& tempPath, std::
     return fd;
 }
 
-// Gives the unnamed file `fd` the name `path`.
+// Gives the unnamed file `fd` the name `path`: straight from the descriptor
+// where the process may (it saves looking the descriptor up in /proc), else
+// through /proc. Either fails with ENOENT when it cannot be used at all.
 std::error_code LinkUnnamed(int fd, const std::string& path) {
+    static std::atomic<bool> direct = true;
+    if (direct && ::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return {};
+    if (direct && errno != ENOENT) return LastError();
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return {};
-    if (errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return {};  // no /proc
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        direct = false;  // the direct way was refused, not the name
+        return {};
+    }
     return LastError();
 }
 
@@ -211,9 +262,12 @@ std::optional<std::string> AttributeValue(const std::string& path, const std::st
     return std::nullopt;
 }
 
-// Gives the staged file `fd` the owner, group and extended attributes it
-// should keep, and records what could not be kept.
-void KeepOwnership(int fd, const std::string& target, const struct stat* old, std::vector<KeepProblem>& problems) {
+// Gives the staged file `fd` (as `created` describes it) the owner, group
+// and extended attributes it should keep, and records what could not be
+// kept. Returns whether it changed the owner or group, which clears the
+// set-user and set-group bits.
+bool KeepOwnership(int fd, const std::string& target, const struct stat* old, const struct stat& created,
+                   std::vector<KeepProblem>& problems) {
     const auto report = [&](KeepProblem::Kind kind, std::string detail, std::error_code reason) {
         problems.push_back({target, kind, std::move(detail), reason});
     };
@@ -229,19 +283,20 @@ void KeepOwnership(int fd, const std::string& target, const struct stat* old, st
             gid = folder.st_gid;
         }
     }
-    struct stat now {};
-    if (uid && ::fstat(fd, &now) == 0 && (now.st_uid != *uid || now.st_gid != *gid)) {
-        std::error_code reason;
+    bool changed = false;
+    if (uid && (created.st_uid != *uid || created.st_gid != *gid)) {
+        changed = true;
         if (::fchown(fd, *uid, *gid) != 0) {
-            reason = LastError();
+            const std::error_code reason = LastError();
             // The group alone may still be possible (one the user belongs to).
-            if (now.st_gid != *gid) std::ignore = ::fchown(fd, static_cast<uid_t>(-1), *gid);
+            if (created.st_gid != *gid) std::ignore = ::fchown(fd, static_cast<uid_t>(-1), *gid);
+            struct stat now = created;
             ::fstat(fd, &now);
             if (now.st_uid != *uid) report(KeepProblem::Kind::Owner, std::to_string(*uid), reason);
             if (now.st_gid != *gid) report(KeepProblem::Kind::Group, std::to_string(*gid), reason);
         }
     }
-    if (old == nullptr) return;
+    if (old == nullptr) return changed;
     const std::vector<std::string> names = AttributeNames(target);
     bool hasAcl = false;
     for (const std::string& name : names) {
@@ -256,6 +311,7 @@ void KeepOwnership(int fd, const std::string& target, const struct stat* old, st
     if (old->st_nlink > 1) {
         report(KeepProblem::Kind::OtherNames, std::to_string(old->st_nlink - 1), {});
     }
+    return changed;
 }
 
 }  // namespace
@@ -268,11 +324,14 @@ struct FileTransaction::Staged {
     dev_t device = 0;
     std::uint64_t bytes = 0;
     std::vector<KeepProblem> problems;
+    // Where the write-back thread fills the file: why it could not (kept in
+    // one place while the entry moves).
+    std::unique_ptr<std::error_code> copyFailure;
 };
 
 struct FileTransaction::Source {
     std::string_view bytes;
-    int copyFrom = -1;  // or a file whose rest is copied
+    UniqueFd* copyFrom = nullptr;  // or a file whose rest is copied (taken over)
     const struct stat* copied = nullptr;
 };
 
@@ -281,15 +340,15 @@ FileTransaction::FileTransaction(std::uint64_t commitBytes) : m_commitBytes(comm
 }
 
 std::error_code FileTransaction::Stage(const std::string& target, std::string_view bytes) {
-    return StageFrom(target, {bytes, -1, nullptr});
+    return StageFrom(target, {bytes, nullptr, nullptr});
 }
 
 std::error_code FileTransaction::StageCopy(const std::string& target, const std::string& source) {
     std::error_code ec;
     struct stat st {};
-    const UniqueFd in = write::OpenRegularForReading(source, st, ec);
+    UniqueFd in = write::OpenRegularForReading(source, st, ec);
     if (!in) return ec;
-    return StageFrom(target, {{}, in.Get(), &st});
+    return StageFrom(target, {{}, &in, &st});
 }
 
 std::error_code FileTransaction::StageFrom(const std::string& path, const Source& source) {
@@ -309,12 +368,8 @@ std::error_code FileTransaction::StageFrom(const std::string& path, const Source
     staged.fd = OpenStagingFile(ParentPath(target), staged.tempPath, ec);
     if (!staged.fd) return ec;
     const int fd = staged.fd.Get();
-    if (source.copyFrom >= 0) ec = write::CopyContent(source.copyFrom, fd);
-    if (!ec) ec = write::WriteAll(fd, source.bytes);
-    // Start the write-back now, so that Commit's wait finds most of it done.
-    if (!ec) WriteBack::Instance().Start(fd);
-    if (!ec) KeepOwnership(fd, target, exists ? &st : nullptr, staged.problems);
-    // Bits last: a change of owner clears the set-user and set-group bits.
+    struct stat created {};
+    if (::fstat(fd, &created) != 0) ec = LastError();
     std::optional<mode_t> mode;
     if (source.copied != nullptr) {
         mode = source.copied->st_mode & 07777;
@@ -323,19 +378,35 @@ std::error_code FileTransaction::StageFrom(const std::string& path, const Source
     } else if (!staged.tempPath.empty()) {
         mode = 0666 & ~write::CurrentUmask();  // an unnamed file was created with the usual bits already
     }
-    if (!ec && mode && ::fchmod(fd, *mode) != 0) ec = LastError();
-    if (!ec && source.copied != nullptr) {
+    // A copy is left to the write-back thread, but for one with set-user or
+    // set-group bits: writing the content would clear those, so it comes first.
+    const bool copyLater = source.copyFrom != nullptr && (*mode & (S_ISUID | S_ISGID)) == 0;
+    if (!ec && source.copyFrom != nullptr && !copyLater) ec = write::CopyContent(source.copyFrom->Get(), fd);
+    if (!ec) ec = write::WriteAll(fd, source.bytes);
+    bool chowned = false;
+    if (!ec) chowned = KeepOwnership(fd, target, exists ? &st : nullptr, created, staged.problems);
+    // Bits after the owner, which clears the set-user and set-group bits.
+    if (!ec && mode && (chowned || (created.st_mode & 07777) != *mode) && ::fchmod(fd, *mode) != 0) ec = LastError();
+    if (!ec && source.copied != nullptr && !copyLater) {
         const struct timespec times[2] = {source.copied->st_atim, source.copied->st_mtim};
         if (::futimens(fd, times) != 0) ec = LastError();
     }
-    struct stat written {};
-    if (!ec && ::fstat(fd, &written) != 0) ec = LastError();
     if (ec) {
         Drop(staged);
         return ec;
     }
-    staged.device = written.st_dev;
-    staged.bytes = static_cast<std::uint64_t>(written.st_size);
+    staged.device = created.st_dev;
+    if (copyLater) {
+        const struct timespec times[2] = {source.copied->st_atim, source.copied->st_mtim};
+        staged.bytes = static_cast<std::uint64_t>(source.copied->st_size);
+        staged.copyFailure = std::make_unique<std::error_code>();
+        WriteBack::Instance().StartCopy(fd, std::move(*source.copyFrom), times, staged.copyFailure.get());
+    } else {
+        staged.bytes = source.bytes.size();
+        if (source.copied != nullptr) staged.bytes += static_cast<std::uint64_t>(source.copied->st_size);
+        // Start the write-back now, so that Commit's wait finds most of it done.
+        WriteBack::Instance().Start(fd);
+    }
 
     CancelRemoval(path);
     Keep(std::move(staged), exists);
@@ -355,15 +426,19 @@ const FileTransaction::Staged* FileTransaction::Find(const std::string& target) 
 std::optional<std::string> FileTransaction::ReadStaged(const std::string& target) const {
     const Staged* staged = Find(target);
     if (staged == nullptr) return std::nullopt;
-    std::string bytes(static_cast<std::size_t>(staged->bytes), '\0');
-    std::size_t have = 0;
-    while (have < bytes.size()) {
-        const ssize_t n = ::pread(staged->fd.Get(), bytes.data() + have, bytes.size() - have, static_cast<off_t>(have));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return std::nullopt;
-        have += static_cast<std::size_t>(n);
+    if (staged->copyFailure) {
+        WriteBack::Instance().Wait();  // the copy is filling it
+        if (*staged->copyFailure) return std::nullopt;
     }
-    return bytes;
+    std::string bytes;
+    char buffer[65536];
+    while (true) {
+        const ssize_t n = ::pread(staged->fd.Get(), buffer, sizeof buffer, static_cast<off_t>(bytes.size()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) return bytes;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
 }
 
 bool FileTransaction::Full() const {
@@ -391,6 +466,14 @@ std::vector<CommitFailure> FileTransaction::Commit() {
     }
     WriteBack::Instance().Wait();
     for (auto& [device, group] : byDevice) {
+        // A copy that failed on the way keeps the old file.
+        std::erase_if(group, [&](Staged* staged) {
+            if (!staged->copyFailure || !*staged->copyFailure) return false;
+            failures.push_back({staged->target, *staged->copyFailure, false, true});
+            Drop(*staged);
+            return true;
+        });
+        if (group.empty()) continue;
         const int fd = group.front()->fd.Get();
         const std::error_code ec = group.size() == 1 ? Retrying(::fsync, fd) : Retrying(::syncfs, fd);
         if (!ec) continue;

@@ -60,10 +60,15 @@ mode_t CurrentUmask() {
 }
 
 std::error_code PrepareTarget(const std::string& path, std::string& target, struct stat& st, bool& exists) {
-    target = ResolveCase(path);
     exists = false;
     struct stat lst {};
-    if (::lstat(target.c_str(), &lst) != 0) return {};
+    // A path there as spelled (most are) takes one look; a missing one is
+    // looked for in other letter cases.
+    target = path;
+    if (::lstat(target.c_str(), &lst) != 0) {
+        target = ResolveMissingCase(path);
+        if (target == path || ::lstat(target.c_str(), &lst) != 0) return {};
+    }
     if (S_ISLNK(lst.st_mode)) {
         if (::stat(target.c_str(), &st) != 0) return {};  // dangling link: replace the link itself
         char* real = ::realpath(target.c_str(), nullptr);
@@ -118,7 +123,13 @@ UniqueFd CreateLockedTemp(const std::string& folder, std::string& tempPath, std:
 }
 
 UniqueFd OpenRegularForReading(const std::string& path, struct stat& st, std::error_code& ec) {
-    UniqueFd fd(::open(ResolveCase(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd && errno == ENOENT) {
+        // Not there as spelled: perhaps in another letter case.
+        const std::string resolved = ResolveMissingCase(path);
+        if (resolved != path) fd = UniqueFd(::open(resolved.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (!fd && resolved == path) errno = ENOENT;
+    }
     if (!fd) {
         ec = LastError();
         return {};
