@@ -1,8 +1,11 @@
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "platform/FileSystem.h"
 #include "platform/FileTransaction.h"
@@ -224,10 +227,57 @@ TEST_F(FileTransactionTest, ACopyTakesTheSourcesBitsAndDate) {
     fs::permissions(dir() / "course" / "ui.png", fs::perms::all);
     FileTransaction transaction;
     ASSERT_FALSE(transaction.StageCopy(path("course/ui.png"), path("template/ui.png")));
+    EXPECT_EQ(transaction.ReadStaged(path("course/ui.png")), "png");
     ASSERT_TRUE(transaction.Commit().empty());
     EXPECT_EQ(ReadBytes(dir() / "course" / "ui.png"), "png");
     EXPECT_EQ(fs::status(dir() / "course" / "ui.png").permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(StatOf(dir() / "course" / "ui.png").st_mtim.tv_sec, StatOf(dir() / "template" / "ui.png").st_mtim.tv_sec);
+}
+
+TEST_F(FileTransactionTest, ACopyThatFailsAfterStagingKeepsTheOldFileAndIsReportedAsACopy) {
+    WriteBytes(dir() / "template" / "big.png", std::string(20000, 'p'));
+    WriteBytes(dir() / "course" / "big.png", "old");
+    // Files may not grow past 4 KB for a moment: the copy fails with EFBIG.
+    struct rlimit limit {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const auto previousSignal = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = limit;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    FileTransaction transaction;
+    const std::error_code staged = transaction.StageCopy(path("course/big.png"), path("template/big.png"));
+    std::vector<CommitFailure> failures = transaction.Commit();
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previousSignal);
+
+    ASSERT_FALSE(staged);  // the copy itself happens on the way to the commit
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].path, path("course/big.png"));
+    EXPECT_EQ(failures[0].error, std::make_error_code(std::errc::file_too_large));
+    EXPECT_TRUE(failures[0].copy);
+    EXPECT_EQ(Everything(dir() / "course"), (std::vector<std::pair<std::string, std::string>>{{"big.png", "old"}}));
+}
+
+TEST_F(FileTransactionTest, ListingsFollowACommitOfManyFilesIntoSeveralFolders) {
+    fs::create_directories(dir() / "a");
+    fs::create_directories(dir() / "b");
+    EXPECT_TRUE(FindEntries(path("a"), "*").empty());  // both listings are now kept
+    EXPECT_TRUE(FindEntries(path("b"), "*").empty());
+    FileTransaction transaction;
+    for (const char* name : {"a/One.css", "a/two.css", "b/Three.css", "a/four.css", "b/five.css"}) {
+        ASSERT_FALSE(transaction.Stage(path(name), "x"));
+    }
+    WriteBytes(dir() / "b" / "Other.js", "written by someone else before the commit");
+    ASSERT_TRUE(transaction.Commit().empty());
+    const auto names = [&](const char* folder) {
+        std::vector<std::string> out;
+        for (const DirEntry& e : FindEntries(path(folder), "*")) out.push_back(e.name);
+        return out;
+    };
+    EXPECT_EQ(names("a"), (std::vector<std::string>{"four.css", "One.css", "two.css"}));
+    EXPECT_EQ(names("b"), (std::vector<std::string>{"five.css", "Other.js", "Three.css"}));
+    EXPECT_EQ(ResolveCase(path("a/ONE.CSS")), path("a/One.css"));
+    EXPECT_EQ(ResolveCase(path("b/other.JS")), path("b/Other.js"));
 }
 
 TEST_F(FileTransactionTest, AHardLinkedTargetIsReplacedAndItsOtherNameReported) {
