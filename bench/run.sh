@@ -59,7 +59,7 @@ device=$(findmnt -n -o SOURCE --target "$work" 2>/dev/null || true)
 options="/proc/fs/ext4/${device##*/}/options"
 if [ -r "$options" ] && ! grep -q '^data=' "$options"; then
   echo "note: $device is ext4 without a journal; timings there depend on what was deleted just before" \
-    "(QUARVEL_BENCH_DIR on a journaled file system gives steadier ones)"
+    "(QUARVEL_BENCH_DIR=\$(bench/image.sh up) gives steadier ones)"
 fi
 "$bin/quarvel-bench-gen" install "$work/install" 50000 1000 100000
 printf 'NB Path=%s\n' "$work/install" >"$work/quarvel.conf"

@@ -68,6 +68,9 @@ public:
     [[nodiscard]] std::error_code Stage(const std::string& target, std::string_view bytes);
     // Stages a copy of the regular file `source` over `target`, with the
     // source's permission bits and last-write time and the owner as above.
+    // The bytes are copied on the way to the commit: a failure to open the
+    // source or to make the file is returned here, one while copying by
+    // Commit (with `copy` set).
     [[nodiscard]] std::error_code StageCopy(const std::string& target, const std::string& source);
 
     // Whether new content for `target` waits for Commit.

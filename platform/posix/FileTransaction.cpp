@@ -1,6 +1,7 @@
 #include "platform/FileTransaction.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -100,9 +101,9 @@ public:
         {
             const std::lock_guard lock(m_mutex);
             m_stop = true;
-            m_wake.notify_one();
+            if (m_thread) m_wake.notify_one();
         }
-        if (m_thread.joinable()) m_thread.join();
+        if (m_thread && m_thread->joinable()) m_thread->join();
     }
 
 private:
@@ -117,7 +118,20 @@ private:
     // stages faster than the disk takes waits here rather than at the commit.
     static constexpr std::size_t kMaxQueued = 64;
 
-    WriteBack() = default;
+    // A child forked while the thread runs has no such thread, and the
+    // condition variables may count the parent's thread among their waiters:
+    // the child does its jobs itself and leaves the parent's to the parent.
+    WriteBack() { ::pthread_atfork(&BeforeFork, &AfterForkInParent, &AfterForkInChild); }
+    static void BeforeFork() { Instance().m_mutex.lock(); }
+    static void AfterForkInParent() { Instance().m_mutex.unlock(); }
+    static void AfterForkInChild() {
+        WriteBack& self = Instance();
+        std::ignore = self.m_thread.release();  // not this process's thread: neither joined nor ended here
+        self.m_queue.clear();
+        self.m_busy = false;
+        self.m_inline = true;
+        self.m_mutex.unlock();
+    }
 
     static void Do(const Job& job) {
         if (job.source >= 0) {
@@ -135,9 +149,9 @@ private:
     void Hand(const Job& job) {
         {
             std::unique_lock lock(m_mutex);
-            if (!m_thread.joinable() && !m_inline) {
+            if (!m_thread && !m_inline) {
                 try {
-                    m_thread = std::thread([this] { Work(); });
+                    m_thread = std::make_unique<std::thread>([this] { Work(); });
                 } catch (const std::system_error&) {
                     m_inline = true;  // no thread to be had: do it here
                 }
@@ -180,7 +194,7 @@ private:
     bool m_waiting = false;
     bool m_stop = false;
     bool m_inline = false;
-    std::thread m_thread;
+    std::unique_ptr<std::thread> m_thread;
 };
 
 std::error_code Retrying(int (*call)(int), int fd) {

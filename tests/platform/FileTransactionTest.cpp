@@ -375,10 +375,18 @@ TEST_F(FileTransactionAsRootTest, WhatAnOrdinaryUserCannotKeepIsReported) {
     WriteBytes(dir() / "shared" / "page.htm", "old");
     ASSERT_EQ(::chown(path("shared/page.htm").c_str(), 1235, 1235), 0);
     ASSERT_EQ(::chmod(path("shared/page.htm").c_str(), 0666), 0);
+    // A commit here first, so that the child is forked from a process whose
+    // write-back thread is running: the child's own commit must not wait for it.
+    {
+        FileTransaction parents;
+        ASSERT_FALSE(parents.Stage(path("parent.txt"), "x"));
+        ASSERT_TRUE(parents.Commit().empty());
+    }
 
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        ::alarm(60);  // a hang fails the test instead of stalling it
         if (::setgid(1234) != 0 || ::setuid(1234) != 0) ::_exit(10);
         FileTransaction transaction;
         if (transaction.Stage(path("shared/page.htm"), "new")) ::_exit(11);

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# A journaled ext4 file system for the benchmark, on an image file of this
+# machine's disk (needs root):
+#   bench/image.sh up     makes the image once (8 GiB, written through) and mounts
+#                         it; prints the folder to give as QUARVEL_BENCH_DIR
+#   bench/image.sh down   unmounts it and deletes the image
+# The image is written whole first, so that no write of a run lands in a hole
+# of the image file and makes the host allocate it, and it is attached with
+# direct I/O, so that write-back from it goes to the disk at once instead of
+# waiting in the host's page cache for the next flush.
+# QUARVEL_BENCH_IMAGE: where the image goes (default /var/tmp/quarvel-bench.img).
+set -euo pipefail
+image=${QUARVEL_BENCH_IMAGE:-/var/tmp/quarvel-bench.img}
+folder=${image%.img}.mnt
+
+attached() { losetup -j "$image" -O NAME -n 2>/dev/null | head -n 1; }
+
+case ${1:-} in
+  up)
+    if ! mountpoint -q "$folder"; then
+      if [ ! -f "$image" ]; then
+        echo "writing $image (8 GiB)..." >&2
+        dd if=/dev/zero of="$image.part" bs=16M count=512 conv=fsync status=none
+        mkfs.ext4 -q -F -E nodiscard "$image.part"
+        mv "$image.part" "$image"
+      fi
+      device=$(attached)
+      [ -n "$device" ] || device=$(losetup -f --show --direct-io=on "$image")
+      mkdir -p "$folder"
+      mount "$device" "$folder"
+    fi
+    echo "$folder"
+    ;;
+  down)
+    if mountpoint -q "$folder"; then umount "$folder"; fi
+    device=$(attached)
+    if [ -n "$device" ]; then losetup -d "$device"; fi
+    rm -f "$image" "$image.part"
+    rmdir "$folder" 2>/dev/null || true
+    ;;
+  *)
+    echo "usage: bench/image.sh up|down" >&2
+    exit 2
+    ;;
+esac
