@@ -87,8 +87,8 @@ public:
     // Copies the rest of `source` into `fd` (closing `source`), gives it
     // `times` and starts its write-back; a failure lands in `*error`, which
     // must stay in place until Wait returns.
-    void StartCopy(int fd, UniqueFd source, const struct timespec (&times)[2], std::error_code* error) {
-        Hand({fd, source.Release(), {times[0], times[1]}, error});
+    void StartCopy(int fd, UniqueFd source, const std::array<struct timespec, 2>& times, std::error_code* error) {
+        Hand({fd, source.Release(), times, error});
     }
 
     // Returns once every job handed over is done with.
@@ -401,17 +401,16 @@ std::error_code FileTransaction::StageFrom(const std::string& path, const Source
     if (!ec) chowned = KeepOwnership(fd, target, exists ? &st : nullptr, created, staged.problems);
     // Bits after the owner, which clears the set-user and set-group bits.
     if (!ec && mode && (chowned || (created.st_mode & 07777) != *mode) && ::fchmod(fd, *mode) != 0) ec = LastError();
-    if (!ec && source.copied != nullptr && !copyLater) {
-        const struct timespec times[2] = {source.copied->st_atim, source.copied->st_mtim};
-        if (::futimens(fd, times) != 0) ec = LastError();
-    }
+    // A copy takes the source's last-access and last-write times.
+    std::array<struct timespec, 2> times{};
+    if (source.copied != nullptr) times = {source.copied->st_atim, source.copied->st_mtim};
+    if (!ec && source.copied != nullptr && !copyLater && ::futimens(fd, times.data()) != 0) ec = LastError();
     if (ec) {
         Drop(staged);
         return ec;
     }
     staged.device = created.st_dev;
     if (copyLater) {
-        const struct timespec times[2] = {source.copied->st_atim, source.copied->st_mtim};
         staged.bytes = static_cast<std::uint64_t>(source.copied->st_size);
         staged.copyFailure = std::make_unique<std::error_code>();
         WriteBack::Instance().StartCopy(fd, std::move(*source.copyFrom), times, staged.copyFailure.get());
