@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/FileSystem.h"
+
 namespace platform {
 
 // Something of a replaced (or created) file that its new version could not keep.
@@ -64,14 +66,17 @@ public:
     // owner and group of its folder. Fails with permission_denied on a
     // read-only target, is_a_directory on a folder, or the reason the new
     // content could not be written. Staging a target again replaces what was
-    // staged for it.
-    [[nodiscard]] std::error_code Stage(const std::string& target, std::string_view bytes);
+    // staged for it. `seen`, when given, is what InspectPath found at
+    // `target` just before: a target it found missing is not looked for again.
+    [[nodiscard]] std::error_code Stage(const std::string& target, std::string_view bytes,
+                                        const PathEntry* seen = nullptr);
     // Stages a copy of the regular file `source` over `target`, with the
     // source's permission bits and last-write time and the owner as above.
     // The bytes are copied on the way to the commit: a failure to open the
     // source or to make the file is returned here, one while copying by
-    // Commit (with `copy` set).
-    [[nodiscard]] std::error_code StageCopy(const std::string& target, const std::string& source);
+    // Commit (with `copy` set). `seen` as for Stage.
+    [[nodiscard]] std::error_code StageCopy(const std::string& target, const std::string& source,
+                                            const PathEntry* seen = nullptr);
 
     // Whether new content for `target` waits for Commit.
     bool IsStaged(const std::string& target) const;
@@ -114,7 +119,7 @@ private:
     struct Staged;
     struct Source;
 
-    [[nodiscard]] std::error_code StageFrom(const std::string& target, const Source& source);
+    [[nodiscard]] std::error_code StageFrom(const std::string& target, const Source& source, const PathEntry* seen);
     // The staged entry for `target` as a caller names it, or nothing.
     const Staged* Find(const std::string& target) const;
     [[nodiscard]] std::error_code PutInPlace(Staged& staged);

@@ -4,19 +4,29 @@
 #include <tuple>
 
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 #include "writers/Escape.h"
 
 void BundleFiles::ConfineTo(const std::vector<std::string>& folders, std::string where) {
     m_folders.clear();
     m_realFolders.clear();
+    m_upperFolders.clear();
     for (const std::string& folder : folders) {
         m_folders.push_back(platform::AbsolutePath(folder));
         m_realFolders.push_back(platform::RealPath(folder).value_or(m_folders.back()));
+        m_upperFolders.push_back(platform::ToUpperText(m_folders.back()));
     }
     m_where = std::move(where);
 }
 
 bool BundleFiles::Confined(const std::string& path) {
+    // A path outside the folders in every letter case (the installation's
+    // templates) needs no look at the disk.
+    const std::string upper = platform::ToUpperText(path);
+    if (std::none_of(m_upperFolders.begin(), m_upperFolders.end(),
+                     [&](const std::string& folder) { return platform::IsWithin(upper, folder); })) {
+        return true;
+    }
     return Confined(platform::InspectPath(path));
 }
 
@@ -97,14 +107,16 @@ bool BundleFiles::RefusedAsSpecial(const std::string& path, const platform::Path
     return true;
 }
 
-bool BundleFiles::Admitted(const std::string& path) {
-    const platform::PathEntry entry = platform::InspectPath(path);
-    return Confined(entry) && !RefusedAsSpecial(path, entry);
+std::optional<platform::PathEntry> BundleFiles::Admitted(const std::string& path) {
+    platform::PathEntry entry = platform::InspectPath(path);
+    if (!Confined(entry) || RefusedAsSpecial(path, entry)) return std::nullopt;
+    return entry;
 }
 
 bool BundleFiles::Write(const std::string& path, std::string_view bytes) {
-    if (!Admitted(path)) return false;
-    if (const std::error_code ec = m_transaction.Stage(path, bytes)) {
+    const std::optional<platform::PathEntry> entry = Admitted(path);
+    if (!entry) return false;
+    if (const std::error_code ec = m_transaction.Stage(path, bytes, &*entry)) {
         NoteFailure("write", path, ec);
         return false;
     }
@@ -113,8 +125,10 @@ bool BundleFiles::Write(const std::string& path, std::string_view bytes) {
 }
 
 bool BundleFiles::Copy(const std::string& source, const std::string& destination) {
-    if (!Confined(source) || !Admitted(destination)) return false;
-    if (const std::error_code ec = m_transaction.StageCopy(destination, source)) {
+    if (!Confined(source)) return false;
+    const std::optional<platform::PathEntry> entry = Admitted(destination);
+    if (!entry) return false;
+    if (const std::error_code ec = m_transaction.StageCopy(destination, source, &*entry)) {
         if (platform::FindFirst(source) && !platform::IsRegularFile(source)) {
             NoteFailure("copy from", source, platform::MakeError(platform::FileError::notRegularFile));
         } else if (platform::FindFirst(source)) {

@@ -68,8 +68,9 @@ private:
     bool Confined(const platform::PathEntry& entry);
     // True, and noted, when `path` names something other than a file or folder.
     bool RefusedAsSpecial(const std::string& path, const platform::PathEntry& entry);
-    // A path the run may write: confined, and not a special file.
-    bool Admitted(const std::string& path);
+    // What is at a path the run may write (confined, and not a special
+    // file), or nothing when it may not.
+    std::optional<platform::PathEntry> Admitted(const std::string& path);
     // The real path of a folder, kept while the folder is the same one.
     std::optional<std::string> RealFolder(const std::string& folder);
     // Commits when enough is staged.
@@ -80,6 +81,7 @@ private:
     platform::FileTransaction m_transaction;
     std::vector<std::string> m_folders;  // as given, and as the kernel resolves them
     std::vector<std::string> m_realFolders;
+    std::vector<std::string> m_upperFolders;  // as given, upper-cased
     std::string m_where;
     std::set<std::string> m_notedLinks;
     std::map<std::string, std::pair<platform::FolderIdentity, std::string>> m_realFolderCache;

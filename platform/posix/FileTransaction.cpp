@@ -276,12 +276,19 @@ std::optional<std::string> AttributeValue(const std::string& path, const std::st
     return std::nullopt;
 }
 
+// An owner and group, as a replaced file or a new file's folder has them.
+struct Owner {
+    uid_t uid;
+    gid_t gid;
+};
+
 // Gives the staged file `fd` (as `created` describes it) the owner, group
-// and extended attributes it should keep, and records what could not be
-// kept. Returns whether it changed the owner or group, which clears the
-// set-user and set-group bits.
-bool KeepOwnership(int fd, const std::string& target, const struct stat* old, const struct stat& created,
-                   std::vector<KeepProblem>& problems) {
+// and extended attributes it should keep: those of `old`, the file it
+// replaces, or for a new file `folderOwner` (where it is known). Records what
+// could not be kept. Returns whether it changed the owner or group, which
+// clears the set-user and set-group bits.
+bool KeepOwnership(int fd, const std::string& target, const struct stat* old, const std::optional<Owner>& folderOwner,
+                   const struct stat& created, std::vector<KeepProblem>& problems) {
     const auto report = [&](KeepProblem::Kind kind, std::string detail, std::error_code reason) {
         problems.push_back({target, kind, std::move(detail), reason});
     };
@@ -290,12 +297,9 @@ bool KeepOwnership(int fd, const std::string& target, const struct stat* old, co
     if (old != nullptr) {
         uid = old->st_uid;
         gid = old->st_gid;
-    } else if (::geteuid() == 0) {
-        struct stat folder {};
-        if (::stat(ParentPath(target).c_str(), &folder) == 0) {
-            uid = folder.st_uid;
-            gid = folder.st_gid;
-        }
+    } else if (folderOwner) {
+        uid = folderOwner->uid;
+        gid = folderOwner->gid;
     }
     bool changed = false;
     if (uid && (created.st_uid != *uid || created.st_gid != *gid)) {
@@ -338,6 +342,8 @@ struct FileTransaction::Staged {
     dev_t device = 0;
     std::uint64_t bytes = 0;
     std::vector<KeepProblem> problems;
+    // A new file created as root: the owner of its folder, which it takes.
+    std::optional<Owner> folderOwner;
     // Where the write-back thread fills the file: why it could not (kept in
     // one place while the entry moves).
     std::unique_ptr<std::error_code> copyFailure;
@@ -353,23 +359,28 @@ FileTransaction::FileTransaction(std::uint64_t commitBytes) : m_commitBytes(comm
     StagedFileBound();
 }
 
-std::error_code FileTransaction::Stage(const std::string& target, std::string_view bytes) {
-    return StageFrom(target, {bytes, nullptr, nullptr});
+std::error_code FileTransaction::Stage(const std::string& target, std::string_view bytes, const PathEntry* seen) {
+    return StageFrom(target, {bytes, nullptr, nullptr}, seen);
 }
 
-std::error_code FileTransaction::StageCopy(const std::string& target, const std::string& source) {
+std::error_code FileTransaction::StageCopy(const std::string& target, const std::string& source,
+                                           const PathEntry* seen) {
     std::error_code ec;
     struct stat st {};
     UniqueFd in = write::OpenRegularForReading(source, st, ec);
     if (!in) return ec;
-    return StageFrom(target, {{}, &in, &st});
+    return StageFrom(target, {{}, &in, &st}, seen);
 }
 
-std::error_code FileTransaction::StageFrom(const std::string& path, const Source& source) {
+std::error_code FileTransaction::StageFrom(const std::string& path, const Source& source, const PathEntry* seen) {
     std::string target;
     struct stat st {};
     bool exists = false;
-    if (const std::error_code ec = write::PrepareTarget(path, target, st, exists)) return ec;
+    if (seen != nullptr && seen->kind == EntryKind::missing) {
+        target = seen->resolved;
+    } else if (const std::error_code ec = write::PrepareTarget(path, target, st, exists)) {
+        return ec;
+    }
     if (!exists) {
         // A new file staged before under another letter case is the same file.
         if (const auto index = IndexOf(target, exists)) target = m_staged[*index].target;
@@ -378,8 +389,17 @@ std::error_code FileTransaction::StageFrom(const std::string& path, const Source
     Staged staged;
     staged.target = target;
     staged.existed = exists;
+    const std::string folder = ParentPath(target);
+    if (!exists && ::geteuid() == 0) {
+        // Files come folder by folder: the one staged before knows the owner.
+        if (!m_staged.empty() && m_staged.back().folderOwner && ParentPath(m_staged.back().target) == folder) {
+            staged.folderOwner = m_staged.back().folderOwner;
+        } else if (struct stat owner{}; ::stat(folder.c_str(), &owner) == 0) {
+            staged.folderOwner = Owner{owner.st_uid, owner.st_gid};
+        }
+    }
     std::error_code ec;
-    staged.fd = OpenStagingFile(ParentPath(target), staged.tempPath, ec);
+    staged.fd = OpenStagingFile(folder, staged.tempPath, ec);
     if (!staged.fd) return ec;
     const int fd = staged.fd.Get();
     struct stat created {};
@@ -398,7 +418,7 @@ std::error_code FileTransaction::StageFrom(const std::string& path, const Source
     if (!ec && source.copyFrom != nullptr && !copyLater) ec = write::CopyContent(source.copyFrom->Get(), fd);
     if (!ec) ec = write::WriteAll(fd, source.bytes);
     bool chowned = false;
-    if (!ec) chowned = KeepOwnership(fd, target, exists ? &st : nullptr, created, staged.problems);
+    if (!ec) chowned = KeepOwnership(fd, target, exists ? &st : nullptr, staged.folderOwner, created, staged.problems);
     // Bits after the owner, which clears the set-user and set-group bits.
     if (!ec && mode && (chowned || (created.st_mode & 07777) != *mode) && ::fchmod(fd, *mode) != 0) ec = LastError();
     // A copy takes the source's last-access and last-write times.

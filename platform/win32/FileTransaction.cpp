@@ -103,11 +103,12 @@ struct FileTransaction::Source {
 
 FileTransaction::FileTransaction(std::uint64_t commitBytes) : m_commitBytes(commitBytes) {}
 
-std::error_code FileTransaction::Stage(const std::string& target, std::string_view bytes) {
-    return StageFrom(target, {bytes, INVALID_HANDLE_VALUE, nullptr});
+std::error_code FileTransaction::Stage(const std::string& target, std::string_view bytes, const PathEntry* seen) {
+    return StageFrom(target, {bytes, INVALID_HANDLE_VALUE, nullptr}, seen);
 }
 
-std::error_code FileTransaction::StageCopy(const std::string& target, const std::string& source) {
+std::error_code FileTransaction::StageCopy(const std::string& target, const std::string& source,
+                                           const PathEntry* seen) {
     const std::string resolved = ResolveCase(source);
     if (IsDirectory(resolved)) return std::make_error_code(std::errc::is_a_directory);
     const Handle in = win32::Open(resolved, GENERIC_READ);
@@ -115,13 +116,17 @@ std::error_code FileTransaction::StageCopy(const std::string& target, const std:
     if (::GetFileType(in.Get()) != FILE_TYPE_DISK) return std::make_error_code(std::errc::invalid_argument);
     const auto info = win32::Information(in.Get());
     if (!info) return LastError();
-    return StageFrom(target, {{}, in.Get(), &*info});
+    return StageFrom(target, {{}, in.Get(), &*info}, seen);
 }
 
-std::error_code FileTransaction::StageFrom(const std::string& path, const Source& source) {
+std::error_code FileTransaction::StageFrom(const std::string& path, const Source& source, const PathEntry* seen) {
     std::string target;
     bool exists = false;
-    if (const std::error_code ec = PrepareTarget(path, target, exists)) return ec;
+    if (seen != nullptr && seen->kind == EntryKind::missing) {
+        target = seen->resolved;
+    } else if (const std::error_code ec = PrepareTarget(path, target, exists)) {
+        return ec;
+    }
     if (!exists) {
         // A new file staged before under another letter case is the same file.
         if (const auto index = IndexOf(target, exists)) target = m_staged[*index].target;

@@ -351,18 +351,41 @@ TEST_F(FileTransactionAsRootTest, AReplacedFileKeepsOwnerGroupBitsAttributesAndA
 }
 
 TEST_F(FileTransactionAsRootTest, AFileCreatedAsRootTakesItsFoldersOwnerAndGroup) {
-    fs::create_directories(dir() / "course");
-    ASSERT_EQ(::chown(path("course").c_str(), 1234, 1235), 0);
+    // Files staged one after another into folders of different owners, and
+    // back: each takes its own folder's.
+    struct Folder {
+        const char* name;
+        uid_t uid;
+        gid_t gid;
+    };
+    const Folder folders[] = {{"course", 1234, 1235}, {"course/media", 1236, 1237}, {"other", 0, 0}};
+    for (const Folder& folder : folders) {
+        fs::create_directories(dir() / folder.name);
+        ASSERT_EQ(::chown(path(folder.name).c_str(), folder.uid, folder.gid), 0);
+    }
     WriteBytes(dir() / "template.js", "js");
+    struct Row {
+        const char* name;
+        const Folder& folder;
+        bool copy;
+    };
+    const Row rows[] = {{"course/imsmanifest.xml", folders[0], false},
+                        {"course/player.js", folders[0], true},
+                        {"course/media/a.js", folders[1], true},
+                        {"other/b.js", folders[2], true},
+                        {"course/c.js", folders[0], true},
+                        {"course/media/d.xml", folders[1], false}};
     FileTransaction transaction;
-    ASSERT_FALSE(transaction.Stage(path("course/imsmanifest.xml"), "manifest"));
-    ASSERT_FALSE(transaction.StageCopy(path("course/player.js"), path("template.js")));
+    for (const Row& row : rows) {
+        ASSERT_FALSE(row.copy ? transaction.StageCopy(path(row.name), path("template.js"))
+                              : transaction.Stage(path(row.name), "manifest"));
+    }
     ASSERT_TRUE(transaction.Commit().empty());
-    for (const char* name : {"course/imsmanifest.xml", "course/player.js"}) {
-        SCOPED_TRACE(name);
-        const struct stat st = StatOf(dir() / name);
-        EXPECT_EQ(st.st_uid, 1234u);
-        EXPECT_EQ(st.st_gid, 1235u);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const struct stat st = StatOf(dir() / row.name);
+        EXPECT_EQ(st.st_uid, row.folder.uid);
+        EXPECT_EQ(st.st_gid, row.folder.gid);
     }
     EXPECT_TRUE(transaction.TakeKeepProblems().empty());
 }
