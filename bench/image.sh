@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A journaled ext4 file system for the benchmark, on an image file of this
 # machine's disk (needs root):
-#   bench/image.sh up     makes the image once (8 GiB, written through) and mounts
+#   bench/image.sh up     makes the image once (8 GiB unless told, written through) and mounts
 #                         it; prints the folder to give as QUARVEL_BENCH_DIR
 #   bench/image.sh down   unmounts it and deletes the image
 # The image is written whole first, so that no write of a run lands in a hole
@@ -9,8 +9,11 @@
 # direct I/O, so that write-back from it goes to the disk at once instead of
 # waiting in the host's page cache for the next flush.
 # QUARVEL_BENCH_IMAGE: where the image goes (default /var/tmp/quarvel-bench.img).
+# QUARVEL_BENCH_IMAGE_GIB: its size when made (default 8, enough for N = 1000;
+# N = 5000 needs about 16).
 set -euo pipefail
 image=${QUARVEL_BENCH_IMAGE:-/var/tmp/quarvel-bench.img}
+gib=${QUARVEL_BENCH_IMAGE_GIB:-8}
 folder=${image%.img}.mnt
 
 attached() { losetup -j "$image" -O NAME -n 2>/dev/null | head -n 1; }
@@ -19,8 +22,8 @@ case ${1:-} in
   up)
     if ! mountpoint -q "$folder"; then
       if [ ! -f "$image" ]; then
-        echo "writing $image (8 GiB)..." >&2
-        dd if=/dev/zero of="$image.part" bs=16M count=512 conv=fsync status=none
+        echo "writing $image ($gib GiB)..." >&2
+        dd if=/dev/zero of="$image.part" bs=16M count=$((gib * 64)) conv=fsync status=none
         mkfs.ext4 -q -F -E nodiscard "$image.part"
         mv "$image.part" "$image"
       fi

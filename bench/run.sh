@@ -107,6 +107,8 @@ compare() {
       if [ "$(cat "$work/status")" != 0 ]; then
         echo "$kind failed (exit status $(cat "$work/status")):" >&2
         tail -5 "$work/stderr" >&2
+        # The patch log says why; the work folder goes with the exit.
+        grep -a -m 5 "Could not" "$work/install/nb_logfile.txt" 2>/dev/null | tr -d '\0' >&2 || true
         exit 1
       fi
       times[$kind]+="$t "
@@ -138,6 +140,13 @@ run_args=(updateDescriptionsFromHtml=true exitStatusMode=PassedIncomplete "$work
 floor_args=(bundles "$work/install" "$work/lib")
 prepare() { rm -rf "$work/lib" && cp -a "$work/master" "$work/lib"; }
 for n in "${sizes[@]}"; do
+  # A patched bundle takes about 2.7 MB (its assets): say so rather than fill the disk half way.
+  need=$((n * 3)) have=$(($(df -k --output=avail "$work" | tail -n 1) / 1024))
+  if ((have < need)); then
+    echo "main job N=$n: skipped, it needs about $need MB free in $work and there are $have MB" \
+      "(bench/image.sh down, then QUARVEL_BENCH_IMAGE_GIB=$((need / 1024 + 2)) bench/image.sh up, makes room)" >&2
+    continue
+  fi
   "$bin/quarvel-bench-gen" courses "$work/master" "$n"
   r=$reps
   [ "$n" -ge 5000 ] && r=1
