@@ -9,11 +9,11 @@
 #include "platform/Text.h"
 #include "vod/BuildVodPackages.h"
 #include "writers/Escape.h"
-#include "writers/ExitStatusText.h"
+#include "writers/ExitStatusPatch.h"
 #include "writers/LaunchPages.h"
-#include "writers/ManifestText.h"
 #include "writers/OptionalWriters.h"
-#include "writers/TincanText.h"
+#include "writers/ScormManifest.h"
+#include "writers/TincanXml.h"
 
 std::string RefusedOptionMessage(const CourseSettings& settings) {
     const auto refused = [](std::string_view option, std::string_view what) {

@@ -4,7 +4,7 @@
 
 #include "settings/CourseSettings.h"
 #include "writers/Installation.h"
-#include "writers/ManifestText.h"
+#include "writers/ScormManifest.h"
 
 // The values of the course bundle (or VOD package) in hand, read by the writers.
 struct CourseRecord {

@@ -14,11 +14,11 @@
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "writers/Escape.h"
-#include "writers/ExitStatusText.h"
+#include "writers/ExitStatusPatch.h"
 #include "writers/LaunchPages.h"
-#include "writers/ManifestText.h"
 #include "writers/NormaliseTextFile.h"
-#include "writers/TincanText.h"
+#include "writers/ScormManifest.h"
+#include "writers/TincanXml.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "FuzzTarget.h"
-#include "writers/ManifestText.h"
+#include "writers/ScormManifest.h"
 
 // An old manifest read for its carried-over lines, and the new one built from them.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QHash>
 
-#include "settings/CourseSettings.h"
+#include "settings/SettingsFields.h"
 
 class QAbstractButton;
 class QButtonGroup;

@@ -1,13 +1,11 @@
 #pragma once
 
-#include <map>
-#include <set>
 #include <string>
 #include <string_view>
 
 enum class TestMode { Pretest, Assessment };
 enum class ExitStatusMode { ScormConformant, CompletedIncomplete, PassedIncomplete, PassedNoPosttest };
-enum class PackageType { Scorm12, Xapi };
+enum class PackageType { Scorm12, Xapi, Scorm2004 };
 
 // The options of one run, with the values the settings dialog opens with.
 struct CourseSettings {
@@ -40,32 +38,12 @@ struct CourseSettings {
     bool zipPackages = false;
     // Each generated manifest and activity file checked against the shipped schemas.
     bool validatePackages = false;
-};
-
-// What the settings dialog's controls hold, by control id. A default-made one
-// holds them as the dialog opens: the default radios selected, every checkbox
-// cleared, "60" in Course Timeout and every other edit box empty.
-struct SettingsControls {
-    SettingsControls();
-    std::set<int> selected;                // ticked checkboxes and selected radios
-    std::map<int, std::string> editTexts;  // edit box id -> text
-
-    bool IsSelected(int id) const { return selected.contains(id); }
-    std::string_view EditText(int id) const;
-    void SetSelected(int id, bool on);
+    // A rewritten manifest keeps the bundle's item and resource identifiers, so
+    // that an LMS takes a re-upload as the same course.
+    bool keepIdentifiers = false;
 };
 
 // The wide-to-integer conversion of an edit text: leading blanks skipped, an
 // optional sign, decimal digits up to the first other character, clamped to
 // 32 bits; no leading digits gives 0.
 int ConvertEditText(std::string_view text);
-
-// The OK rules, walking the table of settings fields (settings/SettingsFields.h),
-// which also defines SettingsControls: reads the controls into `settings`, the dialog's record (its
-// defaults, and the test mode its radios' click handlers set). Empty edits keep
-// the field, Assessment mode copies the pretest values and reads auto-skip,
-// enableReverse stays false.
-void ApplyOkRules(const SettingsControls& controls, CourseSettings& settings);
-// The record OK gives when the test-mode radio selected in `controls` was the
-// last one clicked.
-CourseSettings ApplyOkRules(const SettingsControls& controls);

@@ -82,6 +82,8 @@ const SettingsField kFields[] = {
     {.name = "validatePackages", .kind = K::Flag, .member = &S::validatePackages, .control = 1050,
      .values = kFlagValues, .note = "each generated imsmanifest.xml and tincan.xml checked against the schemas in INSTALL/schemas; "
              "a file that fails is named in the patch log with its first error"},
+    {.name = "keepIdentifiers", .kind = K::Flag, .member = &S::keepIdentifiers, .values = kFlagValues,
+     .note = "a rewritten imsmanifest.xml keeps the bundle's item and resource identifiers"},
 };
 // clang-format on
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <map>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -112,3 +114,25 @@ struct TestModeView {
     std::string_view passingScoreLabel;
 };
 TestModeView ViewOfTestMode(TestMode mode);
+
+// What the settings dialog's controls hold, by control id. A default-made one
+// holds them as the dialog opens: the default radios selected, every checkbox
+// cleared, "60" in Course Timeout and every other edit box empty.
+struct SettingsControls {
+    SettingsControls();
+    std::set<int> selected;                // ticked checkboxes and selected radios
+    std::map<int, std::string> editTexts;  // edit box id -> text
+
+    bool IsSelected(int id) const { return selected.contains(id); }
+    std::string_view EditText(int id) const;
+    void SetSelected(int id, bool on);
+};
+
+// The OK rules, walking the table of settings fields: reads the controls into
+// `settings`, the dialog's record (its defaults, and the test mode its radios'
+// click handlers set). Empty edits keep the field, Assessment mode copies the
+// pretest values and reads auto-skip, enableReverse stays false.
+void ApplyOkRules(const SettingsControls& controls, CourseSettings& settings);
+// The record OK gives when the test-mode radio selected in `controls` was the
+// last one clicked.
+CourseSettings ApplyOkRules(const SettingsControls& controls);

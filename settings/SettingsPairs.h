@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/CourseSettings.h"
+#include "settings/SettingsFields.h"
 
 // NAME=VALUE pairs that set the settings dialog's controls, for runs without
 // a display. NAME is a CourseSettings field name; VALUE is what the control

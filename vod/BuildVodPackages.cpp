@@ -9,7 +9,7 @@
 #include "platform/Text.h"
 #include "writers/Escape.h"
 #include "writers/LaunchPages.h"
-#include "writers/ManifestText.h"
+#include "writers/ScormManifest.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/CourseSettings.h"
+#include "settings/SettingsFields.h"
 #include "win/TemplateDialog.h"
 
 // The course configuration dialog on the native dialog manager: OK fills

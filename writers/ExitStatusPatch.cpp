@@ -1,5 +1,6 @@
+#include "writers/ExitStatusPatch.h"
+
 #include "writers/CopyTemplate.h"
-#include "writers/ExitStatusText.h"
 
 std::string ExitStatusSnippet(ExitStatusMode mode) {
     if (mode == ExitStatusMode::CompletedIncomplete) {

@@ -1,8 +1,9 @@
+#include "writers/ScormManifest.h"
+
 #include <tuple>
 
 #include "platform/Text.h"
 #include "writers/Escape.h"
-#include "writers/ManifestText.h"
 #include "writers/NormaliseTextFile.h"
 
 namespace {

@@ -1,3 +1,5 @@
+#include "writers/TincanXml.h"
+
 #include <tuple>
 
 #include "platform/Text.h"
@@ -5,7 +7,6 @@
 #include "writers/Escape.h"
 #include "writers/NormaliseTextFile.h"
 #include "writers/TemplateText.h"
-#include "writers/TincanText.h"
 
 std::string XapiActivityId(std::string_view host, std::string_view courseID) {
     return "http://" + std::string(host) + "/" + std::string(courseID) + "/xapi/course";

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "settings/CourseSettings.h"
+#include "settings/SettingsFields.h"
 
 std::string ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

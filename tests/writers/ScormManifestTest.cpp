@@ -2,7 +2,7 @@
 #include "XmlLint.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
-#include "writers/ManifestText.h"
+#include "writers/ScormManifest.h"
 
 TEST(ManifestPartsTest, LanguageLines) {
     const struct {

@@ -1,6 +1,6 @@
 #include "WriterFixture.h"
 #include "XmlLint.h"
-#include "writers/TincanText.h"
+#include "writers/TincanXml.h"
 
 TEST(EscapeXapiDescriptionTest, Rows) {
     const struct {
