@@ -22,8 +22,12 @@ class UserInterface {
 public:
     virtual ~UserInterface() = default;
 
-    // The settings dialog: the record after OK, nothing after Cancel.
+    // The settings dialog: the record after OK, nothing after Cancel or
+    // "Undo last run…".
     virtual std::optional<CourseSettings> ChooseSettings() = 0;
+    // After ChooseSettings gave nothing: true when the person pressed "Undo
+    // last run…" rather than Cancel.
+    virtual bool UndoLastRunChosen() { return false; }
     // The folder browser: the chosen folder, nothing after Cancel.
     virtual std::optional<std::string> ChooseFolder(const std::string& captionText, const std::string& promptText) = 0;
     // A modal message box; returns when it is dismissed.
@@ -31,11 +35,21 @@ public:
     // Whether to make the per-user install folder of the offer and go on with
     // it; asked before the settings dialog.
     virtual bool AcceptPerUserInstall(const PerUserInstallOffer& offer) = 0;
+    // A modal Yes/No box: true for Yes.
+    virtual bool AskYesNo(const std::string& text, const std::string& caption) {
+        (void)text;
+        (void)caption;
+        return false;
+    }
 
     // Progress of a long job: called after each bundle (or video) with how many
     // are done and the folder just done. Answering Stop ends the job before
     // the next one; the patch log then says where the run stopped.
     enum class Progress { Continue, Stop };
+    // How many bundles (or videos) the job expects, counted before it starts:
+    // an estimate that `done` may reach but never passes. Called at most once,
+    // before the first ReportProgress.
+    virtual void SetProgressTotal(int total) { (void)total; }
     virtual Progress ReportProgress(int done, const std::string& currentFolder) {
         (void)done;
         (void)currentFolder;
