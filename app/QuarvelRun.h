@@ -14,6 +14,7 @@
 #include "catalogues/Catalogues.h"
 #include "catalogues/ConvertSpreadsheet.h"
 #include "platform/Clock.h"
+#include "platform/Process.h"
 #include "settings/CourseSettings.h"
 #include "writers/BundleFiles.h"
 #include "writers/Installation.h"
@@ -113,7 +114,7 @@ private:
     InstallStore m_store;
     std::optional<std::string> m_installFolder;
     std::optional<Installation> m_installation;
-    BundleFiles m_files{report};
+    BundleFiles m_files{report, platform::CommitBytesFromEnvironment(platform::FileTransaction::kDefaultCommitBytes)};
 
     int m_bundlesPatched = 0;
     int m_bundlesWithProblems = 0;

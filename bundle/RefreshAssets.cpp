@@ -30,7 +30,7 @@ std::string RefreshAssets(BundleFiles& files, const std::string& web, const std:
     copy(web + "/xml/message_html.xml", courseFolder + "/xml/message_html.xml");
     std::ignore = files.EnsureFolder(courseFolder + "/controls");
 
-    const std::string content = LocateContentFolder(courseFolder);
+    const std::string content = LocateContentFolder(files, courseFolder);
     const std::string controls = content + "/controls";
     CopyMatchingFiles(files, web + "/controls", "*.css", controls);
     if (platform::Contains(courseID, "_adl_")) {

@@ -59,13 +59,13 @@ std::string CourseFolderName(const std::string& courseFolder) {
     }
 }
 
-std::string LocateContentFolder(const std::string& courseFolder) {
+std::string LocateContentFolder(BundleFiles& files, const std::string& courseFolder) {
     const std::string name = platform::ToLowerText(CourseFolderName(courseFolder));
     const std::string courseBundle = courseFolder + "/course bundle";
-    if (platform::FindFirst(courseBundle)) return courseBundle + "/" + name + "/media";
+    if (files.Exists(courseBundle)) return courseBundle + "/" + name + "/media";
     const std::string nameFolder = courseFolder + "/" + name;
-    if (platform::FindFirst(nameFolder + "/media")) return nameFolder + "/media";
-    if (platform::FindFirst(nameFolder)) return nameFolder;
+    if (files.Exists(nameFolder + "/media")) return nameFolder + "/media";
+    if (files.Exists(nameFolder)) return nameFolder;
     return courseFolder;
 }
 

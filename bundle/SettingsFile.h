@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "writers/BundleFiles.h"
+
 // A course settings file (xml/interface.xml) as the patcher reads it.
 struct SettingsLines {
     // False when the file must be converted to UTF-8 before it can be patched
@@ -34,7 +36,7 @@ std::string CourseFolderName(const std::string& courseFolder);
 // "<C>/course bundle/<n>/media" when "course bundle" exists, else "<C>/<n>/media"
 // or "<C>/<n>" when found, else the course folder itself; <n> is the course
 // folder's name (taken in front of "/media" when the path holds it), lower-cased.
-std::string LocateContentFolder(const std::string& courseFolder);
+std::string LocateContentFolder(BundleFiles& files, const std::string& courseFolder);
 
 // The three letters that pick the question and test background images.
 std::string BackgroundCode(std::string_view courseID);

@@ -23,9 +23,12 @@
 namespace {
 
 // One folder whose listing the walk is going through. The listing is taken
-// when the folder is entered: entries made in it later are not visited.
+// when the folder is entered: entries made in it later are not visited. Only
+// its name is kept: the walk's path grows and shrinks as it goes, so a tree
+// thousands of levels deep costs its depth, not its depth squared.
 struct FolderInHand {
-    std::string path;
+    std::size_t nameLength = 0;  // of its name at the end of the walk's path
+    platform::FolderIdentity identity;
     std::vector<platform::DirEntry> entries;
     std::size_t next = 0;
 };
@@ -54,50 +57,57 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
 }  // namespace
 
 void WalkCourseFolder(const std::string& folder, MainJobContext& job) {
+    BundleFiles& files = job.files;
     // Folders the walk has entered, so that links never lead round in a circle.
     std::set<platform::FolderIdentity> enteredFolders;
-    if (const auto identity = platform::IdentifyFolder(folder)) enteredFolders.insert(*identity);
+    const std::optional<platform::FolderIdentity> top = files.IdentifyFolder(folder);
+    if (top) enteredFolders.insert(*top);
     bool goOn = true;
 
     // Folders are kept on a stack of our own rather than the call stack, so
     // that trees thousands of levels deep are walked as well as flat ones.
+    std::string path = folder;  // of the folder on top of the stack
     std::vector<FolderInHand> stack;
-    const auto enter = [&job, &stack](const std::string& path) {
+    const auto enter = [&](std::size_t nameLength, const platform::FolderIdentity& identity) {
         std::error_code ec;
-        FolderInHand inHand{path, platform::FindEntries(path, "*.*", ec), 0};
-        if (ec) job.files.NoteFailure("list the folder", path, ec);
+        FolderInHand inHand{nameLength, identity, files.List(path, "*.*", ec), 0};
+        if (ec) files.NoteFailure("list the folder", path, ec);
         // Temporary files that an interrupted run left beside the files it replaced.
         for (const platform::DirEntry& entry : inHand.entries) {
             if (!entry.isDirectory && platform::IsSafeReplaceTempName(entry.name)) {
-                std::ignore = job.files.Delete(platform::JoinPath(path, entry.name));
+                std::ignore = files.Delete(platform::JoinPath(path, entry.name));
             }
         }
         stack.push_back(std::move(inHand));
     };
-    enter(folder);
+    enter(0, top.value_or(platform::FolderIdentity{}));
 
     while (!stack.empty() && goOn) {
-        FolderInHand& top = stack.back();
-        if (top.next == top.entries.size()) {
+        FolderInHand& inHand = stack.back();
+        if (inHand.next == inHand.entries.size()) {
+            const std::string child = path;
+            path.resize(path.size() - inHand.nameLength - (inHand.nameLength > 0 ? 1 : 0));
             stack.pop_back();
+            // Back up through the folder just left, not from the top again.
+            if (!stack.empty()) files.ReturnToParent(child, path, stack.back().identity);
             continue;
         }
-        const platform::DirEntry entry = top.entries[top.next++];
+        const platform::DirEntry entry = inHand.entries[inHand.next++];
         if (!entry.isDirectory) continue;
-        const std::string subfolder = platform::JoinPath(top.path, entry.name);  // `top` may move below
+        const std::string subfolder = platform::JoinPath(path, entry.name);
 
         // A link back to a folder already walked would lead round in a circle,
-        // and a bundle reached twice would be patched twice.
-        const auto identity = platform::IdentifyFolder(subfolder);
+        // and a bundle reached twice would be patched twice; a link that leads
+        // out of the starting folder is named and not followed.
+        const auto identity = files.IdentifyFolder(subfolder);
         if (!identity || !enteredFolders.insert(*identity).second) continue;
-        // A link that leads out of the starting folder is not followed.
-        if (!job.files.Confined(subfolder)) continue;
 
         // Courses packaged for another player carry fsscorm.js and are left alone.
         const std::string marker = subfolder + "/fsscorm.js";
-        if (platform::CanOpenForReading(marker)) continue;
-        if (platform::FindFirst(marker) && !platform::IsRegularFile(marker)) {
-            job.files.NoteFailure("read", marker, platform::MakeError(platform::FileError::notRegularFile));
+        if (files.CanRead(marker)) continue;
+        if (const platform::EntryKind kind = files.KindOf(marker);
+            kind != platform::EntryKind::missing && kind != platform::EntryKind::file) {
+            files.NoteFailure("read", marker, platform::MakeError(platform::FileError::notRegularFile));
         }
 
         if (platform::Contains(subfolder, "_vid_")) {
@@ -105,29 +115,31 @@ void WalkCourseFolder(const std::string& folder, MainJobContext& job) {
             const std::string settingsFile = vodFolder + "/xml/interface.xml";
             // Only a package without the file gets one: a file that merely
             // cannot be read holds the package's settings.
-            if (vodFolder != "/" && vodFolder != "." && !job.files.Exists(settingsFile)) {
-                std::ignore = job.files.EnsureFolder(vodFolder + "/xml");
-                std::ignore = job.files.Write(settingsFile,
-                                              MinimalInterfaceFile(job.settings.enableHrSetting && job.settings.isHr));
+            if (vodFolder != "/" && vodFolder != "." && !files.Exists(settingsFile)) {
+                std::ignore = files.EnsureFolder(vodFolder + "/xml");
+                std::ignore =
+                    files.Write(settingsFile, MinimalInterfaceFile(job.settings.enableHrSetting && job.settings.isHr));
             }
         }
 
+        bool descend = true;
         if (IsXmlFolderName(entry.name)) {
             const std::string settingsFile = subfolder + "/interface.xml";
             std::error_code ec;
-            if (const auto bytes = job.files.Read(settingsFile, ec)) {
+            if (const auto bytes = files.Read(settingsFile, ec)) {
                 const AfterBundle next = PatchBundle(job, subfolder, *bytes);
-                if (next == AfterBundle::Descend) enter(subfolder);
+                descend = next == AfterBundle::Descend;
                 goOn = next != AfterBundle::Stop;
-                continue;
-            }
-            // A settings file that is there but cannot be read: the folder is
-            // walked as an ordinary one, and the user learns why its course was not patched.
-            if (ec != std::errc::no_such_file_or_directory && ec != std::errc::is_a_directory) {
-                job.files.NoteFailure("read", settingsFile, ec);
+            } else if (ec != std::errc::no_such_file_or_directory && ec != std::errc::is_a_directory) {
+                // A settings file that is there but cannot be read: the folder is
+                // walked as an ordinary one, and the user learns why its course was not patched.
+                files.NoteFailure("read", settingsFile, ec);
             }
         }
-        enter(subfolder);
+        if (descend && goOn) {
+            path = subfolder;
+            enter(entry.name.size(), *identity);
+        }
     }
 }
 

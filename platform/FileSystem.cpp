@@ -5,6 +5,7 @@
 
 #include "platform/FileTransaction.h"
 #include "platform/FolderListings.h"
+#include "platform/FolderTree.h"
 #include "platform/LockedAppend.h"
 #include "platform/System.h"
 #include "platform/Text.h"
@@ -46,7 +47,13 @@ const std::error_category& FileCategory() {
     public:
         const char* name() const noexcept override { return "quarvel-file"; }
         std::string message(int value) const override {
-            return value == static_cast<int>(FileError::notRegularFile) ? "not a regular file" : "unknown file error";
+            switch (static_cast<FileError>(value)) {
+                case FileError::notRegularFile:
+                    return "not a regular file";
+                case FileError::leadsOut:
+                    return "a link on the way leads out of the folders the run may change";
+            }
+            return "unknown file error";
         }
     };
     static const Category category;
@@ -187,6 +194,70 @@ std::vector<DirEntry> FindEntries(const std::string& patternPath) {
 std::optional<std::string> ReadFileBytes(const std::string& path) {
     std::error_code ec;
     return ReadFileBytes(path, ec);
+}
+
+namespace {
+
+// Where `path` leads as the system resolves it, held for one operation.
+std::optional<Place> PlaceOf(const std::string& path, LastLink last, std::error_code& ec) {
+    FolderTree tree;
+    Resolution resolved = tree.Resolve(path, last);
+    ec = resolved.error;
+    return std::move(resolved.place);
+}
+
+}  // namespace
+
+std::optional<std::string> ReadFileBytes(const std::string& path, std::error_code& ec) {
+    const std::optional<Place> place = PlaceOf(path, LastLink::follow, ec);
+    if (!place) return std::nullopt;
+    if (place->kind == EntryKind::missing) {
+        ec = std::make_error_code(std::errc::no_such_file_or_directory);
+        return std::nullopt;
+    }
+    return ReadFileBytes(*place, ec);
+}
+
+std::error_code RemoveFile(const std::string& path) {
+    std::error_code ec;
+    const std::optional<Place> place = PlaceOf(path, LastLink::keep, ec);
+    if (!place) return ec == std::errc::no_such_file_or_directory ? std::error_code{} : ec;
+    return RemoveFile(*place);
+}
+
+std::error_code CreateFolder(const std::string& path) {
+    std::error_code ec;
+    const std::optional<Place> place = PlaceOf(path, LastLink::keep, ec);
+    if (!place) return ec;
+    // An existing entry of that name is not made again.
+    if (place->kind != EntryKind::missing) return std::make_error_code(std::errc::file_exists);
+    return CreateFolder(*place);
+}
+
+std::optional<FileStamp> ReadableFileStamp(const std::string& path) {
+    std::error_code ec;
+    const std::optional<Place> place = PlaceOf(path, LastLink::follow, ec);
+    if (!place || place->kind != EntryKind::file) return std::nullopt;
+    const ReadableFile file = ReadableFile::Open(*place, ec);
+    if (!file) return std::nullopt;
+    return file.Stamp();
+}
+
+bool CanOpenForReading(const std::string& path) {
+    return ReadableFileStamp(path).has_value();
+}
+
+bool IsReadOnly(const std::string& path) {
+    std::error_code ec;
+    const std::optional<Place> place = PlaceOf(path, LastLink::follow, ec);
+    return place && IsReadOnly(*place);
+}
+
+std::error_code ClearReadOnly(const std::string& path) {
+    std::error_code ec;
+    const std::optional<Place> place = PlaceOf(path, LastLink::follow, ec);
+    if (!place) return ec;
+    return ClearReadOnly(*place);
 }
 
 namespace {

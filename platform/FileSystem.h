@@ -71,7 +71,10 @@ struct FolderIdentity {
 std::optional<FolderIdentity> IdentifyFolder(const std::string& path);
 
 // Errors of this layer that the system's error numbers do not name.
-enum class FileError { notRegularFile = 1 };
+enum class FileError {
+    notRegularFile = 1,
+    leadsOut,  // a link on the way leads out of the folders a run is confined to
+};
 [[nodiscard]] std::error_code MakeError(FileError error);
 
 // Whole content of a regular file, or nothing with the reason. The buffer

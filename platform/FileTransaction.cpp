@@ -1,40 +1,266 @@
 #include "platform/FileTransaction.h"
 
-#include <cstdlib>
+#include <algorithm>
+#include <map>
 #include <utility>
 
+#include "platform/FolderListings.h"
+#include "platform/StagingSystem.h"
 #include "platform/Text.h"
 
-// The bookkeeping of a transaction that is the same on every system; the
-// staged files themselves are in posix/ and win32/.
+// The bookkeeping of a transaction, the same on every system; the staged
+// files themselves are the system's (StagingSystem.h).
 namespace platform {
 
-std::uint64_t FileTransaction::ConfiguredCommitBytes() {
-    static const std::uint64_t bytes = [] {
-        const char* text = std::getenv("QUARVEL_COMMIT_BYTES");
-        if (text == nullptr || *text == '\0') return kDefaultCommitBytes;
-        char* end = nullptr;
-        const unsigned long long value = std::strtoull(text, &end, 10);
-        return *end == '\0' && value > 0 ? static_cast<std::uint64_t>(value) : kDefaultCommitBytes;
-    }();
-    return bytes;
+WriteSession::WriteSession() : m_state(sys::MakeSessionState(), &sys::EndSessionState) {}
+
+WriteSession::~WriteSession() = default;
+
+std::error_code WriteSession::SyncNames() {
+    return sys::SyncNames(*m_state, sys::SyncReport::now);
 }
 
-std::optional<std::size_t> FileTransaction::IndexOf(const std::string& resolved, bool exists) const {
-    if (const auto found = m_byTarget.find(resolved); found != m_byTarget.end()) return found->second;
+struct FileTransaction::Staged {
+    Place target;
+    bool existed = false;  // a file was there to be replaced
+    sys::StagedFacts facts;
+    std::shared_ptr<sys::StagedFile> file;  // null once let go
+};
+
+namespace {
+
+// Where a path leads as the system resolves it.
+std::optional<Place> PlaceOf(const std::string& path, LastLink last) {
+    FolderTree tree;
+    return tree.Resolve(path, last).place;
+}
+
+std::error_code MissingFolder() {
+    return std::make_error_code(std::errc::no_such_file_or_directory);
+}
+
+}  // namespace
+
+FileTransaction::FileTransaction(WriteSession& session, std::uint64_t commitBytes)
+    : m_session(session), m_commitBytes(commitBytes) {}
+
+FileTransaction::FileTransaction()
+    : m_ownSession(std::make_unique<WriteSession>()), m_session(*m_ownSession), m_commitBytes(kDefaultCommitBytes) {}
+
+FileTransaction::~FileTransaction() {
+    Discard();
+}
+
+std::error_code FileTransaction::Stage(const Place& target, std::string_view bytes) {
+    return StageFrom(target, {bytes, nullptr});
+}
+
+std::error_code FileTransaction::Stage(const std::string& target, std::string_view bytes) {
+    const std::optional<Place> place = PlaceOf(target, LastLink::follow);
+    return place ? Stage(*place, bytes) : MissingFolder();
+}
+
+std::error_code FileTransaction::StageCopy(const Place& target, const Place& source) {
+    if (source.kind == EntryKind::missing) return std::make_error_code(std::errc::no_such_file_or_directory);
+    return StageFrom(target, {{}, &source});
+}
+
+std::error_code FileTransaction::StageCopy(const std::string& target, const std::string& source) {
+    const std::optional<Place> from = PlaceOf(source, LastLink::follow);
+    if (!from) return MissingFolder();
+    const std::optional<Place> place = PlaceOf(target, LastLink::follow);
+    return place ? StageCopy(*place, *from) : MissingFolder();
+}
+
+std::error_code FileTransaction::StageFrom(const Place& given, const sys::ContentSource& source) {
+    if (!given.folder || given.name.empty()) return std::make_error_code(std::errc::is_a_directory);
+    sys::TargetInfo info;
+    if (const std::error_code ec = sys::InspectTarget(given, info)) return ec;
+    Place target = given;
+    if (!info.exists) {
+        // A new file staged before under another letter case is the same file.
+        if (const auto index = IndexOf(target.path, false)) target = m_staged[*index].target;
+    }
+    Staged staged;
+    staged.target = target;
+    staged.existed = info.exists;
+    const sys::StagedFile* previous = m_staged.empty() ? nullptr : m_staged.back().file.get();
+    if (const std::error_code ec =
+            sys::MakeStagedFile(m_session.State(), target, info, source, previous, staged.file, staged.facts)) {
+        return ec;
+    }
+    CancelRemoval(target.path);
+    m_stagedBytes += staged.facts.bytes;
+    if (const auto found = m_byTarget.find(target.path); found != m_byTarget.end()) {
+        Staged& earlier = m_staged[found->second];
+        m_stagedBytes -= earlier.facts.bytes;
+        Drop(earlier);
+        earlier = std::move(staged);
+        return {};
+    }
+    m_byTarget.emplace(target.path, m_staged.size());
+    if (!info.exists) m_created.emplace(ToUpperText(target.path), m_staged.size());
+    m_staged.push_back(std::move(staged));
+    return {};
+}
+
+std::optional<std::size_t> FileTransaction::IndexOf(const std::string& path, bool exists) const {
+    if (const auto found = m_byTarget.find(path); found != m_byTarget.end()) return found->second;
     // A new file staged before under another letter case is the same file.
     if (exists) return std::nullopt;
-    if (const auto created = m_created.find(ToUpperText(resolved)); created != m_created.end()) return created->second;
+    if (const auto created = m_created.find(ToUpperText(path)); created != m_created.end()) return created->second;
     return std::nullopt;
 }
 
-void FileTransaction::Register(const std::string& target, bool exists, std::size_t index) {
-    m_byTarget.emplace(target, index);
-    if (!exists) m_created.emplace(ToUpperText(target), index);
+const FileTransaction::Staged* FileTransaction::Find(const Place& target) const {
+    const std::optional<std::size_t> index = IndexOf(target.path, target.kind != EntryKind::missing);
+    if (!index || !m_staged[*index].file) return nullptr;
+    return &m_staged[*index];
+}
+
+bool FileTransaction::IsStaged(const Place& target) const {
+    return Find(target) != nullptr;
+}
+
+bool FileTransaction::IsStaged(const std::string& target) const {
+    const std::optional<Place> place = PlaceOf(target, LastLink::follow);
+    return place && IsStaged(*place);
+}
+
+std::optional<std::string> FileTransaction::ReadStaged(const Place& target) const {
+    const Staged* staged = Find(target);
+    if (staged == nullptr) return std::nullopt;
+    return sys::ReadStagedFile(m_session.State(), *staged->file);
+}
+
+std::optional<std::string> FileTransaction::ReadStaged(const std::string& target) const {
+    const std::optional<Place> place = PlaceOf(target, LastLink::follow);
+    return place ? ReadStaged(*place) : std::nullopt;
+}
+
+void FileTransaction::Drop(Staged& staged) {
+    if (staged.file) sys::DropStagedFile(m_session.State(), *staged.file);
+    staged.file.reset();
+}
+
+void FileTransaction::Unstage(const Place& target) {
+    if (Staged* staged = const_cast<Staged*>(Find(target))) {
+        m_stagedBytes -= staged->facts.bytes;
+        staged->facts.bytes = 0;
+        Drop(*staged);  // Commit passes over an entry without a file
+    }
+}
+
+void FileTransaction::Unstage(const std::string& target) {
+    if (const std::optional<Place> place = PlaceOf(target, LastLink::follow)) Unstage(*place);
+}
+
+void FileTransaction::StageRemoval(const Place& target) {
+    Unstage(target);
+    if (!IsRemovalStaged(target)) m_removals.push_back(target);
+}
+
+void FileTransaction::StageRemoval(const std::string& target) {
+    if (const std::optional<Place> place = PlaceOf(target, LastLink::keep)) StageRemoval(*place);
+}
+
+bool FileTransaction::IsRemovalStaged(const Place& target) const {
+    return std::any_of(m_removals.begin(), m_removals.end(),
+                       [&](const Place& removal) { return removal.path == target.path; });
+}
+
+bool FileTransaction::IsRemovalStaged(const std::string& target) const {
+    const std::optional<Place> place = PlaceOf(target, LastLink::keep);
+    return place && IsRemovalStaged(*place);
+}
+
+void FileTransaction::CancelRemoval(const std::string& path) {
+    std::erase_if(m_removals, [&](const Place& removal) { return removal.path == path; });
+}
+
+std::size_t FileTransaction::StagedFiles() const {
+    return static_cast<std::size_t>(
+        std::count_if(m_staged.begin(), m_staged.end(), [](const Staged& staged) { return staged.file != nullptr; }));
+}
+
+bool FileTransaction::Full() const {
+    return m_staged.size() >= sys::StagedFileBound() || m_stagedBytes >= m_commitBytes;
+}
+
+void FileTransaction::Discard() {
+    for (Staged& staged : m_staged) Drop(staged);
+    m_removals.clear();
+    m_staged.clear();
+    m_byTarget.clear();
+    m_created.clear();
+    m_stagedBytes = 0;
+}
+
+std::vector<CommitFailure> FileTransaction::Commit() {
+    std::vector<CommitFailure> failures;
+    sys::SessionState& state = m_session.State();
+    sys::WaitUntilFilled(state);
+    // One wait per file system for all of its staged files.
+    std::map<std::uint64_t, std::vector<Staged*>> byDevice;
+    for (Staged& staged : m_staged) {
+        if (!staged.file) continue;  // unstaged again
+        // A copy that failed on the way keeps the old file.
+        if (const std::error_code ec = sys::FillFailure(*staged.file)) {
+            failures.push_back({staged.target.path, ec, false, true});
+            Drop(staged);
+            continue;
+        }
+        byDevice[staged.facts.device].push_back(&staged);
+    }
+    for (auto& [device, group] : byDevice) {
+        std::vector<sys::StagedFile*> files;
+        for (Staged* staged : group) files.push_back(staged->file.get());
+        const std::error_code ec = sys::MakeDurable(state, files);
+        if (!ec) continue;
+        for (Staged* staged : group) {
+            failures.push_back({staged->target.path, ec});
+            Drop(*staged);
+        }
+    }
+    PutAllInPlace(failures);
+    // The replaced and deleted files' space is free once their names are
+    // gone; ext4 without ordered data hands it to the next content written at
+    // once, so the names must be on the disk before any of it is. A failure
+    // is reported by the run's last SyncNames.
+    std::ignore = sys::SyncNames(state, sys::SyncReport::later);
+    return failures;
+}
+
+void FileTransaction::PutAllInPlace(std::vector<CommitFailure>& failures) {
+    sys::SessionState& state = m_session.State();
+    {
+        listings::ChangeBatch batch;  // staged files come folder by folder
+        for (Staged& staged : m_staged) {
+            if (!staged.file) continue;
+            if (const std::error_code ec = sys::PutInPlace(state, *staged.file, staged.target, staged.existed, batch)) {
+                failures.push_back({staged.target.path, ec});
+            } else {
+                for (KeepProblem& problem : staged.facts.problems) m_problems.push_back(std::move(problem));
+            }
+            Drop(staged);
+        }
+    }
+    for (const Place& removal : m_removals) {
+        if (const std::error_code ec = RemoveFile(removal)) {
+            failures.push_back({removal.path, ec, true});
+        } else {
+            sys::NoteRemoved(state, removal);
+        }
+    }
+    Discard();
 }
 
 std::vector<KeepProblem> FileTransaction::TakeKeepProblems() {
     return std::exchange(m_problems, {});
+}
+
+std::error_code FileTransaction::SyncNames() {
+    return m_session.SyncNames();
 }
 
 }  // namespace platform

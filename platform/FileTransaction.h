@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,12 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/FolderTree.h"
+#include "platform/WriteSession.h"
+
+namespace platform::sys {
+struct ContentSource;
+}
 
 namespace platform {
 
@@ -34,14 +41,19 @@ struct CommitFailure {
     bool copy = false;     // the file was to be a copy of another, and the copy failed
 };
 
-// Puts the new content of many files in place durably and cheaply: each file
-// is written unnamed in its target's folder and its write-back started at
-// once; Commit waits for the disk once per file system, then gives each file
-// its name (and waits once more, for the names), so that whatever interrupts
-// the run every target holds its old bytes or its new ones, and a created file
-// is absent or whole. Nothing shows on disk before Commit; what is left
-// uncommitted is discarded without trace. Staged files are locked, so another
-// run never takes them for leftovers.
+// Puts the new content of many files in place durably and cheaply: each
+// file is staged in its target's folder (nameless where the system allows)
+// and its write-back started at once; Commit makes them durable with one wait
+// per file system where the system has such a wait, then gives each its name
+// and makes the names durable, so that whatever interrupts the run every
+// target holds its old bytes or its new ones, and a created file is absent or
+// whole. Nothing shows on disk before Commit; what is left uncommitted is
+// discarded without trace. Staged files cannot be taken for leftovers by
+// another run (locked on Linux, held unshared on Windows).
+//
+// Targets are places (FolderTree): the folder a file goes into is the one
+// held when it was staged, whatever happens to the names that led there.
+// Path arguments are resolved as the system resolves them.
 class FileTransaction {
 public:
     // Each commit waits for its whole file system (a journal commit and a
@@ -50,57 +62,59 @@ public:
     // the page cache one commit fills, modest.
     static constexpr std::uint64_t kDefaultCommitBytes = std::uint64_t{256} << 20;
 
-    // The default, or QUARVEL_COMMIT_BYTES when it is set: the power-cut
-    // tests make small runs commit many times, so that a cut can fall between commits.
-    static std::uint64_t ConfiguredCommitBytes();
-
-    explicit FileTransaction(std::uint64_t commitBytes = ConfiguredCommitBytes());
+    // The transaction shares `session` (which outlives it) with the run's other transactions.
+    explicit FileTransaction(WriteSession& session, std::uint64_t commitBytes = kDefaultCommitBytes);
+    // A transaction with a session of its own, for a few files.
+    FileTransaction();
     ~FileTransaction();
     FileTransaction(const FileTransaction&) = delete;
     FileTransaction& operator=(const FileTransaction&) = delete;
 
-    // Stages `bytes` as the new content of `target` (the existing entry in any
-    // letter case, through a link to the file it names, or a new file). The
-    // new version keeps the replaced file's owner, group, permission bits and
-    // extended attributes (ACL included); a file created as root takes the
-    // owner and group of its folder. Fails with permission_denied on a
-    // read-only target, is_a_directory on a folder, or the reason the new
-    // content could not be written. Staging a target again replaces what was
-    // staged for it. `seen`, when given, is what InspectPath found at
-    // `target` just before: a target it found missing is not looked for again.
-    [[nodiscard]] std::error_code Stage(const std::string& target, std::string_view bytes,
-                                        const PathEntry* seen = nullptr);
+    // Stages `bytes` as the new content of `target` (an existing file, or a
+    // new one). The new version keeps the replaced file's owner, group,
+    // permission bits and extended attributes (ACL included); a file created
+    // as root takes the owner and group of its folder. Fails with
+    // permission_denied on a read-only target, is_a_directory on a folder, or
+    // the reason the new content could not be written. Staging a target again
+    // replaces what was staged for it.
+    [[nodiscard]] std::error_code Stage(const Place& target, std::string_view bytes);
+    [[nodiscard]] std::error_code Stage(const std::string& target, std::string_view bytes);
     // Stages a copy of the regular file `source` over `target`, with the
     // source's permission bits and last-write time and the owner as above.
-    // The bytes are copied on the way to the commit: a failure to open the
+    // The bytes may be copied on the way to the commit: a failure to open the
     // source or to make the file is returned here, one while copying by
-    // Commit (with `copy` set). `seen` as for Stage.
-    [[nodiscard]] std::error_code StageCopy(const std::string& target, const std::string& source,
-                                            const PathEntry* seen = nullptr);
+    // Commit (with `copy` set).
+    [[nodiscard]] std::error_code StageCopy(const Place& target, const Place& source);
+    [[nodiscard]] std::error_code StageCopy(const std::string& target, const std::string& source);
 
     // Whether new content for `target` waits for Commit.
+    bool IsStaged(const Place& target) const;
     bool IsStaged(const std::string& target) const;
     // The content staged for `target`, or nothing when none is (or it cannot be read back).
+    std::optional<std::string> ReadStaged(const Place& target) const;
     std::optional<std::string> ReadStaged(const std::string& target) const;
     // Drops what was staged for `target`, if anything.
+    void Unstage(const Place& target);
     void Unstage(const std::string& target);
-    // Deletes `target` when the staged files are put in place, not before: a
-    // deleted file's space may go to content written after it, which on some
-    // file systems reaches the disk before the deletion does. Staging new
-    // content for `target` afterwards cancels the deletion.
+    // Deletes `target` (a link itself, never what it names) when the staged
+    // files are put in place, not before: a deleted file's space may go to
+    // content written after it, which on some file systems reaches the disk
+    // before the deletion does. Staging new content for `target` afterwards
+    // cancels the deletion.
+    void StageRemoval(const Place& target);
     void StageRemoval(const std::string& target);
+    bool IsRemovalStaged(const Place& target) const;
     bool IsRemovalStaged(const std::string& target) const;
     std::size_t StagedFiles() const;
     std::uint64_t StagedBytes() const { return m_stagedBytes; }
     // True once enough is staged (open files or bytes) that the caller should commit.
     bool Full() const;
 
-    // Makes every staged file durable (one wait per file system), then puts
-    // each in place of its target and deletes what is to be deleted, and
-    // makes those names durable before anything else is written: the replaced
-    // files' space is free from then on. Returns the targets that kept their
-    // old bytes (or were not deleted), with the reason. Afterwards nothing is
-    // staged.
+    // Makes every staged file durable, then puts each in place of its target
+    // and deletes what is to be deleted, and makes those names durable before
+    // anything else is written: the replaced files' space is free from then
+    // on. Returns the targets that kept their old bytes (or were not
+    // deleted), with the reason. Afterwards nothing is staged.
     [[nodiscard]] std::vector<CommitFailure> Commit();
     // Drops everything staged; nothing changes on disk.
     void Discard();
@@ -108,41 +122,28 @@ public:
     // What the files put in place so far could not keep, in commit order.
     std::vector<KeepProblem> TakeKeepProblems();
 
-    // Makes the names that commits of this process put in place durable: one
-    // sync of each file system touched since the last call. Returns the first
-    // failure.
-    [[nodiscard]] static std::error_code SyncNames();
+    // The session's SyncNames.
+    [[nodiscard]] std::error_code SyncNames();
 
 private:
-    // One staged file, held open and locked by the system's own means, and
-    // where its content comes from; each system defines them.
     struct Staged;
-    struct Source;
 
-    [[nodiscard]] std::error_code StageFrom(const std::string& target, const Source& source, const PathEntry* seen);
-    // The staged entry for `target` as a caller names it, or nothing.
-    const Staged* Find(const std::string& target) const;
-    [[nodiscard]] std::error_code PutInPlace(Staged& staged);
-    static void Drop(Staged& staged);
-    // Whether the staged entry still holds its file (Unstage and Drop let it go).
-    static bool IsHeld(const Staged& staged);
-    // Takes in `staged` (replacing what was staged for its target before).
-    void Keep(Staged&& staged, bool exists);
+    [[nodiscard]] std::error_code StageFrom(const Place& target, const sys::ContentSource& source);
+    // The staged entry of `target`, or nothing.
+    const Staged* Find(const Place& target) const;
+    std::optional<std::size_t> IndexOf(const std::string& path, bool exists) const;
+    void Drop(Staged& staged);
     // Puts every staged file that is durable by now in place, deletes what is
     // to be deleted, then discards the rest.
     void PutAllInPlace(std::vector<CommitFailure>& failures);
-    void CancelRemoval(const std::string& target);
-    // Records that `path` was deleted, for the system's own bookkeeping.
-    static void Removed(const std::string& path);
-    // Where `resolved` (the target as the system resolved it) is staged, if it is.
-    std::optional<std::size_t> IndexOf(const std::string& resolved, bool exists) const;
-    // Records that m_staged[index] is the new content of `target`.
-    void Register(const std::string& target, bool exists, std::size_t index);
+    void CancelRemoval(const std::string& path);
 
+    std::unique_ptr<WriteSession> m_ownSession;
+    WriteSession& m_session;
     std::vector<Staged> m_staged;
-    std::unordered_map<std::string, std::size_t> m_byTarget;  // target -> index in m_staged
-    std::unordered_map<std::string, std::size_t> m_created;   // upper-cased target of a new file -> index
-    std::vector<std::string> m_removals;                      // in the order they were asked for
+    std::unordered_map<std::string, std::size_t> m_byTarget;  // target path -> index in m_staged
+    std::unordered_map<std::string, std::size_t> m_created;   // upper-cased path of a new file -> index
+    std::vector<Place> m_removals;                            // in the order they were asked for
     std::uint64_t m_stagedBytes = 0;
     std::uint64_t m_commitBytes;
     std::vector<KeepProblem> m_problems;

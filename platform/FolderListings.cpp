@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "platform/FolderTree.h"
 #include "platform/System.h"
 #include "platform/Text.h"
 
@@ -20,6 +21,8 @@ namespace {
 // bounded so that a run over thousands of bundles keeps flat memory.
 constexpr std::size_t kMaxListings = 256;
 
+// A cache, and nothing more: what it holds is checked against the folder
+// before each use.
 std::unordered_map<std::string, Listing>& Listings() {
     static std::unordered_map<std::string, Listing> listings;
     return listings;
@@ -30,51 +33,50 @@ void Index(Listing& listing, const std::string& name) {
     if (!inserted && CompareNames(name, it->second) < 0) it->second = name;
 }
 
+// A folder as a listing knows it: by path, or held.
+struct FolderKey {
+    const std::string& path;
+    const HeldFolder* held;
+
+    std::optional<sys::FolderStamp> Stamp() const {
+        return held != nullptr ? sys::StampFolder(*held) : sys::StampFolder(path);
+    }
+    bool Read(std::vector<DirEntry>& entries) const {
+        return held != nullptr ? sys::ReadFolder(*held, entries) : sys::ReadFolder(path, entries);
+    }
+};
+
 // The current listing of `folder`, read afresh when it changed.
-Listing* Current(const std::string& folder) {
-    const std::optional<sys::FolderStamp> stamp = sys::StampFolder(folder);
+Listing* Current(const FolderKey& folder) {
+    const std::optional<sys::FolderStamp> stamp = folder.Stamp();
     if (!stamp) return nullptr;
     auto& listings = Listings();
-    if (const auto found = listings.find(folder); found != listings.end() && found->second.stamp == *stamp) {
+    if (const auto found = listings.find(folder.path); found != listings.end() && found->second.stamp == *stamp) {
         return &found->second;
     }
     Listing listing;
     listing.stamp = *stamp;
-    if (!sys::ReadFolder(folder, listing.entries)) return nullptr;
+    if (!folder.Read(listing.entries)) return nullptr;
     std::sort(listing.entries.begin(), listing.entries.end(),
               [](const DirEntry& a, const DirEntry& b) { return CompareNames(a.name, b.name) < 0; });
     for (const DirEntry& entry : listing.entries) Index(listing, entry.name);
     if (listings.size() >= kMaxListings) listings.clear();
-    return &(listings[folder] = std::move(listing));
+    return &(listings[folder.path] = std::move(listing));
 }
 
-// The folder a ChangeBatch is changing now, and whether its listing was
-// current before the first of those changes.
-struct OpenBatch {
-    bool open = false;
-    std::string folder;
-    bool wasCurrent = false;
-    bool changed = false;  // a change was made since the folder was looked at
-};
-
-OpenBatch& Batch() {
-    static OpenBatch batch;
-    return batch;
-}
-
-bool IsCurrent(const std::string& folder) {
+bool IsCurrent(const FolderKey& folder) {
     auto& listings = Listings();
-    const auto found = listings.find(folder);
-    return found != listings.end() && sys::StampFolder(folder) == found->second.stamp;
+    const auto found = listings.find(folder.path);
+    return found != listings.end() && folder.Stamp() == found->second.stamp;
 }
 
 // Takes the kept listing of `folder` past changes this program made (its new
 // time stamp), or drops it when it was not current before them.
-Listing* Restamp(const std::string& folder, bool wasCurrent) {
+Listing* Restamp(const FolderKey& folder, bool wasCurrent) {
     auto& listings = Listings();
-    const auto found = listings.find(folder);
+    const auto found = listings.find(folder.path);
     if (found == listings.end()) return nullptr;
-    const std::optional<sys::FolderStamp> stamp = wasCurrent ? sys::StampFolder(folder) : std::nullopt;
+    const std::optional<sys::FolderStamp> stamp = wasCurrent ? folder.Stamp() : std::nullopt;
     if (!stamp) {
         listings.erase(found);  // changed by someone else too: read it afresh next time
         return nullptr;
@@ -83,17 +85,22 @@ Listing* Restamp(const std::string& folder, bool wasCurrent) {
     return &found->second;
 }
 
-// Ends the batch's changes to its folder.
-void Settle(OpenBatch& batch) {
-    if (batch.changed) Restamp(batch.folder, batch.wasCurrent);
-    batch.folder.clear();
-    batch.changed = false;
+std::optional<std::string> LookUp(const FolderKey& folder, std::string_view name) {
+    const Listing* listing = Current(folder);
+    if (listing == nullptr) return std::nullopt;
+    const auto found = listing->byUpper.find(ToUpperText(name));
+    return found == listing->byUpper.end() ? std::string() : found->second;
 }
 
 }  // namespace
 
 const std::vector<DirEntry>* List(const std::string& folder) {
-    const Listing* listing = Current(folder);
+    const Listing* listing = Current({folder, nullptr});
+    return listing == nullptr ? nullptr : &listing->entries;
+}
+
+const std::vector<DirEntry>* List(const HeldFolder& folder) {
+    const Listing* listing = Current({folder.Path(), &folder});
     return listing == nullptr ? nullptr : &listing->entries;
 }
 
@@ -102,24 +109,46 @@ std::string FindNameIgnoringCase(const std::string& folder, std::string_view nam
 }
 
 std::optional<std::string> LookUpNameIgnoringCase(const std::string& folder, std::string_view name) {
-    const Listing* listing = Current(folder);
-    if (listing == nullptr) return std::nullopt;
-    const auto found = listing->byUpper.find(ToUpperText(name));
-    return found == listing->byUpper.end() ? std::string() : found->second;
+    return LookUp({folder, nullptr}, name);
 }
 
-FolderChange::FolderChange(std::string folder) : m_folder(std::move(folder)) {
-    OpenBatch& batch = Batch();
-    if (!batch.open) {
-        m_wasCurrent = IsCurrent(m_folder);
+std::optional<std::string> LookUpNameIgnoringCase(const HeldFolder& folder, std::string_view name) {
+    return LookUp({folder.Path(), &folder}, name);
+}
+
+ChangeBatch::~ChangeBatch() {
+    Settle();
+}
+
+void ChangeBatch::Settle() {
+    if (m_changed) Restamp({m_folder, m_held}, m_wasCurrent);
+    m_folder.clear();
+    m_held = nullptr;
+    m_changed = false;
+}
+
+FolderChange::FolderChange(std::string folder, ChangeBatch* batch) : m_folder(std::move(folder)), m_batch(batch) {
+    Begin();
+}
+
+FolderChange::FolderChange(const HeldFolder& folder, ChangeBatch* batch)
+    : m_folder(folder.Path()), m_held(&folder), m_batch(batch) {
+    Begin();
+}
+
+void FolderChange::Begin() {
+    if (m_batch == nullptr) {
+        m_wasCurrent = IsCurrent({m_folder, m_held});
         return;
     }
-    if (batch.folder != m_folder || batch.folder.empty()) {
-        Settle(batch);
-        batch.folder = m_folder;
-        batch.wasCurrent = IsCurrent(m_folder);
+    ChangeBatch& batch = *m_batch;
+    if (batch.m_folder != m_folder || batch.m_folder.empty()) {
+        batch.Settle();
+        batch.m_folder = m_folder;
+        batch.m_held = m_held;
+        batch.m_wasCurrent = IsCurrent({m_folder, m_held});
     }
-    m_wasCurrent = batch.wasCurrent;
+    m_wasCurrent = batch.m_wasCurrent;
 }
 
 void FolderChange::Forget() {
@@ -127,28 +156,17 @@ void FolderChange::Forget() {
 }
 
 Listing* FolderChange::Restamped() {
-    OpenBatch& batch = Batch();
-    if (!batch.open || batch.folder != m_folder) return Restamp(m_folder, m_wasCurrent);
+    if (m_batch == nullptr || m_batch->m_folder != m_folder) return Restamp({m_folder, m_held}, m_wasCurrent);
     // Looked at once the batch moves on from the folder.
-    batch.changed = true;
+    m_batch->m_changed = true;
     auto& listings = Listings();
     const auto found = listings.find(m_folder);
     if (found == listings.end()) return nullptr;
-    if (!batch.wasCurrent) {
+    if (!m_batch->m_wasCurrent) {
         listings.erase(found);
         return nullptr;
     }
     return &found->second;
-}
-
-ChangeBatch::ChangeBatch() {
-    Batch().open = true;
-}
-
-ChangeBatch::~ChangeBatch() {
-    OpenBatch& batch = Batch();
-    Settle(batch);
-    batch.open = false;
 }
 
 void FolderChange::Added(std::string_view name, bool isDirectory) {

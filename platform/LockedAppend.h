@@ -1,22 +1,23 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace platform {
 
 enum class CreateIfMissing { no, yes };
 
 // Appends to a file in place under an exclusive lock, so that runs at the
-// same time each keep all of their lines. Before the bytes go in, the old
-// length is recorded durably in a small journal (beside the file, or in the
+// same time each keep all of their lines. Before the bytes go in, what they
+// are is recorded durably in a small journal (beside the file, or in the
 // user's state folder where the file's folder is not writable); an append
 // that fails is cut back at once, and one that a kill or a power cut
-// interrupted is cut back by the next append under the same lock. Appended
-// bytes are on the disk before Append returns.
+// interrupted is cut back by the next append under the same lock, but only
+// while nothing follows it: bytes another run appended since are never cut.
+// Appended bytes are on the disk before Append returns.
 class LockedAppend {
 public:
     LockedAppend();
@@ -28,35 +29,28 @@ public:
     // takes its lock, waiting while another run holds it; an unfinished append
     // found in its journal is cut back. A missing file is created empty only
     // with CreateIfMissing::yes. Fails with permission_denied on a read-only
-    // file and is_a_directory (or invalid_argument) on anything but a file.
+    // file, is_a_directory on a folder, and FileError::notRegularFile on
+    // anything else but a file.
     [[nodiscard]] std::error_code Open(const std::string& path, CreateIfMissing create);
 
     // Appends `bytes`, preceded by `prefixIfEmpty` when the file is empty
-    // (a byte-order mark). On failure the file keeps its old length.
+    // (a byte-order mark). On failure the file keeps its old length, and a
+    // file this Open created is removed again.
     [[nodiscard]] std::error_code Append(std::string_view bytes, std::string_view prefixIfEmpty = {});
 
     bool IsOpen() const;
     // Releases the lock and the file.
     void Close();
 
+    // What Open found and left alone (an unfinished append that something
+    // follows), one line each, for the person to read.
+    std::vector<std::string> TakeNotes();
+
 private:
-    // The journal of the current append, once written.
-    struct Journal {
-        std::string path;
-        std::string folder;
-    };
+    struct State;
+    void RecoverUnfinishedAppend();
 
-    void CutBackUnfinishedAppend();
-    std::string JournalBeside() const;
-    std::string JournalInStateFolder() const;
-    [[nodiscard]] bool WriteJournal(std::uint64_t oldLength, std::uint64_t newLength, std::uint64_t checksum,
-                                    Journal& journal);
-
-    // The open, locked file and its identity, held by the system's own means.
-    struct File;
-
-    std::string m_path;
-    std::unique_ptr<File> m_file;
+    std::unique_ptr<State> m_state;
 };
 
 // True for the names of the journals LockedAppend keeps beside the files it appends to.

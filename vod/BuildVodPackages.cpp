@@ -47,21 +47,20 @@ bool PackageVideo(VodJobContext& job, const std::string& sourceFolder, const std
 // folder already visited); false when the person asked to stop.
 bool VisitFolder(VodJobContext& job, const std::string& folder, bool copyVideo,
                  std::set<platform::FolderIdentity>& visited) {
-    const auto identity = platform::IdentifyFolder(folder);
+    const auto identity = job.files.IdentifyFolder(folder);
     if (!identity || !visited.insert(*identity).second) return true;
     std::ignore = job.files.EnsureFolder(job.install.Folder() + "/vod packages");
     job.loadVodCatalogue();
     bool videosPackaged = false;
-    for (const platform::DirEntry& entry : platform::FindEntries(folder, "*.*")) {
+    for (const platform::DirEntry& entry : job.files.List(folder, "*.*")) {
         if (entry.isDirectory) {
-            const std::string subfolder = platform::JoinPath(folder, entry.name);
-            // A link that leads out of the content folder is not followed.
-            if (job.files.Confined(subfolder) && !VisitFolder(job, subfolder, copyVideo, visited)) return false;
+            // A link that leads out of the content folder is named and not followed.
+            if (!VisitFolder(job, platform::JoinPath(folder, entry.name), copyVideo, visited)) return false;
         } else if (!videosPackaged) {
             // The folder's videos are packaged once, at its first file; the
             // subfolders listed after that file are still walked in turn.
             videosPackaged = true;
-            for (const platform::DirEntry& video : platform::FindEntries(folder, "*_vid_*.mp4")) {
+            for (const platform::DirEntry& video : job.files.List(folder, "*_vid_*.mp4")) {
                 // A folder named like a video is walked above, never packaged.
                 if (!video.isDirectory && !PackageVideo(job, folder, video.name, copyVideo)) return false;
             }

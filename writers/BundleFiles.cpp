@@ -7,116 +7,54 @@
 #include "platform/Text.h"
 #include "writers/Escape.h"
 
+using platform::EntryKind;
+using platform::LastLink;
+using platform::Place;
+
+BundleFiles::BundleFiles(RunReport& report, std::uint64_t commitBytes)
+    : m_report(report), m_transaction(m_session, commitBytes) {}
+
 void BundleFiles::ConfineTo(const std::vector<std::string>& folders, std::string where) {
-    m_folders.clear();
-    m_realFolders.clear();
-    m_upperFolders.clear();
-    for (const std::string& folder : folders) {
-        m_folders.push_back(platform::AbsolutePath(folder));
-        m_realFolders.push_back(platform::RealPath(folder).value_or(m_folders.back()));
-        m_upperFolders.push_back(platform::ToUpperText(m_folders.back()));
-    }
+    // What is staged was checked against the folders it was staged under.
+    Commit();
+    std::ignore = m_tree.ConfineTo(folders);
     m_where = std::move(where);
 }
 
+void BundleFiles::NoteLinkOut(const platform::LinkOut& out) {
+    if (!m_notedLinks.insert(out.link).second) return;
+    m_report.AddProblem("'" + EscapeLogPath(out.link) + "' is a link to '" + EscapeLogPath(out.target) + "' outside " +
+                        m_where + "; left unchanged.\n");
+}
+
+std::optional<Place> BundleFiles::Reach(const std::string& path, LastLink last, std::error_code& ec, bool note) {
+    platform::Resolution resolved = m_tree.Resolve(path, last);
+    if (resolved.out) {
+        if (note) NoteLinkOut(*resolved.out);
+        ec = platform::MakeError(platform::FileError::leadsOut);
+        return std::nullopt;
+    }
+    ec = resolved.error;
+    return std::move(resolved.place);
+}
+
 bool BundleFiles::Confined(const std::string& path) {
-    // A path outside the folders in every letter case (the installation's
-    // templates) needs no look at the disk.
-    const std::string upper = platform::ToUpperText(path);
-    if (std::none_of(m_upperFolders.begin(), m_upperFolders.end(),
-                     [&](const std::string& folder) { return platform::IsWithin(upper, folder); })) {
-        return true;
-    }
-    return Confined(platform::InspectPath(path));
-}
-
-std::optional<std::string> BundleFiles::RealFolder(const std::string& folder) {
-    // Folders of the bundle in hand come up once per file written into them:
-    // one look at the folder's identity tells whether the path found before
-    // still leads there.
-    const std::optional<platform::FolderIdentity> identity = platform::IdentifyFolder(folder);
-    if (!identity) return platform::RealPath(folder);
-    if (const auto known = m_realFolderCache.find(folder);
-        known != m_realFolderCache.end() && known->second.first == *identity) {
-        return known->second.second;
-    }
-    std::optional<std::string> real = platform::RealPath(folder);
-    if (!real) return real;
-    if (m_realFolderCache.size() >= 1024) m_realFolderCache.clear();  // flat memory over any number of bundles
-    m_realFolderCache.insert_or_assign(folder, std::make_pair(*identity, *real));
-    return real;
-}
-
-bool BundleFiles::Confined(const platform::PathEntry& entry) {
-    const std::string& resolved = entry.resolved;
-    const auto root = std::find_if(m_folders.begin(), m_folders.end(),
-                                   [&](const std::string& folder) { return platform::IsWithin(resolved, folder); });
-    if (root == m_folders.end()) return true;  // the installation's own files may be links
-    const auto inside = [this](const std::string& real) {
-        return std::any_of(m_realFolders.begin(), m_realFolders.end(),
-                           [&](const std::string& folder) { return platform::IsWithin(real, folder); });
-    };
-    // Where the kernel takes the path, resolved once: a path that stays inside
-    // (most of them) costs no more than that. Only one that leads out is
-    // followed component by component below, to name the link that leads out.
-    if (resolved.size() == root->size()) return true;
-    const std::optional<std::string> parent = RealFolder(platform::ParentPath(resolved));
-    if (!parent) return true;  // nothing there to lead anywhere, nor to write into
-    const std::string besideParent = platform::JoinPath(*parent, platform::LastComponent(resolved));
-    const std::string leadsTo =
-        entry.kind == platform::EntryKind::link ? platform::LinkTarget(resolved).value_or(besideParent) : besideParent;
-    if (inside(leadsTo)) return true;
-    std::size_t end = root->size();
-    while (end < resolved.size()) {
-        end = resolved.find('/', end + 1);
-        if (end == std::string::npos) end = resolved.size();
-        const std::string step = resolved.substr(0, end);
-        const std::optional<std::string> target = platform::LinkTarget(step);
-        if (!target) {
-            if (!platform::FindFirst(step)) return true;  // nothing there to lead anywhere
-            continue;
-        }
-        if (inside(*target)) continue;
-        if (m_notedLinks.insert(step).second) {
-            m_report.AddProblem("'" + EscapeLogPath(step) + "' is a link to '" + EscapeLogPath(*target) + "' outside " +
-                                m_where + "; left unchanged.\n");
-        }
-        return false;
-    }
-    return true;
-}
-
-bool BundleFiles::RefusedAsSpecial(const std::string& path, const platform::PathEntry& entry) {
-    // A FIFO or a device where a bundle file belongs stays what it is, also
-    // behind a link (a dangling link is replaced as it stands).
-    const std::string& resolved = entry.resolved;
-    switch (entry.kind) {
-        case platform::EntryKind::missing:
-        case platform::EntryKind::file:
-        case platform::EntryKind::folder:
-            return false;
-        case platform::EntryKind::link:
-            if (platform::IsRegularFile(resolved) || platform::IsDirectory(resolved) || !platform::RealPath(resolved)) {
-                return false;
-            }
-            break;
-        case platform::EntryKind::special:
-            break;
-    }
-    NoteFailure("write", path, platform::MakeError(platform::FileError::notRegularFile));
-    return true;
-}
-
-std::optional<platform::PathEntry> BundleFiles::Admitted(const std::string& path) {
-    platform::PathEntry entry = platform::InspectPath(path);
-    if (!Confined(entry) || RefusedAsSpecial(path, entry)) return std::nullopt;
-    return entry;
+    std::error_code ec;
+    return Reach(path, LastLink::follow, ec) || ec != platform::MakeError(platform::FileError::leadsOut);
 }
 
 bool BundleFiles::Write(const std::string& path, std::string_view bytes) {
-    const std::optional<platform::PathEntry> entry = Admitted(path);
-    if (!entry) return false;
-    if (const std::error_code ec = m_transaction.Stage(path, bytes, &*entry)) {
+    std::error_code ec;
+    const std::optional<Place> place = Reach(path, LastLink::follow, ec);
+    if (!place) {
+        if (ec != platform::MakeError(platform::FileError::leadsOut)) NoteFailure("write", path, ec);
+        return false;
+    }
+    // A FIFO or a device where a bundle file belongs stays what it is, also
+    // behind a link (a dangling link is replaced as it stands).
+    if (place->kind == EntryKind::special) ec = platform::MakeError(platform::FileError::notRegularFile);
+    if (!ec) ec = m_transaction.Stage(*place, bytes);
+    if (ec) {
         NoteFailure("write", path, ec);
         return false;
     }
@@ -125,15 +63,27 @@ bool BundleFiles::Write(const std::string& path, std::string_view bytes) {
 }
 
 bool BundleFiles::Copy(const std::string& source, const std::string& destination) {
-    if (!Confined(source)) return false;
-    const std::optional<platform::PathEntry> entry = Admitted(destination);
-    if (!entry) return false;
-    if (const std::error_code ec = m_transaction.StageCopy(destination, source, &*entry)) {
-        if (platform::FindFirst(source) && !platform::IsRegularFile(source)) {
-            NoteFailure("copy from", source, platform::MakeError(platform::FileError::notRegularFile));
-        } else if (platform::FindFirst(source)) {
-            NoteFailure("copy to", destination, ec);
-        }
+    std::error_code ec;
+    const std::optional<Place> from = Reach(source, LastLink::follow, ec);
+    if (!from) return false;                             // led out (noted), or not there
+    if (from->kind == EntryKind::missing) return false;  // a template the installation lacks
+    if (from->kind != EntryKind::file) {
+        NoteFailure("copy from", source,
+                    from->kind == EntryKind::folder ? std::make_error_code(std::errc::is_a_directory)
+                                                    : platform::MakeError(platform::FileError::notRegularFile));
+        return false;
+    }
+    const std::optional<Place> place = Reach(destination, LastLink::follow, ec);
+    if (!place) {
+        if (ec != platform::MakeError(platform::FileError::leadsOut)) NoteFailure("copy to", destination, ec);
+        return false;
+    }
+    if (place->kind == EntryKind::special) {
+        NoteFailure("write", destination, platform::MakeError(platform::FileError::notRegularFile));
+        return false;
+    }
+    if ((ec = m_transaction.StageCopy(*place, *from))) {
+        NoteFailure("copy to", destination, ec);
         return false;
     }
     CommitWhenFull();
@@ -141,15 +91,24 @@ bool BundleFiles::Copy(const std::string& source, const std::string& destination
 }
 
 bool BundleFiles::Delete(const std::string& path) {
-    if (!Confined(path)) return false;
-    m_transaction.StageRemoval(path);
+    std::error_code ec;
+    const std::optional<Place> place = Reach(path, LastLink::keep, ec);
+    if (!place)
+        return ec !=
+               platform::MakeError(platform::FileError::leadsOut);  // a folder on the way is missing: so is the file
+    m_transaction.StageRemoval(*place);
     return true;
 }
 
 bool BundleFiles::EnsureFolder(const std::string& path) {
-    if (platform::FindFirst(path)) return true;
-    if (!Confined(path)) return false;
-    if (const std::error_code ec = platform::CreateFolder(path)) {
+    std::error_code ec;
+    const std::optional<Place> place = Reach(path, LastLink::keep, ec);
+    if (place && place->kind != EntryKind::missing) return true;
+    if (!place) {
+        if (ec != platform::MakeError(platform::FileError::leadsOut)) NoteFailure("create the folder", path, ec);
+        return false;
+    }
+    if ((ec = platform::CreateFolder(*place))) {
         NoteFailure("create the folder", path, ec);
         return false;
     }
@@ -157,22 +116,84 @@ bool BundleFiles::EnsureFolder(const std::string& path) {
 }
 
 void BundleFiles::MakeWritable(const std::string& path) {
-    if (platform::IsRegularFile(path) && Confined(path)) std::ignore = platform::ClearReadOnly(path);
+    std::error_code ec;
+    const std::optional<Place> place = Reach(path, LastLink::follow, ec);
+    if (place && place->kind == EntryKind::file) std::ignore = platform::ClearReadOnly(*place);
 }
 
 std::optional<std::string> BundleFiles::Read(const std::string& path, std::error_code& ec) {
     ec.clear();
-    if (m_transaction.IsRemovalStaged(path)) {
+    const std::optional<Place> place = Reach(path, LastLink::follow, ec);
+    if (!place) return std::nullopt;
+    if (m_transaction.IsRemovalStaged(*place)) {
         ec = std::make_error_code(std::errc::no_such_file_or_directory);
         return std::nullopt;
     }
-    if (auto staged = m_transaction.ReadStaged(path)) return staged;
-    return platform::ReadFileBytes(path, ec);
+    if (auto staged = m_transaction.ReadStaged(*place)) return staged;
+    if (place->kind == EntryKind::missing) {
+        ec = std::make_error_code(std::errc::no_such_file_or_directory);
+        return std::nullopt;
+    }
+    return platform::ReadFileBytes(*place, ec);
 }
 
 bool BundleFiles::Exists(const std::string& path) {
-    if (m_transaction.IsRemovalStaged(path)) return false;
-    return m_transaction.IsStaged(path) || platform::FindFirst(path);
+    std::error_code ec;
+    const std::optional<Place> place = Reach(path, LastLink::keep, ec, false);
+    if (!place) return false;
+    if (m_transaction.IsRemovalStaged(*place)) return false;
+    return place->kind != EntryKind::missing || m_transaction.IsStaged(*place);
+}
+
+bool BundleFiles::CanRead(const std::string& path) {
+    std::error_code ec;
+    const std::optional<Place> place = Reach(path, LastLink::follow, ec, false);
+    if (!place || place->kind != EntryKind::file) return false;
+    return static_cast<bool>(platform::ReadableFile::Open(*place, ec));
+}
+
+EntryKind BundleFiles::KindOf(const std::string& path) {
+    std::error_code ec;
+    const std::optional<Place> place = Reach(path, LastLink::follow, ec, false);
+    return place ? place->kind : EntryKind::missing;
+}
+
+std::vector<platform::DirEntry> BundleFiles::List(const std::string& folder, std::string_view pattern,
+                                                  std::error_code& ec) {
+    std::vector<platform::DirEntry> entries;
+    std::optional<platform::LinkOut> out;
+    const platform::FolderRef held = m_tree.OpenFolder(folder, ec, &out);
+    if (!held) {
+        if (out) NoteLinkOut(*out);
+        return entries;
+    }
+    const std::vector<platform::DirEntry>* listing = platform::ListFolder(*held, ec);
+    if (listing == nullptr) return entries;
+    for (const platform::DirEntry& entry : *listing) {
+        if (platform::MatchesWildcard(entry.name, pattern)) entries.push_back(entry);
+    }
+    return entries;
+}
+
+std::vector<platform::DirEntry> BundleFiles::List(const std::string& folder, std::string_view pattern) {
+    std::error_code ec;
+    return List(folder, pattern, ec);
+}
+
+std::optional<platform::FolderIdentity> BundleFiles::IdentifyFolder(const std::string& path) {
+    std::error_code ec;
+    std::optional<platform::LinkOut> out;
+    const platform::FolderRef held = m_tree.OpenFolder(path, ec, &out);
+    if (out) NoteLinkOut(*out);
+    if (!held) return std::nullopt;
+    return held->Identity();
+}
+
+void BundleFiles::ReturnToParent(const std::string& child, const std::string& parent,
+                                 const platform::FolderIdentity& expected) {
+    std::error_code ec;
+    const platform::FolderRef held = m_tree.OpenFolder(child, ec);
+    std::ignore = m_tree.OpenParent(held, parent, expected);
 }
 
 void BundleFiles::CommitWhenFull() {
@@ -187,7 +208,7 @@ void BundleFiles::Commit() {
 
 void BundleFiles::Finish() {
     Commit();
-    if (const std::error_code ec = platform::FileTransaction::SyncNames()) {
+    if (const std::error_code ec = m_transaction.SyncNames()) {
         m_report.AddProblem("Could not make the run's changes durable: " + ec.message() + ".\n");
     }
 }
@@ -216,5 +237,6 @@ void BundleFiles::NoteKeepProblems() {
 }
 
 void BundleFiles::NoteFailure(const std::string& action, const std::string& path, std::error_code ec) {
+    if (ec == platform::MakeError(platform::FileError::leadsOut)) return;  // the link is named already
     m_report.AddProblem("Could not " + action + " '" + EscapeLogPath(path) + "': " + ec.message() + ".\n");
 }

@@ -1,37 +1,41 @@
 #pragma once
 
-#include <map>
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <utility>
 #include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/FileTransaction.h"
+#include "platform/FolderTree.h"
+#include "platform/WriteSession.h"
 #include "writers/RunReport.h"
 
-// Every file a run writes, copies or deletes in a course bundle (or a VOD
-// package) goes through here, so that each failure is noted in the run report
-// with its reason. New contents are staged and put in place in batches, each
-// made durable with one wait before any of its names is put in place (see
+// The run's one way into the course bundles (and VOD packages): every file it
+// reads, lists, writes, copies or deletes there goes through here, so that
+// each failure is noted in the run report with its reason, and every name is
+// reached through the folders the run confines itself to (a link that leads
+// out of them is named and left; one that stays inside is followed). New
+// contents are staged and put in place in batches, each made durable with one
+// wait before any of its names is put in place (see
 // platform::FileTransaction); reads of a file written earlier in the run see
 // its new content.
 class BundleFiles {
 public:
-    explicit BundleFiles(RunReport& report) : m_report(report) {}
+    explicit BundleFiles(RunReport& report, std::uint64_t commitBytes = platform::FileTransaction::kDefaultCommitBytes);
     BundleFiles(const BundleFiles&) = delete;
     BundleFiles& operator=(const BundleFiles&) = delete;
 
-    // The folders the run may change: nothing is written, replaced, deleted or
-    // copied out through a link that leads out of them. `where` names them in
-    // the note ("the starting folder"). Without this call nothing is confined.
+    // The folders the run may change: nothing is read, written, replaced,
+    // deleted or copied through a link that leads out of them. `where` names
+    // them in the note ("the starting folder"). Without this call nothing is
+    // confined.
     void ConfineTo(const std::vector<std::string>& folders, std::string where);
     // False, and noted once, when `path` lies in a confined folder but a link
-    // on its way leads out of them all; true otherwise. Links that stay inside
-    // are followed.
+    // on its way leads out of them all; true otherwise.
     [[nodiscard]] bool Confined(const std::string& path);
 
     // Replaces (or creates) `path` with `bytes`; a failure is noted.
@@ -50,10 +54,26 @@ public:
     // regenerated; a file that is not there is no failure.
     void MakeWritable(const std::string& path);
 
-    // The whole content of a file, as the run has left it so far.
+    // --- The tree as the run has left it so far ---
+    // The whole content of a file.
     std::optional<std::string> Read(const std::string& path, std::error_code& ec);
-    // A find-first query on the path, as the run has left it so far.
+    // A find-first query on the path.
     bool Exists(const std::string& path);
+    // Whether `path` is a regular file that can be opened for reading.
+    bool CanRead(const std::string& path);
+    // What is at `path`, a link at its end followed where it stays inside.
+    platform::EntryKind KindOf(const std::string& path);
+    // The entries of `folder` matching `pattern`, in listing order (see
+    // platform::FindEntries); nothing with the reason when it cannot be listed.
+    std::vector<platform::DirEntry> List(const std::string& folder, std::string_view pattern, std::error_code& ec);
+    std::vector<platform::DirEntry> List(const std::string& folder, std::string_view pattern);
+    // The identity of the folder at `path`; nothing when it is no folder or
+    // a link on the way leads out (noted once).
+    std::optional<platform::FolderIdentity> IdentifyFolder(const std::string& path);
+    // Tells the tree that the walk goes back up from `child` to `parent`,
+    // whose identity is `expected`: the parent is reopened through the child
+    // (and checked) rather than looked up again from the top.
+    void ReturnToParent(const std::string& child, const std::string& parent, const platform::FolderIdentity& expected);
 
     // Puts what is staged in place (made durable first); failures are noted.
     void Commit();
@@ -61,28 +81,25 @@ public:
     // the patch log lists as updated stays updated whatever happens.
     void Finish();
 
-    // Notes that `action` ("write", "copy to", "delete", "read", "create") failed on `path`.
+    // Notes that `action` ("write", "copy to", "delete", "read", "create") failed on `path`
+    // (but for a link that leads out, which is named on its own).
     void NoteFailure(const std::string& action, const std::string& path, std::error_code ec);
 
 private:
-    bool Confined(const platform::PathEntry& entry);
-    // True, and noted, when `path` names something other than a file or folder.
-    bool RefusedAsSpecial(const std::string& path, const platform::PathEntry& entry);
-    // What is at a path the run may write (confined, and not a special
-    // file), or nothing when it may not.
-    std::optional<platform::PathEntry> Admitted(const std::string& path);
-    // The real path of a folder, kept while the folder is the same one.
-    std::optional<std::string> RealFolder(const std::string& folder);
+    // Where `path` leads, or nothing: a link that leads out (noted once when
+    // `note` is set) sets `ec` to FileError::leadsOut, anything else that
+    // stops it to its reason.
+    std::optional<platform::Place> Reach(const std::string& path, platform::LastLink last, std::error_code& ec,
+                                         bool note = true);
+    void NoteLinkOut(const platform::LinkOut& out);
     // Commits when enough is staged.
     void CommitWhenFull();
     void NoteKeepProblems();
 
     RunReport& m_report;
+    platform::WriteSession m_session;
     platform::FileTransaction m_transaction;
-    std::vector<std::string> m_folders;  // as given, and as the kernel resolves them
-    std::vector<std::string> m_realFolders;
-    std::vector<std::string> m_upperFolders;  // as given, upper-cased
+    platform::FolderTree m_tree;
     std::string m_where;
     std::set<std::string> m_notedLinks;
-    std::map<std::string, std::pair<platform::FolderIdentity, std::string>> m_realFolderCache;
 };

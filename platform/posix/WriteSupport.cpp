@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <random>
+#include <tuple>
 
 #include "platform/FileSystem.h"
 
@@ -59,33 +60,7 @@ mode_t CurrentUmask() {
     return mask;
 }
 
-std::error_code PrepareTarget(const std::string& path, std::string& target, struct stat& st, bool& exists) {
-    exists = false;
-    struct stat lst {};
-    // A path there as spelled (most are) takes one look; a missing one is
-    // looked for in other letter cases.
-    target = path;
-    if (::lstat(target.c_str(), &lst) != 0) {
-        target = ResolveMissingCase(path);
-        if (target == path || ::lstat(target.c_str(), &lst) != 0) return {};
-    }
-    if (S_ISLNK(lst.st_mode)) {
-        if (::stat(target.c_str(), &st) != 0) return {};  // dangling link: replace the link itself
-        char* real = ::realpath(target.c_str(), nullptr);
-        if (real != nullptr) {
-            target = real;
-            std::free(real);
-        }
-    } else {
-        st = lst;
-    }
-    exists = true;
-    if (S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::is_a_directory);
-    if ((st.st_mode & S_IWUSR) == 0) return std::make_error_code(std::errc::permission_denied);
-    return {};
-}
-
-std::string RandomTempPath(const std::string& folder) {
+std::string RandomTempName() {
     static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937_64 random = [] {
         std::uint64_t seed = 0;
@@ -96,13 +71,13 @@ std::string RandomTempPath(const std::string& folder) {
     }();
     std::string name = ".quarvel-XXXXXX.tmp";
     for (std::size_t i = 9; i < 15; ++i) name[i] = kLetters[random() % (sizeof kLetters - 1)];
-    return JoinPath(folder, name);
+    return name;
 }
 
-UniqueFd CreateLockedTemp(const std::string& folder, std::string& tempPath, std::error_code& ec) {
+UniqueFd CreateLockedTempAt(int dirFd, std::string& tempName, std::error_code& ec) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = RandomTempPath(folder);
-        UniqueFd fd(::open(tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        tempName = RandomTempName();
+        UniqueFd fd(::openat(dirFd, tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd) {
             if (errno == EEXIST) continue;
             ec = LastError();
@@ -110,7 +85,7 @@ UniqueFd CreateLockedTemp(const std::string& folder, std::string& tempPath, std:
         }
         if (::flock(fd.Get(), LOCK_EX) != 0) {
             ec = LastError();
-            ::unlink(tempPath.c_str());
+            std::ignore = ::unlinkat(dirFd, tempName.c_str(), 0);
             return {};
         }
         // Another run may have taken the file for a leftover in the moment
@@ -122,16 +97,26 @@ UniqueFd CreateLockedTemp(const std::string& folder, std::string& tempPath, std:
     return {};
 }
 
-UniqueFd OpenRegularForReading(const std::string& path, struct stat& st, std::error_code& ec) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd && errno == ENOENT) {
-        // Not there as spelled: perhaps in another letter case.
-        const std::string resolved = ResolveMissingCase(path);
-        if (resolved != path) fd = UniqueFd(::open(resolved.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-        if (!fd && resolved == path) errno = ENOENT;
-    }
-    if (!fd) {
+UniqueFd CreateLockedTemp(const std::string& folder, std::string& tempPath, std::error_code& ec) {
+    const UniqueFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) {
         ec = LastError();
+        return {};
+    }
+    std::string name;
+    UniqueFd fd = CreateLockedTempAt(dir.Get(), name, ec);
+    if (fd) tempPath = JoinPath(folder, name);
+    return fd;
+}
+
+UniqueFd OpenRegularAt(int dirFd, const char* name, AtLink link, struct stat& st, std::error_code& ec) {
+    ec.clear();
+    // Without blocking, so that a FIFO or a device cannot hold the run.
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (link == AtLink::refuse ? O_NOFOLLOW : 0);
+    UniqueFd fd(::openat(dirFd, name, flags));
+    if (!fd) {
+        // A link met with O_NOFOLLOW, where it is refused.
+        ec = errno == ELOOP && link == AtLink::refuse ? MakeError(FileError::notRegularFile) : LastError();
         return {};
     }
     if (::fstat(fd.Get(), &st) != 0) {
@@ -139,7 +124,14 @@ UniqueFd OpenRegularForReading(const std::string& path, struct stat& st, std::er
         return {};
     }
     if (!S_ISREG(st.st_mode)) {
-        ec = std::make_error_code(S_ISDIR(st.st_mode) ? std::errc::is_a_directory : std::errc::invalid_argument);
+        ec = S_ISDIR(st.st_mode) ? std::make_error_code(std::errc::is_a_directory)
+                                 : MakeError(FileError::notRegularFile);
+        return {};
+    }
+    // Reads go on blocking as usual: a regular file never waits for a writer.
+    const int status = ::fcntl(fd.Get(), F_GETFL);
+    if (status < 0 || ::fcntl(fd.Get(), F_SETFL, status & ~O_NONBLOCK) != 0) {
+        ec = LastError();
         return {};
     }
     return fd;

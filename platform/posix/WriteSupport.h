@@ -24,22 +24,22 @@ namespace platform::write {
 // The process's file-creation mask.
 mode_t CurrentUmask();
 
-// Where a write to `path` lands: the existing entry in any letter case, and
-// through a link to the file it names (a dangling link is replaced itself).
-// Sets `exists` and `st` for an existing target; refuses a folder
-// (is_a_directory) and a read-only file (permission_denied).
-[[nodiscard]] std::error_code PrepareTarget(const std::string& path, std::string& target, struct stat& st,
-                                            bool& exists);
+// A fresh name of the form IsSafeReplaceTempName accepts.
+std::string RandomTempName();
 
-// A fresh name of the form IsSafeReplaceTempName accepts, in `folder`.
-std::string RandomTempPath(const std::string& folder);
-
-// Creates a named temporary file in `folder` and holds an exclusive lock on
-// it, so that no other run takes it for a leftover. Sets `tempPath`.
+// Creates a named temporary file in the folder `dirFd` and holds an exclusive
+// lock on it, so that no other run takes it for a leftover. Sets `tempName`.
+UniqueFd CreateLockedTempAt(int dirFd, std::string& tempName, std::error_code& ec);
+// The same in the folder `folder`; sets `tempPath`.
 UniqueFd CreateLockedTemp(const std::string& folder, std::string& tempPath, std::error_code& ec);
 
-// Opens `path` for reading if it is a regular file; anything else (a folder,
-// a device, a pipe) is refused without blocking on it.
-UniqueFd OpenRegularForReading(const std::string& path, struct stat& st, std::error_code& ec);
+// How OpenRegularAt treats a link at the end of the name.
+enum class AtLink { follow, refuse };
+
+// The one way a file is opened for reading: `name` in the folder `dirFd`
+// (AT_FDCWD for a path), if it is a regular file; a folder gives
+// is_a_directory, anything else (a device, a pipe, a link that is refused)
+// FileError::notRegularFile, without blocking on it. Fills `st`.
+UniqueFd OpenRegularAt(int dirFd, const char* name, AtLink link, struct stat& st, std::error_code& ec);
 
 }  // namespace platform::write

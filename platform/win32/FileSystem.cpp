@@ -34,26 +34,20 @@ std::optional<DWORD> FollowedAttributes(const std::string& path) {
     return info->dwFileAttributes;
 }
 
-// Opens a regular file for reading; a folder gives is_a_directory, a device
-// or pipe FileError::notRegularFile.
-Handle OpenRegularForReading(const std::string& path, std::error_code& ec) {
-    ec.clear();
-    const std::string resolved = ResolveCase(path);
-    const std::optional<DWORD> attributes = FollowedAttributes(resolved);
-    if (attributes && Has(*attributes, FILE_ATTRIBUTE_DIRECTORY)) {
-        ec = std::make_error_code(std::errc::is_a_directory);
-        return {};
+// Where the system has the open `file`, as a whole path; empty when it cannot say.
+std::string FinalPath(HANDLE file) {
+    std::wstring name(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD size = ::GetFinalPathNameByHandleW(file, name.data(), static_cast<DWORD>(name.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (size == 0) return {};
+        if (size < name.size()) {
+            name.resize(size);
+            return win32::ProgramPath(name);
+        }
+        name.assign(size + 1, L'\0');
     }
-    Handle file = win32::Open(resolved, GENERIC_READ);
-    if (!file) {
-        ec = LastError();
-        return {};
-    }
-    if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
-        ec = MakeError(FileError::notRegularFile);
-        return {};
-    }
-    return file;
+    return {};
 }
 
 }  // namespace
@@ -61,18 +55,9 @@ Handle OpenRegularForReading(const std::string& path, std::error_code& ec) {
 std::optional<std::string> RealPath(const std::string& path) {
     const Handle file = win32::Open(path, FILE_READ_ATTRIBUTES, true);
     if (!file) return std::nullopt;
-    std::wstring name(MAX_PATH, L'\0');
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const DWORD size = ::GetFinalPathNameByHandleW(file.Get(), name.data(), static_cast<DWORD>(name.size()),
-                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (size == 0) return std::nullopt;
-        if (size < name.size()) {
-            name.resize(size);
-            return win32::ProgramPath(name);
-        }
-        name.assign(size + 1, L'\0');
-    }
-    return std::nullopt;
+    std::string real = FinalPath(file.Get());
+    if (real.empty()) return std::nullopt;
+    return real;
 }
 
 bool IsLink(const std::string& path) {
@@ -102,72 +87,6 @@ std::optional<FolderIdentity> IdentifyFolder(const std::string& path) {
     return FolderIdentity{info->dwVolumeSerialNumber, win32::Join(info->nFileIndexHigh, info->nFileIndexLow)};
 }
 
-std::optional<std::string> ReadFileBytes(const std::string& path, std::error_code& ec) {
-    const Handle file = OpenRegularForReading(path, ec);
-    if (!file) return std::nullopt;
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.Get(), &size)) {
-        ec = LastError();
-        return std::nullopt;
-    }
-    // The size plus a little, so that a file that grows while it is read is
-    // noticed without the buffer ever growing past what the file held.
-    constexpr std::size_t kSlack = 4096;
-    std::string bytes(static_cast<std::size_t>(size.QuadPart) + kSlack, '\0');
-    std::size_t have = 0;
-    while (have < bytes.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - have, 1u << 30));
-        DWORD got = 0;
-        if (!::ReadFile(file.Get(), bytes.data() + have, chunk, &got, nullptr)) {
-            ec = LastError();
-            return std::nullopt;
-        }
-        if (got == 0) break;
-        have += got;
-    }
-    if (have == bytes.size()) {
-        ec = std::make_error_code(std::errc::file_too_large);  // it kept growing while it was read
-        return std::nullopt;
-    }
-    bytes.resize(have);
-    return bytes;
-}
-
-bool CanOpenForReading(const std::string& path) {
-    std::error_code ec;
-    return static_cast<bool>(OpenRegularForReading(path, ec));
-}
-
-std::error_code RemoveFile(const std::string& path) {
-    const std::string target = ResolveCase(path);
-    const std::optional<DWORD> attributes = Attributes(target);
-    if (!attributes) {
-        const std::error_code ec = LastError();
-        return ec == std::errc::no_such_file_or_directory ? std::error_code{} : ec;
-    }
-    const bool link = Has(*attributes, FILE_ATTRIBUTE_REPARSE_POINT);
-    if (Has(*attributes, FILE_ATTRIBUTE_DIRECTORY) && !link) return std::make_error_code(std::errc::is_a_directory);
-    if (!link && Has(*attributes, FILE_ATTRIBUTE_READONLY)) return std::make_error_code(std::errc::permission_denied);
-    // Another run's file in flight is not this run's to delete.
-    if (!link && IsSafeReplaceTempName(LastComponent(target))) return RemoveStaleTempFile(target);
-    listings::FolderChange change(ParentPath(target));
-    if (!::DeleteFileW(win32::SystemPath(target).c_str())) {
-        const std::error_code ec = LastError();
-        change.Forget();
-        return ec == std::errc::no_such_file_or_directory ? std::error_code{} : ec;
-    }
-    change.Removed(LastComponent(target));
-    return {};
-}
-
-std::error_code CreateFolder(const std::string& path) {
-    const std::string target = ResolveCase(path);
-    listings::FolderChange change(ParentPath(target));
-    if (!::CreateDirectoryW(win32::SystemPath(target).c_str(), nullptr)) return LastError();
-    change.Added(LastComponent(target), true);
-    return {};
-}
-
 bool CanCreateFileIn(const std::string& folder) {
     // The probe goes away when it is closed; no other run can take it meanwhile.
     const std::string probe = JoinPath(ResolveCase(folder), ".quarvel-probe0.tmp");
@@ -180,33 +99,6 @@ bool CanCreateFileIn(const std::string& folder) {
         if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_SHARING_VIOLATION) return false;
     }
     return false;
-}
-
-bool IsReadOnly(const std::string& path) {
-    const std::optional<DWORD> attributes = FollowedAttributes(ResolveCase(path));
-    return attributes && Has(*attributes, FILE_ATTRIBUTE_READONLY);
-}
-
-std::error_code ClearReadOnly(const std::string& path) {
-    const std::string target = ResolveCase(path);
-    const std::optional<DWORD> attributes = Attributes(target);
-    if (!attributes) return LastError();
-    if (!Has(*attributes, FILE_ATTRIBUTE_READONLY)) return {};
-    if (!::SetFileAttributesW(win32::SystemPath(target).c_str(), *attributes & ~FILE_ATTRIBUTE_READONLY)) {
-        return LastError();
-    }
-    return {};
-}
-
-std::optional<FileStamp> ReadableFileStamp(const std::string& path) {
-    std::error_code ec;
-    const Handle file = OpenRegularForReading(path, ec);
-    if (!file) return std::nullopt;
-    const auto info = win32::Information(file.Get());
-    if (!info) return std::nullopt;
-    return FileStamp{static_cast<long long>(win32::Join(info->nFileSizeHigh, info->nFileSizeLow)),
-                     static_cast<long long>(win32::Ticks(info->ftLastWriteTime)) * 100, info->dwVolumeSerialNumber,
-                     win32::Join(info->nFileIndexHigh, info->nFileIndexLow)};
 }
 
 std::optional<LocalDate> LastWriteLocalDate(const std::string& path) {
@@ -297,6 +189,213 @@ bool ReadFolder(const std::string& folder, std::vector<DirEntry>& entries) {
     const DWORD error = ::GetLastError();
     ::FindClose(find);
     return error == ERROR_NO_MORE_FILES;
+}
+
+bool NamesIgnoreCase() {
+    return true;
+}
+
+// --- Held folders: handles that let no one rename or delete the folder while
+// the run holds it, each keeping its parent held in turn, so that a path
+// through held folders names what was checked ---
+
+namespace {
+
+constexpr DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+HANDLE Native(std::intptr_t native) {
+    return reinterpret_cast<HANDLE>(native);
+}
+
+std::string EntryPath(const HeldFolder& folder, const std::string& name) {
+    return JoinPath(folder.Path(), name);
+}
+
+FolderRef Hold(Handle handle, std::string path, std::string realPath, FolderRef parent, bool refuseLinks,
+               std::error_code& ec) {
+    if (!handle) {
+        ec = LastError();
+        return nullptr;
+    }
+    const auto info = win32::Information(handle.Get());
+    if (!info) {
+        ec = LastError();
+        return nullptr;
+    }
+    if (!Has(info->dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY) ||
+        (refuseLinks && Has(info->dwFileAttributes, FILE_ATTRIBUTE_REPARSE_POINT))) {
+        ec = std::make_error_code(std::errc::not_a_directory);
+        return nullptr;
+    }
+    const FolderIdentity identity{info->dwVolumeSerialNumber, win32::Join(info->nFileIndexHigh, info->nFileIndexLow)};
+    return std::make_shared<const HeldFolder>(std::move(path), std::move(realPath), identity,
+                                              reinterpret_cast<std::intptr_t>(handle.Release()), std::move(parent));
+}
+
+Handle OpenHeld(const std::string& path, bool followLink) {
+    return Handle(::CreateFileW(win32::SystemPath(path).c_str(), kFolderAccess, kFolderSharing, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr));
+}
+
+}  // namespace
+
+FolderRef OpenFolderAt(const std::string& path, bool withRealPath, std::error_code& ec) {
+    ec.clear();
+    Handle handle = OpenHeld(path, true);
+    std::string real = withRealPath && handle ? FinalPath(handle.Get()) : std::string();
+    if (withRealPath && real.empty()) real = path;
+    return Hold(std::move(handle), path, std::move(real), nullptr, false, ec);
+}
+
+FolderRef OpenSubfolder(const FolderRef& folder, const std::string& name, std::string path, std::string realPath,
+                        std::error_code& ec) {
+    ec.clear();
+    return Hold(OpenHeld(EntryPath(*folder, name), false), std::move(path), std::move(realPath), folder, true, ec);
+}
+
+FolderRef OpenParentOf(const FolderRef& folder, std::string path, std::error_code& ec) {
+    ec.clear();
+    std::string real = folder->RealPath().empty() ? std::string() : ParentPath(folder->RealPath());
+    return Hold(OpenHeld(ParentPath(folder->Path()), false), std::move(path), std::move(real), nullptr, true, ec);
+}
+
+void CloseFolder(std::intptr_t native) {
+    Handle{Native(native)};
+}
+
+std::optional<EntryStat> StatEntry(const HeldFolder& folder, const std::string& name, std::error_code& ec) {
+    ec.clear();
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = ::FindFirstFileExW(win32::SystemPath(EntryPath(folder, name)).c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) ec = win32::ErrorCode(error);
+        return std::nullopt;
+    }
+    ::FindClose(find);
+    const DWORD attributes = found.dwFileAttributes;
+    EntryKind kind = EntryKind::file;
+    if (Has(attributes, FILE_ATTRIBUTE_REPARSE_POINT)) {
+        kind = EntryKind::link;
+    } else if (Has(attributes, FILE_ATTRIBUTE_DIRECTORY)) {
+        kind = EntryKind::folder;
+    } else if (Has(attributes, FILE_ATTRIBUTE_DEVICE)) {
+        kind = EntryKind::special;
+    }
+    return EntryStat{kind, Has(attributes, FILE_ATTRIBUTE_READONLY), win32::Narrow(found.cFileName)};
+}
+
+std::optional<std::string> ReadLink(const HeldFolder& folder, const std::string& name) {
+    // Where the system takes it, as a whole path: the tree checks that against its folders.
+    const Handle target = win32::Open(EntryPath(folder, name), FILE_READ_ATTRIBUTES, true);
+    if (!target) return std::nullopt;
+    std::string path = FinalPath(target.Get());
+    if (path.empty()) return std::nullopt;
+    return path;
+}
+
+std::optional<FolderStamp> StampFolder(const HeldFolder& folder) {
+    const auto info = win32::Information(Native(folder.Native()));
+    if (!info || !Has(info->dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY)) return std::nullopt;
+    return FolderStamp{info->dwVolumeSerialNumber, win32::Join(info->nFileIndexHigh, info->nFileIndexLow),
+                       static_cast<std::int64_t>(win32::Ticks(info->ftLastWriteTime))};
+}
+
+bool ReadFolder(const HeldFolder& folder, std::vector<DirEntry>& entries) {
+    return ReadFolder(folder.Path(), entries);
+}
+
+std::error_code ListError(const HeldFolder& folder) {
+    return ListError(folder.Path());
+}
+
+std::intptr_t OpenRegularFile(const HeldFolder& folder, const std::string& name, std::uint64_t& size, FileStamp& stamp,
+                              std::error_code& ec) {
+    ec.clear();
+    Handle file(::CreateFileW(win32::SystemPath(EntryPath(folder, name)).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) {
+        ec = LastError();
+        return -1;
+    }
+    const auto info = win32::Information(file.Get());
+    if (!info) {
+        ec = LastError();
+        return -1;
+    }
+    if (Has(info->dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY)) {
+        ec = std::make_error_code(std::errc::is_a_directory);
+        return -1;
+    }
+    if (Has(info->dwFileAttributes, FILE_ATTRIBUTE_REPARSE_POINT) || ::GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        ec = MakeError(FileError::notRegularFile);
+        return -1;
+    }
+    size = win32::Join(info->nFileSizeHigh, info->nFileSizeLow);
+    stamp = FileStamp{static_cast<long long>(size), static_cast<long long>(win32::Ticks(info->ftLastWriteTime)) * 100,
+                      info->dwVolumeSerialNumber, win32::Join(info->nFileIndexHigh, info->nFileIndexLow)};
+    return reinterpret_cast<std::intptr_t>(file.Release());
+}
+
+void CloseFile(std::intptr_t native) {
+    Handle{Native(native)};
+}
+
+std::error_code ReadAt(std::intptr_t file, std::uint64_t offset, char* buffer, std::size_t length, std::size_t& got) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD read = 0;
+    got = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(length, 1u << 20));
+    if (!::ReadFile(Native(file), buffer, chunk, &read, &at)) {
+        if (::GetLastError() == ERROR_HANDLE_EOF) return {};
+        return LastError();
+    }
+    got = read;
+    return {};
+}
+
+std::error_code RemoveEntry(const HeldFolder& folder, const std::string& name) {
+    const std::wstring path = win32::SystemPath(EntryPath(folder, name));
+    if (::DeleteFileW(path.c_str())) return {};
+    // A link to a folder goes as a folder does.
+    if (::GetLastError() == ERROR_ACCESS_DENIED && ::RemoveDirectoryW(path.c_str())) return {};
+    return LastError();
+}
+
+std::error_code RemoveStaleEntry(const HeldFolder& folder, const std::string& name, bool& removed) {
+    removed = false;
+    // A run still going holds its file open without letting anyone delete it:
+    // the deletion fails with a sharing violation, and the file stays.
+    if (!::DeleteFileW(win32::SystemPath(EntryPath(folder, name)).c_str())) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_FILE_NOT_FOUND) {
+            return {};
+        }
+        return win32::ErrorCode(error);
+    }
+    removed = true;
+    return {};
+}
+
+std::error_code MakeFolder(const HeldFolder& folder, const std::string& name) {
+    if (!::CreateDirectoryW(win32::SystemPath(EntryPath(folder, name)).c_str(), nullptr)) return LastError();
+    return {};
+}
+
+std::error_code AddOwnerWrite(const HeldFolder& folder, const std::string& name) {
+    const std::string path = EntryPath(folder, name);
+    const std::optional<DWORD> attributes = Attributes(path);
+    if (!attributes) return LastError();
+    if (!Has(*attributes, FILE_ATTRIBUTE_READONLY) || Has(*attributes, FILE_ATTRIBUTE_REPARSE_POINT)) return {};
+    if (!::SetFileAttributesW(win32::SystemPath(path).c_str(), *attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        return LastError();
+    }
+    return {};
 }
 
 }  // namespace sys

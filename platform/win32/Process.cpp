@@ -4,6 +4,8 @@
 #include <io.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cwchar>
 
 #include "platform/win32/Win32.h"
 // clang-format off
@@ -18,6 +20,16 @@ void PrepareCommandLineProcess() {
     ::_setmode(::_fileno(stderr), _O_BINARY);
     // No system error box waits for a person when a drive is missing.
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+void RaiseOpenFileLimit() {}  // handles have no such limit to raise
+
+std::uint64_t CommitBytesFromEnvironment(std::uint64_t fallback) {
+    const wchar_t* text = _wgetenv(L"QUARVEL_COMMIT_BYTES");
+    if (text == nullptr || *text == L'\0') return fallback;
+    wchar_t* end = nullptr;
+    const unsigned long long value = std::wcstoull(text, &end, 10);
+    return *end == L'\0' && value > 0 ? static_cast<std::uint64_t>(value) : fallback;
 }
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {

@@ -103,7 +103,11 @@ TEST(BackgroundCodeTest, PicksTheLettersByCoursePrefix) {
     }
 }
 
-class LocateContentFolderTest : public TempDirTest {};
+class LocateContentFolderTest : public TempDirTest {
+protected:
+    RunReport report;
+    BundleFiles files{report};
+};
 
 TEST_F(LocateContentFolderTest, FindsTheFourLayouts) {
     fs::create_directories(dir() / "Bundled" / "Course Bundle");
@@ -122,10 +126,10 @@ TEST_F(LocateContentFolderTest, FindsTheFourLayouts) {
     };
     for (const auto& [course, content] : cases) {
         SCOPED_TRACE(course);
-        EXPECT_EQ(LocateContentFolder(course), content);
+        EXPECT_EQ(LocateContentFolder(files, course), content);
     }
     fs::create_directories(dir() / "Outer" / "outer" / "media" / "Inner" / "outer");
-    EXPECT_EQ(LocateContentFolder(path("Outer/outer/media/Inner")), path("Outer/outer/media/Inner/outer"));
+    EXPECT_EQ(LocateContentFolder(files, path("Outer/outer/media/Inner")), path("Outer/outer/media/Inner/outer"));
 }
 
 TEST(CourseFolderNameTest, IsTheFolderInFrontOfMediaButNotTheMountFolder) {

@@ -16,19 +16,28 @@ using namespace platform;
 namespace {
 
 // The journal a run leaves when it is stopped in the middle of an append: the
-// file's identity, its length before and after, and the FNV-1a checksum of
-// the bytes it was appending.
+// file's identity, its length before and after, the FNV-1a checksum of each
+// 64 KiB piece of the bytes it was appending, and those bytes when they fit
+// in one piece.
 std::string JournalFor(const fs::path& file, std::uint64_t oldLength, std::string_view appended) {
     struct stat st {};
     ::stat(file.c_str(), &st);
-    std::uint64_t hash = 14695981039346656037ULL;
-    for (const char c : appended) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 1099511628211ULL;
+    const auto checksum = [](std::string_view bytes) {
+        std::uint64_t hash = 14695981039346656037ULL;
+        for (const char c : bytes) {
+            hash ^= static_cast<unsigned char>(c);
+            hash *= 1099511628211ULL;
+        }
+        return hash;
+    };
+    constexpr std::size_t kPiece = 65536;
+    std::string pieces;
+    for (std::size_t at = 0; at < appended.size(); at += kPiece) {
+        pieces += (at > 0 ? " " : "") + std::to_string(checksum(appended.substr(at, kPiece)));
     }
-    return "quarvel-append 1\n" + std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + " " +
-           std::to_string(oldLength) + " " + std::to_string(oldLength + appended.size()) + " " + std::to_string(hash) +
-           "\n";
+    return "quarvel-append 2\n" + std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + " " +
+           std::to_string(oldLength) + " " + std::to_string(oldLength + appended.size()) + "\n" + pieces + "\n" +
+           (appended.size() <= kPiece ? std::string(appended) : std::string());
 }
 
 int WaitFor(pid_t child) {
@@ -49,19 +58,20 @@ TEST_F(LockedAppendTest, OpenRefusesWhatCannotBeAppendedTo) {
     struct Row {
         const char* name;
         CreateIfMissing create;
-        std::errc expected;
+        std::error_code expected;
     };
+    const auto errc = [](std::errc e) { return std::make_error_code(e); };
     const Row rows[] = {
-        {"readonly.txt", CreateIfMissing::yes, std::errc::permission_denied},
-        {"missing.txt", CreateIfMissing::no, std::errc::no_such_file_or_directory},
-        {"no-folder/log.txt", CreateIfMissing::yes, std::errc::no_such_file_or_directory},
-        {"folder", CreateIfMissing::yes, std::errc::is_a_directory},
-        {"pipe", CreateIfMissing::no, std::errc::invalid_argument},
+        {"readonly.txt", CreateIfMissing::yes, errc(std::errc::permission_denied)},
+        {"missing.txt", CreateIfMissing::no, errc(std::errc::no_such_file_or_directory)},
+        {"no-folder/log.txt", CreateIfMissing::yes, errc(std::errc::no_such_file_or_directory)},
+        {"folder", CreateIfMissing::yes, errc(std::errc::is_a_directory)},
+        {"pipe", CreateIfMissing::no, MakeError(FileError::notRegularFile)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         LockedAppend file;
-        EXPECT_EQ(file.Open(path(row.name), row.create), std::make_error_code(row.expected));
+        EXPECT_EQ(file.Open(path(row.name), row.create), row.expected);
         EXPECT_FALSE(file.IsOpen());
         EXPECT_TRUE(file.Append("x"));
     }
@@ -133,7 +143,7 @@ TEST_F(LockedAppendTest, AnAppendCutShortByAKillOrPowerCutIsCutBackBeforeTheNext
     const Row rows[] = {
         {"part of the bytes", appended.substr(0, 9), old},
         {"full length of garbage (power cut)", std::string(appended.size(), '\0'), old},
-        {"longer, with garbage", appended.substr(0, 5) + std::string(40, 'x'), old},
+        {"zeros after part of the bytes (power cut)", appended.substr(0, 5) + std::string(7, '\0'), old},
         {"all bytes, journal not yet removed", appended, old + appended},
         {"nothing yet", "", old},
     };
@@ -170,14 +180,23 @@ TEST_F(LockedAppendTest, AJournalThatDoesNotFitTheFileCutsNothing) {
         const char* name;
         std::string content;
         std::string journal;
+        bool named;  // the person is told that an interrupted append was left
     };
+    const std::string appended = "\r\nsection of the stopped run\r\n";
     WriteBytes(file, "short");
+    const std::string ownJournal = JournalFor(file, 5, appended);
     const Row rows[] = {
         // The file was emptied and written again by someone else since.
-        {"file shorter than before the append", "new", JournalFor(file, 5, "appended")},
+        {"file shorter than before the append", "new", JournalFor(file, 5, "appended"), false},
         {"another file's journal", "0123456789abcdef",
-         "quarvel-append 1\n1 2 10 16 " + std::to_string(14695981039346656037ULL) + "\n"},
-        {"journal torn while written", "0123456789abcdef", "quarvel-append 1\n4 5 1"},
+         "quarvel-append 2\n1 2 10 16\n" + std::to_string(14695981039346656037ULL) + "\nabcdef", false},
+        {"journal torn while written", "0123456789abcdef", "quarvel-append 2\n4 5 1", false},
+        {"an older run's journal", "0123456789abcdef", "quarvel-append 1\n4 5 1 3 7\n", false},
+        // Another run that did not see the journal appended its section after
+        // the stopped one's first bytes: neither is cut.
+        {"another section follows, longer", "short" + appended.substr(0, 9) + "\r\nother run's section\r\n", ownJournal,
+         true},
+        {"another section follows, shorter", "short" + appended.substr(0, 3) + "\r\nother\r\n", ownJournal, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -187,7 +206,26 @@ TEST_F(LockedAppendTest, AJournalThatDoesNotFitTheFileCutsNothing) {
         ASSERT_FALSE(append.Open(file.string(), CreateIfMissing::no));
         EXPECT_EQ(ReadBytes(file), row.content);
         EXPECT_FALSE(fs::exists(dir() / ".log.txt.quarvel-append"));
+        const std::vector<std::string> notes = append.TakeNotes();
+        EXPECT_EQ(notes.size(), row.named ? 1u : 0u);
+        if (row.named && !notes.empty()) {
+            EXPECT_NE(notes[0].find(path("log.txt")), std::string::npos) << notes[0];
+        }
     }
+}
+
+TEST_F(LockedAppendTest, ALogThatCouldNotTakeItsFirstBytesIsNotLeftEmpty) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // No byte may be written: stands for a full disk.
+        ::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit { 0, RLIM_INFINITY };
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(1);
+        ::_exit(AppendUtf16LeText(path("nb_logfile.txt"), "section") == std::errc::file_too_large ? 0 : 3);
+    }
+    EXPECT_EQ(WaitFor(child), 0);
+    EXPECT_TRUE(fs::is_empty(dir()));
 }
 
 TEST_F(LockedAppendTest, AFailedAppendIsCutBackAtOnce) {

@@ -44,7 +44,8 @@ struct LimitedRun {
 };
 
 struct RunLimits {
-    int seconds = 20;
+    // Long enough for a loaded machine: only a run that never ends may reach it.
+    int seconds = 180;
     long addressSpaceBytes = 0;       // 0: no limit
     long fileSizeBytes = 0;           // 0: no limit
     std::vector<std::string> asUser;  // a wrapper that runs the program as another user

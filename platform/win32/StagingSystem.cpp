@@ -1,0 +1,193 @@
+#include "platform/StagingSystem.h"
+
+#include <algorithm>
+#include <random>
+#include <tuple>
+
+#include "platform/FileSystem.h"
+#include "platform/System.h"
+#include "platform/win32/Win32.h"
+
+namespace platform::sys {
+
+using win32::Handle;
+using win32::LastError;
+
+struct StagedFile {
+    Handle file;           // the new content, shared with no one
+    FolderRef folder;      // where it goes
+    std::string tempName;  // its temporary name in `folder`
+};
+
+// Windows has no write-back to start nor names to sync: a session holds nothing.
+struct SessionState {};
+
+namespace {
+
+std::string RandomTempName() {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 random(
+        std::random_device{}() ^ (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32) ^ ::GetTickCount64());
+    std::string name = ".quarvel-XXXXXX.tmp";
+    for (std::size_t i = 9; i < 15; ++i) name[i] = kLetters[random() % (sizeof kLetters - 1)];
+    return name;
+}
+
+std::wstring PathOf(const HeldFolder& folder, const std::string& name) {
+    return win32::SystemPath(JoinPath(folder.Path(), name));
+}
+
+// A new temporary file in `folder`, open for writing and shared with no one:
+// while it is open no other run can delete it as a leftover.
+Handle CreateTemp(const HeldFolder& folder, std::string& tempName, std::error_code& ec) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempName = RandomTempName();
+        Handle file(::CreateFileW(PathOf(folder, tempName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) return file;
+        if (::GetLastError() == ERROR_FILE_EXISTS) continue;
+        ec = LastError();
+        return {};
+    }
+    ec = std::make_error_code(std::errc::file_exists);
+    return {};
+}
+
+std::error_code CopyContent(HANDLE in, HANDLE out) {
+    std::string buffer(std::size_t{1} << 16, '\0');
+    while (true) {
+        DWORD got = 0;
+        if (!::ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return LastError();
+        if (got == 0) return {};
+        if (const std::error_code ec = win32::WriteAll(out, std::string_view(buffer.data(), got))) return ec;
+    }
+}
+
+}  // namespace
+
+SessionState* MakeSessionState() {
+    return new SessionState();
+}
+
+void EndSessionState(SessionState* state) {
+    delete state;
+}
+
+std::error_code SyncNames(SessionState&, SyncReport) {
+    // Each name was put in place written through (MoveFileExW) or by the
+    // system's replace, which commits its own metadata: nothing waits here.
+    return {};
+}
+
+std::size_t StagedFileBound() {
+    return 4096;  // each holds a handle
+}
+
+std::error_code InspectTarget(const Place& target, TargetInfo& info) {
+    info = {};
+    if (target.kind == EntryKind::folder) return std::make_error_code(std::errc::is_a_directory);
+    if (target.kind != EntryKind::file) return {};
+    const std::optional<DWORD> attributes = win32::Attributes(JoinPath(target.folder->Path(), target.name));
+    if (!attributes) return {};
+    if ((*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return std::make_error_code(std::errc::is_a_directory);
+    if ((*attributes & FILE_ATTRIBUTE_READONLY) != 0) return std::make_error_code(std::errc::permission_denied);
+    info.exists = true;
+    return {};
+}
+
+std::error_code MakeStagedFile(SessionState& state, const Place& target, const TargetInfo&, const ContentSource& source,
+                               const StagedFile*, std::shared_ptr<StagedFile>& made, StagedFacts& facts) {
+    Handle in;
+    std::optional<BY_HANDLE_FILE_INFORMATION> copied;
+    if (source.copyOf != nullptr) {
+        const Place& from = *source.copyOf;
+        if (!from.folder || from.name.empty()) return std::make_error_code(std::errc::is_a_directory);
+        std::uint64_t size = 0;
+        FileStamp stamp;
+        std::error_code ec;
+        in = Handle(reinterpret_cast<HANDLE>(OpenRegularFile(*from.folder, from.name, size, stamp, ec)));
+        if (ec) return ec;
+        copied = win32::Information(in.Get());
+        if (!copied) return LastError();
+    }
+    auto file = std::make_shared<StagedFile>();
+    file->folder = target.folder;
+    std::error_code ec;
+    file->file = CreateTemp(*target.folder, file->tempName, ec);
+    if (!file->file) return ec;
+    const HANDLE handle = file->file.Get();
+    if (in) ec = CopyContent(in.Get(), handle);
+    if (!ec) ec = win32::WriteAll(handle, source.bytes);
+    if (!ec && copied && !::SetFileTime(handle, nullptr, &copied->ftLastAccessTime, &copied->ftLastWriteTime)) {
+        ec = LastError();
+    }
+    const auto written = ec ? std::nullopt : win32::Information(handle);
+    if (!ec && !written) ec = LastError();
+    if (ec) {
+        DropStagedFile(state, *file);
+        return ec;
+    }
+    facts.device = written->dwVolumeSerialNumber;
+    facts.bytes = win32::Join(written->nFileSizeHigh, written->nFileSizeLow);
+    made = std::move(file);
+    return {};
+}
+
+std::optional<std::string> ReadStagedFile(SessionState&, const StagedFile& file) {
+    const auto info = win32::Information(file.file.Get());
+    if (!info) return std::nullopt;
+    return win32::ReadAt(file.file.Get(), 0, win32::Join(info->nFileSizeHigh, info->nFileSizeLow));
+}
+
+void DropStagedFile(SessionState&, StagedFile& file) {
+    file.file.Reset();
+    if (!file.tempName.empty()) std::ignore = ::DeleteFileW(PathOf(*file.folder, file.tempName).c_str());
+    file.tempName.clear();
+}
+
+void WaitUntilFilled(SessionState&) {}
+
+std::error_code FillFailure(const StagedFile&) {
+    return {};
+}
+
+std::error_code MakeDurable(SessionState&, const std::vector<StagedFile*>& files) {
+    // Every file's content reaches the disk before any name is put in place.
+    for (StagedFile* file : files) {
+        if (!::FlushFileBuffers(file->file.Get())) return LastError();
+    }
+    return {};
+}
+
+std::error_code PutInPlace(SessionState&, StagedFile& file, const Place& target, bool existed,
+                           listings::ChangeBatch& batch) {
+    listings::FolderChange change(*target.folder, &batch);
+    // The names below open the file themselves; from here to the move it is
+    // closed, for the few moments the system needs.
+    file.file.Reset();
+    const std::wstring temp = PathOf(*target.folder, file.tempName);
+    const std::wstring path = PathOf(*target.folder, target.name);
+    const DWORD kept = existed ? ::GetFileAttributesW(path.c_str()) : INVALID_FILE_ATTRIBUTES;
+    // ReplaceFileW keeps the replaced file's attributes, ACL and creation
+    // time; a new file is moved into place, its name written through.
+    const BOOL done =
+        existed ? ::ReplaceFileW(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                : ::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!done) {
+        const std::error_code ec = LastError();
+        change.Forget();
+        return ec;  // dropping the file removes the temporary one
+    }
+    file.tempName.clear();
+    change.Added(target.name, false);
+    // Not every implementation of the replace carries the attributes over
+    // (Wine's does not): they are put back where they went missing.
+    if (kept != INVALID_FILE_ATTRIBUTES && ::GetFileAttributesW(path.c_str()) != kept) {
+        std::ignore = ::SetFileAttributesW(path.c_str(), kept);
+    }
+    return {};
+}
+
+void NoteRemoved(SessionState&, const Place&) {}  // DeleteFileW needs no later sync here
+
+}  // namespace platform::sys
