@@ -245,7 +245,8 @@ std::error_code MakePerUserInstall(const std::string& from, const std::string& t
             return ec;
     }
     std::set<platform::FolderIdentity> entered;
-    for (const char* folder : {"web", "buttons png"}) {
+    // The schemas too: without them every run with validatePackages=true would end with 3.
+    for (const char* folder : {"web", "buttons png", "schemas"}) {
         const std::string sourceFolder = platform::JoinPath(source, folder);
         if (!platform::IsDirectory(sourceFolder)) continue;
         if (const std::error_code ec = CopyFolderIfMissing(sourceFolder, platform::JoinPath(target, folder), entered))

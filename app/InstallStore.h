@@ -71,9 +71,10 @@ private:
 bool CanWriteInstallFolder(const std::string& folder);
 
 // Makes a per-user install folder `to` from the installation `from`: the
-// template folder "web", "buttons png", the catalogues and the spreadsheet
-// export are copied (files `to` holds already are kept, so a second call
-// completes an interrupted one), and an empty "vod packages" is created.
+// template folder "web", "buttons png", "schemas", the catalogues and the
+// spreadsheet export are copied (files `to` holds already are kept, so a
+// second call completes an interrupted one), and an empty "vod packages" is
+// created.
 [[nodiscard]] std::error_code MakePerUserInstall(const std::string& from, const std::string& to);
 
 // Records `folder` as the install folder in the store file `store`, creating

@@ -8,8 +8,14 @@
 
 // The offer to make when the user cannot write `installFolder`: nothing when
 // the folder can be written, when there is no home folder to put one's own
-// in, or when the folder already is the per-user one.
+// in, or when the folder already is the per-user one. One's own folder is
+// ${XDG_DATA_HOME:-~/.local/share}/quarvel/install recorded in the per-user
+// store file on Linux, %LOCALAPPDATA%\Quarvel recorded under
+// HKEY_CURRENT_USER\Software\Nimbrel on Windows.
 std::optional<PerUserInstallOffer> PerUserInstallOfferFor(const std::string& installFolder);
+
+// The store a run goes on with once the offer's folder is made and recorded.
+InstallStore PerUserStoreOf(const PerUserInstallOffer& offer);
 
 // The Yes/No question the desktop programs ask about `offer`, paths as the
 // system spells them.

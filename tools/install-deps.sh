@@ -15,8 +15,11 @@ test=(libxml2-utils unzip xvfb xauth chromium nodejs npm strace time clang-14
       libclang-rt-14-dev e2fsprogs xfsprogs attr clang-format-14 desktop-file-utils man-db passwd util-linux acl
       openbox xdotool imagemagick x11-utils)
 # The Windows build (tools/windows.sh): the cross compiler, Wine to run its
-# tests, NSIS for its installer, GoogleTest's sources to cross-build.
-test+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis googletest)
+# tests, NSIS for its installer, GoogleTest's sources to cross-build; zlib for
+# it, and what unpacks the Debian source packages of libzip and libxml2 it
+# builds (cmake/windows-deps.sh).
+test+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis googletest libz-mingw-w64-dev
+       dpkg-dev xz-utils debian-archive-keyring)
 case "$what" in
   build) packages=("${build[@]}") ;;
   test) packages=("${build[@]}" "${test[@]}") ;;

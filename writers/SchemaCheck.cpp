@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
@@ -42,23 +43,42 @@ void IgnoreGenericError(void*, const char*, ...) {}
 // The only folder the entity loader below reads from while a check runs.
 const std::string* g_allowedFolder = nullptr;
 
+// A name libxml2 hands over for a file: "/..." on Linux, "C:/..." on Windows.
+bool IsAbsoluteName(std::string_view name) {
+    return name.starts_with('/') || (name.size() > 2 && name[1] == ':' && name[2] == '/');
+}
+
+// The file names a URL from libxml2 may stand for. An import's location is
+// resolved against its schema's name as a URI: a space or a non-ASCII letter
+// in the folder's name comes escaped, and on Windows the name then comes as
+// "file:/C:/...".
+std::vector<std::string> FileNamesOf(std::string given) {
+    if (given.starts_with("file://")) {
+        given.erase(0, 7);
+    } else if (given.starts_with("file:/")) {
+        given.erase(0, 5);
+    }
+    std::vector<std::string> names{given};
+    if (char* text = xmlURIUnescapeString(given.c_str(), 0, nullptr)) {
+        names.emplace_back(text);
+        xmlFree(text);
+    }
+    for (std::size_t i = 0, count = names.size(); i < count; ++i) {
+        // "/C:/...": a drive letter behind the URL's slash.
+        std::string name = names[i];
+        if (name.size() > 3 && name[0] == '/' && name[2] == ':' && name[3] == '/') names.push_back(name.substr(1));
+    }
+    return names;
+}
+
 // Serves schema files from the schema folder, read through the platform
 // layer; anything else (a network address, a file elsewhere, a DTD) is not loaded.
 xmlParserInputPtr LoadFromSchemaFolder(const char* url, const char*, xmlParserCtxtPtr context) {
     if (url == nullptr || g_allowedFolder == nullptr) return nullptr;
-    std::string given = url;
-    if (given.rfind("file://", 0) == 0) given.erase(0, 7);
-    // An import's location is resolved against its schema's name as a URI: a
-    // space or a non-ASCII letter in the folder's name comes escaped.
-    std::string unescaped;
-    if (char* text = xmlURIUnescapeString(given.c_str(), 0, nullptr)) {
-        unescaped = text;
-        xmlFree(text);
-    }
     std::string path;
     std::optional<std::string> bytes;
-    for (const std::string& candidate : {given, unescaped}) {
-        if (candidate.empty() || candidate.front() != '/') continue;
+    for (const std::string& candidate : FileNamesOf(url)) {
+        if (!IsAbsoluteName(candidate)) continue;
         path = platform::AbsolutePath(candidate);
         if (!platform::IsWithin(path, *g_allowedFolder)) continue;
         bytes = platform::ReadFileBytes(path);

@@ -1,6 +1,8 @@
+#include <cstdlib>
 #include <vector>
 
 #include "platform/InstallRegistry.h"
+#include "platform/win32/PerUser.h"
 #include "platform/win32/Win32.h"
 
 namespace platform {
@@ -8,19 +10,9 @@ namespace {
 
 constexpr const wchar_t* kKey = L"Software\\Nimbrel";
 
-}  // namespace
-
-bool HasInstallRegistry() {
-    return true;
-}
-
-std::string InstallRegistryKeyName() {
-    return "HKEY_LOCAL_MACHINE\\Software\\Nimbrel";
-}
-
-std::optional<std::string> ReadInstallRegistryValue(const std::string& name) {
+std::optional<std::string> ReadValue(HKEY root, const std::string& name) {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return std::nullopt;
+    if (::RegOpenKeyExW(root, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return std::nullopt;
     const std::wstring valueName = win32::Widen(name);
     // A value of any length is read whole: the size is asked first, and again
     // if the value grew in between.
@@ -42,10 +34,10 @@ std::optional<std::string> ReadInstallRegistryValue(const std::string& name) {
     return win32::Narrow(text);
 }
 
-std::error_code WriteInstallRegistryValue(const std::string& name, const std::string& value) {
+std::error_code WriteValue(HKEY root, const std::string& name, const std::string& value) {
     HKEY key = nullptr;
-    LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE, &key);
-    if (status != ERROR_SUCCESS) status = ::RegCreateKeyW(HKEY_LOCAL_MACHINE, kKey, &key);
+    LONG status = ::RegOpenKeyExW(root, kKey, 0, KEY_SET_VALUE, &key);
+    if (status != ERROR_SUCCESS) status = ::RegCreateKeyW(root, kKey, &key);
     if (status != ERROR_SUCCESS) return win32::ErrorCode(static_cast<DWORD>(status));
     const std::wstring valueName = win32::Widen(name);
     const std::wstring text = win32::Widen(value);
@@ -53,6 +45,50 @@ std::error_code WriteInstallRegistryValue(const std::string& name, const std::st
                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     ::RegCloseKey(key);
     return status == ERROR_SUCCESS ? std::error_code{} : win32::ErrorCode(static_cast<DWORD>(status));
+}
+
+// The user's own value, when it holds one: an empty one would hide the
+// machine's installation.
+std::optional<std::string> ReadUserValue(const std::string& name) {
+    std::optional<std::string> value = ReadValue(HKEY_CURRENT_USER, name);
+    if (value && value->empty()) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+bool HasInstallRegistry() {
+    return true;
+}
+
+std::string InstallRegistryKeyName() {
+    return "HKEY_LOCAL_MACHINE\\Software\\Nimbrel";
+}
+
+// Each value is the user's own when the user's key holds it (a per-user
+// install is recorded there), else the machine's.
+std::optional<std::string> ReadInstallRegistryValue(const std::string& name) {
+    if (std::optional<std::string> own = ReadUserValue(name)) return own;
+    return ReadValue(HKEY_LOCAL_MACHINE, name);
+}
+
+// Written back where it was read from.
+std::error_code WriteInstallRegistryValue(const std::string& name, const std::string& value) {
+    return WriteValue(ReadUserValue(name) ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, name, value);
+}
+
+std::string UserInstallRegistryKeyName() {
+    return "HKEY_CURRENT_USER\\Software\\Nimbrel";
+}
+
+std::error_code WriteUserInstallRegistryValue(const std::string& name, const std::string& value) {
+    return WriteValue(HKEY_CURRENT_USER, name, value);
+}
+
+std::string LocalAppDataFolder() {
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+    if (local == nullptr || *local == L'\0') return {};
+    return win32::ProgramPath(local);
 }
 
 }  // namespace platform

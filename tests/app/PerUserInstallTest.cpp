@@ -121,6 +121,28 @@ TEST_F(PerUserInstallOfferTest, AFolderThatCannotBeMadeOrRecordedIsShownAndTheRu
     }
 }
 
+TEST_F(PerUserInstallOfferTest, TheUsersOwnFolderHasTheSchemasSoTheSchemaCheckRuns) {
+    const fs::path shipped = fs::path(QUARVEL_SOURCE_DIR) / "res/schemas";
+    fs::copy(shipped, install.installFolder / "schemas", fs::copy_options::recursive);
+    fs::copy(fs::path(QUARVEL_SOURCE_DIR) / "sample/courses/intro101", dir() / "courses/intro101",
+             fs::copy_options::recursive);
+    MakeSharedReadOnly();
+    ResetUser(true);
+    user.settings->validatePackages = true;
+
+    EXPECT_EQ(Run(), RunOutcome::Ran);
+
+    ASSERT_EQ(user.offers.size(), 1u);
+    for (const char* schema : {"scorm12-wrapper.xsd", "scorm12/imscp_rootv1p1p2.xsd", "xapi/tincan.xsd"}) {
+        SCOPED_TRACE(schema);
+        EXPECT_EQ(ReadBytes(OwnFolder() + "/schemas/" + schema), ReadBytes(shipped / schema));
+    }
+    // The manifest was checked: no word of missing schemas.
+    const std::string log = ReadBytes(OwnFolder() + "/nb_logfile.txt");
+    EXPECT_NE(log.find(Utf16LeBytes("intro101")), std::string::npos);
+    EXPECT_EQ(log.find(Utf16LeBytes("are missing or unreadable")), std::string::npos);
+}
+
 TEST_F(PerUserInstallOfferTest, NothingIsOfferedWithoutAHomeOrForTheUsersOwnFolder) {
     MakeSharedReadOnly();
     EXPECT_TRUE(PerUserInstallOfferFor(install.installFolder.string()));

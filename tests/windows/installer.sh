@@ -2,7 +2,8 @@
 # Checks the Windows installer under Wine, in a Wine prefix of its own:
 # installs silently into a chosen folder, checks the registry value "NB Path"
 # and the installed files, runs the installed quarvel-batch.exe over the
-# installed sample courses with the install folder the installer recorded,
+# installed sample courses with the install folder the installer recorded
+# (once more with the upload packages and the schema check),
 # then uninstalls silently and checks what is gone and what stays.
 #   tests/windows/installer.sh [BUILD_DIR]     (default build-windows)
 # Builds BUILD_DIR/quarvel-setup.exe first when it is missing or older than
@@ -101,6 +102,24 @@ for bundle in "$source_dir"/sample/courses/*/; do
   check "$name has no manifest" test -f "$unix_folder/sample-courses/$name/imsmanifest.xml"
   check_not "$name/xml/interface.xml was not rewritten" \
     cmp -s "$bundle/xml/interface.xml" "$unix_folder/sample-courses/$name/xml/interface.xml"
+done
+
+# The installed schemas are where the program looks for them: a run that
+# zips and checks the packages names the sample's one manifest its schema
+# refuses (exit 3), and a zip for each course.
+status=0
+(cd "$work" && wine "$unix_folder/quarvel-batch.exe" zipPackages=true validatePackages=true "$courses" \
+  >run.out 2>run.err) || status=$?
+wineserver -w
+check "the run with the schema check ended with status $status, not 3: $(tr -d '\r' <"$work/run.err")" \
+  test "$status" = 3
+if [ -f "$log" ]; then iconv -f UTF-16LE -t UTF-8 "$log" | tr -d '\r' >"$work/log"; else : >"$work/log"; fi
+check_not "the installed schemas were not found" grep -qF "are missing or unreadable" "$work/log"
+check "the schema check did not refuse hrs_fin_101's manifest" \
+  grep -qF "'$courses\hrs_fin_101\imsmanifest.xml' does not pass the schema check" "$work/log"
+for bundle in "$source_dir"/sample/courses/*/; do
+  name=$(basename "$bundle")
+  check "no upload package for $name" test -f "$unix_folder/upload packages/$name.zip"
 done
 
 # A catalogue a run appended to is the user's and stays; one as installed goes.

@@ -2,9 +2,10 @@
 # Same bytes on both systems: the Linux quarvel-batch and quarvel-batch.exe
 # under Wine run the same jobs with the same options over two copies of the
 # sample installation, courses and videos (same bytes, same dates); after each
-# job every file of the two copies must be byte-identical, the patch log
-# identical once decoded, save for the paths (Z:\...\ against /...) and the run
-# time, and the messages and exit statuses the same.
+# job every file of the two copies (upload packages included) must be
+# byte-identical, the patch log identical once decoded, save for the paths
+# (Z:\...\ against /...) and the run time, and the messages and exit statuses
+# the same.
 #   tests/windows/same-bytes.sh [LINUX_BIN] [WINDOWS_BIN]
 # LINUX_BIN is quarvel-batch or a folder holding it (or its bin folder),
 # default build; WINDOWS_BIN likewise for quarvel-batch.exe, default
@@ -131,8 +132,9 @@ compare_trees() {
 
 # run_job JOB FOLDER [NAME=VALUE ...]: one run on each side (FOLDER below the
 # copy, "" for none), then the messages, exit statuses and files compared.
+# The Linux run must end with $expected_status (default 0).
 run_job() {
-  local job=$1 folder=$2 linux_status=0 windows_status=0 side stream
+  local job=$1 folder=$2 linux_status=0 windows_status=0 side stream expected=${expected_status:-0}
   shift 2
   local linux_args=("$@") windows_args=("$@")
   if [ -n "$folder" ]; then
@@ -144,9 +146,9 @@ run_job() {
   (cd "$work/windows" && wine "$windows_bin" "${windows_args[@]}" \
     >"$work/out/$job.windows.out" 2>"$work/out/$job.windows.err") || windows_status=$?
   wineserver -w
-  # The sample patches cleanly: a job that fails on both sides proves nothing.
-  check "$job: exit status $linux_status on Linux: $(cat "$work/out/$job.linux.err")" \
-    test "$linux_status" = 0
+  # A job that fails on both sides proves nothing: the status is the one the sample gives.
+  check "$job: exit status $linux_status on Linux, not $expected: $(cat "$work/out/$job.linux.err")" \
+    test "$linux_status" = "$expected"
   check "$job: exit status $linux_status on Linux, $windows_status under Wine" \
     test "$linux_status" = "$windows_status"
   for stream in out err; do
@@ -167,9 +169,18 @@ run_job scorm12 courses packageType=Scorm12 updateDescriptionsFromHtml=true \
   updateDescriptionsInInterfaceXml=true testMode=Assessment pretestQuestionCount=10 \
   pretestPassingScore=80 posttestRetakeCount=2 courseTimeout=90 exitStatusMode=PassedIncomplete \
   certificatePrinting=true showNavBar=true keepDetailedBookmarking=true
+# Upload packages and the schema check: the same zips, and the same check
+# lines, among them the sample's one manifest that its schema refuses (exit 3).
+expected_status=3 run_job upload courses zipPackages=true validatePackages=true
+check "upload: the schema check refused nothing under Wine" \
+  grep -qF "<root>/courses/hrs_fin_101/imsmanifest.xml' does not pass the schema check, line 33:" "$work/log.windows"
+check_not "upload: the schemas were not found" grep -qF "are missing or unreadable" "$work/log.linux" "$work/log.windows"
+check "upload: not every bundle was zipped under Wine" \
+  test "$(find "$work/windows/install/upload packages" -name '*.zip' | wc -l)" = \
+  "$(find "$source_dir/sample/courses" -mindepth 1 -maxdepth 1 -type d | wc -l)"
 run_job xapi courses packageType=Xapi updateDescriptionsFromHtml=true exitStatusMode=CompletedIncomplete \
   allowVideoSkip=true accessibilityDefault=true fullScreenAtStartup=true skipCongratsScreen=true \
-  isHr=true deleteBmp=true
+  isHr=true deleteBmp=true zipPackages=true validatePackages=true
 run_job vod videos createVodPackages=true
 
-summary same-bytes "$compared file comparisons over 4 jobs"
+summary same-bytes "$compared file comparisons over 5 jobs"

@@ -1,5 +1,6 @@
 // The install folder from the registry value "NB Path" under
-// HKEY_LOCAL_MACHINE\Software\Nimbrel, with its trailing-backslash rules.
+// HKEY_CURRENT_USER\Software\Nimbrel, else HKEY_LOCAL_MACHINE\Software\Nimbrel,
+// with its trailing-backslash rules.
 #include <windows.h>
 
 #include "app/InstallStore.h"
@@ -11,25 +12,29 @@ namespace {
 const wchar_t* const kKey = L"Software\\Nimbrel";
 using Variables = std::map<std::string, std::optional<std::string>>;
 
-// The value as stored, or nothing when it is missing.
-std::optional<std::wstring> StoredValue() {
+// The value as stored under `root`, or nothing when it is missing.
+std::optional<std::wstring> StoredValue(HKEY root = HKEY_LOCAL_MACHINE) {
     wchar_t buffer[1024] = {};
     DWORD size = sizeof buffer;
     DWORD type = 0;
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, L"NB Path", RRF_RT_ANY, &type, buffer, &size) != ERROR_SUCCESS) {
+    if (::RegGetValueW(root, kKey, L"NB Path", RRF_RT_ANY, &type, buffer, &size) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     return std::wstring(buffer);
 }
 
-// Puts the key as a test needs it and takes it away afterwards.
+// Puts the keys as a test needs them and takes them away afterwards.
 class RegistryStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey); }
-    void TearDown() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey); }
-    static void Store(const std::wstring& value) {
-        ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"NB Path", REG_SZ, value.c_str(),
+    void SetUp() override { DeleteKeys(); }
+    void TearDown() override { DeleteKeys(); }
+    static void DeleteKeys() {
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
+    }
+    static void Store(const std::wstring& value, HKEY root = HKEY_LOCAL_MACHINE) {
+        ASSERT_EQ(::RegSetKeyValueW(root, kKey, L"NB Path", REG_SZ, value.c_str(),
                                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
                   ERROR_SUCCESS);
     }
@@ -54,6 +59,36 @@ TEST_F(RegistryStoreTest, TrailingBackslashesAreRemovedAndWrittenBack) {
         Store(row.stored);
         EXPECT_EQ(InstallStore::Registry().GetInstallFolder(), row.returned);
         EXPECT_EQ(StoredValue(), std::wstring(row.storedAfter));
+    }
+}
+
+TEST_F(RegistryStoreTest, TheUsersOwnValueComesFirstAndIsWrittenBackWhereItWasRead) {
+    using Value = std::optional<std::wstring>;
+    struct Row {
+        const char* what;
+        Value user;
+        Value machine;
+        const char* returned;
+        Value userAfter;
+        Value machineAfter;
+    };
+    const Row rows[] = {
+        {"the user's own", L"C:\\Own", L"C:\\Shared", "C:/Own", L"C:\\Own", L"C:\\Shared"},
+        {"the machine's when the user has none", {}, L"C:\\Shared", "C:/Shared", {}, L"C:\\Shared"},
+        {"an empty one of the user's hides nothing", L"", L"C:\\Shared", "C:/Shared", L"", L"C:\\Shared"},
+        {"the user's, shortened in the user's key", L"C:\\Own\\", L"C:\\Shared\\", "C:/Own", L"C:\\Own",
+         L"C:\\Shared\\"},
+        {"the machine's, shortened in the machine's key", L"", L"C:\\Shared\\", "C:/Shared", L"", L"C:\\Shared"},
+        {"neither: the machine's key gets the empty value", {}, {}, "", {}, L""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        DeleteKeys();
+        if (row.user) Store(*row.user, HKEY_CURRENT_USER);
+        if (row.machine) Store(*row.machine, HKEY_LOCAL_MACHINE);
+        EXPECT_EQ(InstallStore::Registry().GetInstallFolder(), row.returned);
+        EXPECT_EQ(StoredValue(HKEY_CURRENT_USER), row.userAfter);
+        EXPECT_EQ(StoredValue(HKEY_LOCAL_MACHINE), row.machineAfter);
     }
 }
 
@@ -86,6 +121,9 @@ TEST_F(RegistryStoreTest, OtherValuesOfTheInstallationAreReadFromTheSameKey) {
     ASSERT_FALSE(store.Write("xAPI Host", "https://lms.example"));
     EXPECT_EQ(store.Read("xAPI Host"), "https://lms.example");
     EXPECT_EQ(store.Read("Missing"), std::nullopt);
+    // A user whose key holds only the install folder keeps the machine's other values.
+    Store(L"C:\\Own", HKEY_CURRENT_USER);
+    EXPECT_EQ(store.Read("xAPI Host"), "https://lms.example");
 }
 
 }  // namespace
