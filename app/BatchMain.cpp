@@ -357,21 +357,20 @@ std::optional<std::string> CheckFolder(Job job, const std::vector<std::string>& 
     return std::nullopt;
 }
 
-std::string SummaryLine(Job job, QuarvelRun& run) {
-    const RunSummary& summary = run.Summary();
+std::string SummaryLine(Job job, const RunSummary& summary) {
     switch (job) {
         case Job::Main:
             return Plural(summary.bundlesPatched, "bundle", "bundles") + " patched, " +
                    std::to_string(summary.bundlesWithProblems) + " with problems; see " +
-                   platform::DisplayPath(run.PatchLogPath());
+                   platform::DisplayPath(summary.patchLog);
         case Job::Vod:
             return Plural(summary.bundlesPatched, "VOD package", "VOD packages") + " built in " +
-                   platform::DisplayPath(run.GetInstallFolder() + "/vod packages") + ", " +
+                   platform::DisplayPath(summary.installFolder + "/vod packages") + ", " +
                    std::to_string(summary.bundlesWithProblems) + " with problems";
         case Job::Spreadsheet:
             return summary.problemNotes > 0 ? "spreadsheet not converted; the message box says why"
                                             : "spreadsheet converted into the description files in " +
-                                                  platform::DisplayPath(run.GetInstallFolder());
+                                                  platform::DisplayPath(summary.installFolder);
     }
     return {};
 }
@@ -409,6 +408,6 @@ int RunBatch(int argc, char** argv) {
     QuarvelRun run(user, clock, InstallStore::ForPrograms());
     if (run.RunSelectedJob() == RunOutcome::NotStarted) return 1;
     // A run that ended without a word (the file-system root) gets no summary either.
-    if (user.MessagesShown() > 0) std::fprintf(stderr, "%s\n", SummaryLine(job, run).c_str());
+    if (user.MessagesShown() > 0) std::fprintf(stderr, "%s\n", SummaryLine(job, run.Summary()).c_str());
     return run.Summary().problemNotes > 0 ? 3 : 0;
 }

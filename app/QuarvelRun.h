@@ -4,15 +4,14 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "app/InstallStore.h"
 #include "app/UserInterface.h"
 #include "bundle/CourseRecord.h"
 #include "bundle/WalkCourseFolder.h"
-#include "catalogues/Catalogues.h"
-#include "catalogues/ConvertSpreadsheet.h"
+#include "catalogues/DescriptionLookup.h"
+#include "catalogues/VodInfoLookup.h"
 #include "platform/Clock.h"
 #include "settings/CourseSettings.h"
 #include "writers/BundleFiles.h"
@@ -27,8 +26,10 @@ struct RunSummary {
     // Course bundles (or packages) refused or left with a file that could not be
     // written, copied or deleted: each has a note in the patch log.
     int bundlesWithProblems = 0;
-    int problemNotes = 0;  // every note in the run report that says something was not done
-    bool stopped = false;  // the person stopped the run between bundles
+    int problemNotes = 0;       // every note in the run report that says something was not done
+    bool stopped = false;       // the person stopped the run between bundles
+    std::string installFolder;  // the install folder the run used; empty before it is known
+    std::string patchLog;       // the patch log in it
 };
 
 // Why this build cannot run with `settings`: an option that needs a writer
@@ -53,49 +54,24 @@ public:
     QuarvelRun(const QuarvelRun&) = delete;
     QuarvelRun& operator=(const QuarvelRun&) = delete;
 
-    // --- The run driver ---
+    // Empties the run report, as the main window does before the run.
+    void EmptyRunReport() { m_report.updatedList.clear(); }
     RunOutcome RunSelectedJob();
+    RunSummary Summary() const;
+
+private:
     // The install folder without a trailing "/"; read from the store once per run.
     const std::string& GetInstallFolder();
     std::string PatchLogPath();
-    RunSummary Summary() const;
+    Installation& TheInstallation();
 
-    // --- The jobs and writers, on the run's state; their files are in place
-    // when they return (durable once the job ends) ---
-    // Gives each direct subfolder of a "vod packages" starting folder that has
-    // no xml/interface.xml the minimal one.
-    void PrepareVodPackageFolders(const std::string& startFolder);
-    void WalkCourseFolder(const std::string& folder);
-    void BuildVodPackages(const std::string& folder, bool copyVideo);
-    void WriteScormManifest(const std::string& path);
-    void WriteCoursePage(const std::string& path);
-    void WriteIndexPage(const std::string& path);
-    void WriteTincanXml(const std::string& path);
-    void PatchExitStatus(const std::string& scriptsFolder);
-    // Copies the player assets into the bundle; returns the content folder.
-    std::string RefreshAssets(const std::string& courseFolder);
-
-    // --- The catalogues ---
-    void LoadDescriptionCatalogue();
-    std::optional<std::string> FindCourseDescription(const std::string& key) const;
-    void LoadVodCatalogue();
-    const VodInfoEntry* FindVodInfo(const std::string& title) const;
-    SpreadsheetResult ConvertSpreadsheet();
-
-    // The run's state.
-    CourseSettings settings;
-    CourseRecord record;
-    RunReport report;
-    DescriptionCatalogue descriptionCatalogue;
-    VodCatalogue vodCatalogue;
-
-    BundleFiles& files() { return m_files; }
-    Installation& installation();
-
-private:
     void RunVodJob();
     void RunSpreadsheetJob();
     void RunMainJob();
+    // The walk over the starting folder, and the VOD builder over the content
+    // folder, each confined to the folders it may change.
+    void PatchCourseBundles(const std::string& startFolder);
+    void BuildPackagesFrom(const std::string& contentFolder);
     // Appends a dated section: `heading`, the date stamp, ":" and the run report.
     void AppendPatchLog(std::string_view heading, std::string_view caption);
 
@@ -103,7 +79,6 @@ private:
     void CourseError(const std::string& note) override;
     bool BundleDone(const std::string& courseFolder) override;
     void PackageFileGenerated(const std::string& path, PackageFile file) override;
-    MainJobContext MainJob();
     // Zips the bundles the job patched (zipPackages) from the files on disk,
     // after the job's files are in place.
     void WriteUploadPackages();
@@ -113,19 +88,20 @@ private:
     InstallStore m_store;
     std::optional<std::string> m_installFolder;
     std::optional<Installation> m_installation;
-    BundleFiles m_files{report};
+
+    // The run's state.
+    CourseSettings m_settings;
+    CourseRecord m_record;
+    RunReport m_report;
+    DescriptionLookup m_descriptions;
+    VodInfoLookup m_vodInfo;
+    BundleFiles m_files{m_report};
 
     int m_bundlesPatched = 0;
     int m_bundlesWithProblems = 0;
     bool m_stopped = false;
     // The problem notes counted when the bundle in hand began, to tell whether it got one.
     int m_notesAtBundleStart = 0;
-
-    // Lower-cased key -> index of the first entry with that key.
-    std::unordered_map<std::string, std::size_t> m_descriptionIndex;
-    std::unordered_map<std::string, std::size_t> m_vodIndex;
-    // "VOD info.txt" as last parsed; a reload of an unchanged file keeps the table.
-    std::optional<platform::FileStamp> m_vodCatalogueStamp;
 
     // Upload packages: the bundles to zip, the folder their names are taken
     // below, and the folders a link in a bundle may lead into.

@@ -1,9 +1,9 @@
 #include <ctime>
-#include <tuple>
 
 #include "app/PerUserInstall.h"
+#include "app/PrepareVodPackageFolders.h"
 #include "app/QuarvelRun.h"
-#include "bundle/SettingsFile.h"
+#include "catalogues/ConvertSpreadsheet.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 
@@ -44,10 +44,10 @@ RunOutcome QuarvelRun::RunSelectedJob() {
     }
     const std::optional<CourseSettings> chosen = m_ui.ChooseSettings();
     if (!chosen) return RunOutcome::Ran;
-    settings = *chosen;
+    m_settings = *chosen;
     // The main job and the VOD job build from the template folder; the
     // spreadsheet job needs only the catalogues.
-    const bool spreadsheetJob = !settings.createVodPackages && settings.updateFromSpreadsheet;
+    const bool spreadsheetJob = !m_settings.createVodPackages && m_settings.updateFromSpreadsheet;
     if (!spreadsheetJob && !platform::IsDirectory(install + "/web")) {
         m_ui.ShowMessage("The install folder '" + platform::DisplayPath(install) +
                              "' holds no template folder 'web'. Set 'NB Path' in '" +
@@ -55,9 +55,9 @@ RunOutcome QuarvelRun::RunSelectedJob() {
                          "Quarvel", MessageStyle::Stop);
         return RunOutcome::NotStarted;
     }
-    if (settings.createVodPackages) {
+    if (m_settings.createVodPackages) {
         RunVodJob();
-    } else if (settings.updateFromSpreadsheet) {
+    } else if (m_settings.updateFromSpreadsheet) {
         RunSpreadsheetJob();
     } else {
         RunMainJob();
@@ -68,7 +68,7 @@ RunOutcome QuarvelRun::RunSelectedJob() {
 void QuarvelRun::RunVodJob() {
     const auto folder = m_ui.ChooseFolder("Browse to the Starting VOD content folder:", "");
     if (!folder || !platform::FindFirst(*folder)) return;
-    BuildVodPackages(*folder, false);
+    BuildPackagesFrom(*folder);
     // The bundles are on the disk before the person is told the job is done.
     m_files.Finish();
     WriteUploadPackages();
@@ -76,16 +76,16 @@ void QuarvelRun::RunVodJob() {
     m_ui.ShowMessage("VOD packages created in 'VOD packages' subfolder.", "VOD Status", MessageStyle::Stop);
     // What could not be done as asked (or was left alone) must be written
     // somewhere the person can find it; a clean run leaves the log as it was.
-    if (!report.updatedList.empty()) AppendPatchLog("These VOD packages were built with notes ", "VOD Status");
+    if (!m_report.updatedList.empty()) AppendPatchLog("These VOD packages were built with notes ", "VOD Status");
 }
 
 void QuarvelRun::RunSpreadsheetJob() {
-    const SpreadsheetResult result = ConvertSpreadsheet();
+    const SpreadsheetResult result = ConvertSpreadsheet(GetInstallFolder());
     if (result.updated) {
         m_ui.ShowMessage("'HTML course descriptions.txt' and 'VOD info.txt updated'", "Files updated",
                          MessageStyle::Plain);
     } else {
-        ++report.problemNotes;
+        ++m_report.problemNotes;
         m_ui.ShowMessage(result.problem, "Files not updated", MessageStyle::Stop);
     }
 }
@@ -94,9 +94,13 @@ void QuarvelRun::RunMainJob() {
     const auto folder = m_ui.ChooseFolder("Browse to the Starting course folder:",
                                           "Reminder:    BACK UP ALL COURSE FILES before proceeding");
     if (!folder || !platform::FindFirst(*folder)) return;
-    if (settings.updateDescriptionsFromHtml) LoadDescriptionCatalogue();
-    if (platform::Contains(*folder, "vod packages")) PrepareVodPackageFolders(*folder);
-    WalkCourseFolder(*folder);
+    if (m_settings.updateDescriptionsFromHtml) m_descriptions.LoadDescriptionCatalogue(GetInstallFolder());
+    if (platform::Contains(*folder, "vod packages")) {
+        m_files.ConfineTo({*folder}, "the starting folder");
+        PrepareVodPackageFolders(m_files, *folder);
+        m_files.Commit();
+    }
+    PatchCourseBundles(*folder);
     // The bundles are on the disk before the person is told the job is done.
     m_files.Finish();
     WriteUploadPackages();
@@ -106,27 +110,11 @@ void QuarvelRun::RunMainJob() {
     AppendPatchLog("The following course bundles were updated ", "Course Bundle Patch Status");
 }
 
-void QuarvelRun::PrepareVodPackageFolders(const std::string& startFolder) {
-    m_files.ConfineTo({startFolder}, "the starting folder");
-    for (const platform::DirEntry& entry : platform::FindEntries(startFolder, "*.*")) {
-        if (!entry.isDirectory) continue;
-        const std::string packageFolder = platform::JoinPath(startFolder, entry.name);
-        const std::string xmlFolder = packageFolder + "/xml";
-        const std::string settingsFile = xmlFolder + "/interface.xml";
-        // Only a folder without the file gets one: a file that merely cannot
-        // be read holds the course's settings and is left alone.
-        if (m_files.Exists(settingsFile)) continue;
-        std::ignore = m_files.EnsureFolder(xmlFolder);
-        std::ignore = m_files.Write(settingsFile, MinimalInterfaceFile(false));
-    }
-    m_files.Commit();
-}
-
 void QuarvelRun::AppendPatchLog(std::string_view heading, std::string_view caption) {
     const std::tm now = m_clock.LocalNow();
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%m/%d/%Y %H:%M", &now);
-    const std::string section = "\n\n" + std::string(heading) + stamp + ":\n" + report.updatedList;
+    const std::string section = "\n\n" + std::string(heading) + stamp + ":\n" + m_report.updatedList;
     const std::string logPath = PatchLogPath();
     if (const std::error_code ec = platform::AppendUtf16LeText(logPath, section)) {
         m_ui.ShowMessage("The patch log '" + platform::DisplayPath(logPath) +

@@ -1,3 +1,4 @@
+#include "app/PrepareVodPackageFolders.h"
 #include "bundle/SettingsFile.h"
 #include "support/TestSupport.h"
 
@@ -14,9 +15,8 @@ protected:
         fs::create_directories(dir() / "courses");
         user.folder = path("courses");
     }
-    RunOutcome Run(const std::string& listBefore = "") {
+    RunOutcome Run() {
         QuarvelRun run(user, clock, install.store());
-        run.report.updatedList = listBefore;
         return run.RunSelectedJob();
     }
     fs::path LogPath() const { return install.installFolder / "nb_logfile.txt"; }
@@ -29,7 +29,9 @@ protected:
 TEST_F(RunSelectedJobTest, MainJobShowsTheLogPathThenAppendsTheDatedSection) {
     bool logExistedAtMessage = true;
     user.onMessage = [&] { logExistedAtMessage = fs::exists(LogPath()); };
-    EXPECT_EQ(Run("/c/50%/xml\n"), RunOutcome::Ran);
+    // A percent sign in a listed folder goes into the log as it is.
+    WriteBytes(dir() / "courses/50%/xml/interface.xml", MinimalInterfaceFile(false));
+    EXPECT_EQ(Run(), RunOutcome::Ran);
 
     ASSERT_EQ(user.folderRequests.size(), 1u);
     EXPECT_EQ(user.folderRequests[0].first, "Browse to the Starting course folder:");
@@ -40,12 +42,12 @@ TEST_F(RunSelectedJobTest, MainJobShowsTheLogPathThenAppendsTheDatedSection) {
     EXPECT_EQ(user.messages[0].style, MessageStyle::Stop);
     EXPECT_FALSE(logExistedAtMessage);
 
-    const std::string section =
-        Utf16LeBytes("\r\n\r\nThe following course bundles were updated 12/07/2026 14:05:\r\n/c/50%/xml\r\n");
+    const std::string section = Utf16LeBytes("\r\n\r\nThe following course bundles were updated 12/07/2026 14:05:\r\n" +
+                                             (dir() / "courses" / "50%" / "xml").string() + "\r\n");
     EXPECT_EQ(ReadBytes(LogPath()), "\xFF\xFE" + section);
 
     // A second run appends a second section without a second byte-order mark.
-    Run("/c/50%/xml\n");
+    Run();
     EXPECT_EQ(ReadBytes(LogPath()), "\xFF\xFE" + section + section);
 }
 
@@ -107,6 +109,37 @@ TEST_F(RunSelectedJobTest, PatchLogThatCannotBeCreatedIsReported) {
               0u);
 }
 
+TEST_F(RunSelectedJobTest, TheXapiHostIsReadFromTheStoreOncePerRun) {
+    WriteBytes(install.installFolder / "web/html/tincan.xml",
+               ReadBytes(fs::path(QUARVEL_TEST_DATA) / "writers/web/html/tincan.xml"));
+    for (const char* course : {"a", "b"}) {
+        WriteBytes(dir() / "courses" / course / "xml/interface.xml", MinimalInterfaceFile(false));
+    }
+    WriteBytes(install.storeFile,
+               "NB Path=" + install.installFolder.generic_string() + "\nxAPI Host= lms.acme.test \n");
+    // Changed while the run goes on: the run keeps the host it read.
+    struct StoreChangingUser : FakeUser {
+        fs::path store;
+        std::string changed;
+        Progress ReportProgress(int, const std::string&) override {
+            WriteBytes(store, changed);
+            return Progress::Continue;
+        }
+    } changing;
+    changing.store = install.storeFile;
+    changing.changed = "NB Path=" + install.installFolder.generic_string() + "\nxAPI Host=other.test\n";
+    changing.settings = DefaultOkSettings();
+    changing.settings->packageType = PackageType::Xapi;
+    changing.folder = path("courses");
+    QuarvelRun(changing, clock, install.store()).RunSelectedJob();
+    for (const char* course : {"a", "b"}) {
+        SCOPED_TRACE(course);
+        EXPECT_NE(ReadBytes(dir() / "courses" / course / "tincan.xml")
+                      .find("http://lms.acme.test/" + std::string(course) + "/xapi/course"),
+                  std::string::npos);
+    }
+}
+
 TEST_F(RunSelectedJobTest, VodPackageFoldersGetTheMinimalFileOnlyWhereNoneExists) {
     const fs::path root = dir() / "out" / "vod packages";
     fs::create_directories(root / "a");
@@ -114,8 +147,11 @@ TEST_F(RunSelectedJobTest, VodPackageFoldersGetTheMinimalFileOnlyWhereNoneExists
     fs::create_directories(root / "c" / "xml");
     WriteBytes(root / "d" / "XML" / "Interface.xml", "keep too");
     WriteBytes(root / "file.txt", "not a folder");
-    QuarvelRun run(user, clock, install.store());
-    run.PrepareVodPackageFolders(root.generic_string());
+    RunReport report;
+    BundleFiles files(report);
+    PrepareVodPackageFolders(files, root.generic_string());
+    files.Commit();
+    EXPECT_EQ(report.updatedList, "");
     EXPECT_EQ(ReadBytes(root / "a" / "xml" / "interface.xml"), kMinimalFile);
     EXPECT_EQ(ReadBytes(root / "b" / "xml" / "interface.xml"), "keep");
     EXPECT_EQ(ReadBytes(root / "c" / "xml" / "interface.xml"), kMinimalFile);
