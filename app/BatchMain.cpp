@@ -8,6 +8,7 @@
 #include "app/BatchUser.h"
 #include "app/InstallStore.h"
 #include "app/QuarvelRun.h"
+#include "app/StopSignals.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/InstallRegistry.h"
@@ -118,7 +119,9 @@ std::vector<HelpSection> HelpDocument() {
                              "the run ran, but something was not done as asked (a bundle refused, a file "
                              "not written, copied or deleted): the patch log names it"},
                         },
-                        ""});
+                        "SIGINT, SIGTERM and SIGHUP stop the run after the bundle in hand; the patch log\n"
+                        "says where, and the exit status is 128 plus the signal's number (130, 143,\n"
+                        "129). A second signal ends the run at once."});
     return sections;
 }
 
@@ -358,15 +361,16 @@ std::optional<std::string> CheckFolder(Job job, const std::vector<std::string>& 
 }
 
 std::string SummaryLine(Job job, const RunSummary& summary) {
+    const std::string stopped = summary.stopped ? ", stopped before the rest" : "";
     switch (job) {
         case Job::Main:
             return Plural(summary.bundlesPatched, "bundle", "bundles") + " patched, " +
-                   std::to_string(summary.bundlesWithProblems) + " with problems; see " +
+                   std::to_string(summary.bundlesWithProblems) + " with problems" + stopped + "; see " +
                    platform::DisplayPath(summary.patchLog);
         case Job::Vod:
             return Plural(summary.bundlesPatched, "VOD package", "VOD packages") + " built in " +
                    platform::DisplayPath(summary.installFolder + "/vod packages") + ", " +
-                   std::to_string(summary.bundlesWithProblems) + " with problems";
+                   std::to_string(summary.bundlesWithProblems) + " with problems" + stopped;
         case Job::Spreadsheet:
             return summary.problemNotes > 0 ? "spreadsheet not converted; the message box says why"
                                             : "spreadsheet converted into the description files in " +
@@ -405,9 +409,14 @@ int RunBatch(int argc, char** argv) {
 
     BatchUser user(settings, folder, stdout, platform::StandardErrorIsTerminal(), line.makeUserInstall);
     platform::SystemClock clock;
+    // Ctrl+C, a kill or a closed terminal stop the run between bundles, so
+    // that the patch log still says which courses were changed.
+    const StopSignals signals;
     QuarvelRun run(user, clock, InstallStore::ForPrograms());
+    run.StopWhen([&signals] { return signals.Received() != 0; });
     if (run.RunSelectedJob() == RunOutcome::NotStarted) return 1;
     // A run that ended without a word (the file-system root) gets no summary either.
     if (user.MessagesShown() > 0) std::fprintf(stderr, "%s\n", SummaryLine(job, run.Summary()).c_str());
+    if (const int signal = signals.Received()) return 128 + signal;
     return run.Summary().problemNotes > 0 ? 3 : 0;
 }

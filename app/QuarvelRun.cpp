@@ -68,7 +68,8 @@ bool QuarvelRun::BundleDone(const std::string& courseFolder) {
         })) {
         m_uploads.push_back({courseFolder, UploadPackageName(courseFolder, m_uploadBase), m_record.courseID});
     }
-    if (m_ui.ReportProgress(m_bundlesPatched, courseFolder) == UserInterface::Progress::Continue) return true;
+    const bool stopPressed = m_ui.ReportProgress(m_bundlesPatched, courseFolder) == UserInterface::Progress::Stop;
+    if (!stopPressed && !(m_stopAsked && m_stopAsked())) return true;
     m_stopped = true;
     m_report.updatedList += "The run was stopped after '" + EscapeLogPath(courseFolder) +
                             "'; the course bundles after it were not patched.\n";

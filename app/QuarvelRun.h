@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,6 +57,9 @@ public:
 
     // Empties the run report, as the main window does before the run.
     void EmptyRunReport() { m_report.updatedList.clear(); }
+    // Also stops the job after the bundle in hand, as the progress window's
+    // Stop does, once `asked` answers true (a signal to the batch program).
+    void StopWhen(std::function<bool()> asked) { m_stopAsked = std::move(asked); }
     RunOutcome RunSelectedJob();
     RunSummary Summary() const;
 
@@ -97,6 +101,7 @@ private:
     VodInfoLookup m_vodInfo;
     BundleFiles m_files{m_report};
 
+    std::function<bool()> m_stopAsked;
     int m_bundlesPatched = 0;
     int m_bundlesWithProblems = 0;
     bool m_stopped = false;
