@@ -117,7 +117,8 @@ std::vector<HelpSection> HelpDocument() {
                              "job without its FOLDER; nothing was written"},
                             {"3",
                              "the run ran, but something was not done as asked (a bundle refused, a file "
-                             "not written, copied or deleted): the patch log names it"},
+                             "not written, copied or deleted): the patch log names it; or the patch log "
+                             "itself could not be written: standard error says why"},
                         },
                         "SIGINT, SIGTERM and SIGHUP stop the run after the bundle in hand; the patch log\n"
                         "says where, and the exit status is 128 plus the signal's number (130, 143,\n"
@@ -361,16 +362,22 @@ std::optional<std::string> CheckFolder(Job job, const std::vector<std::string>& 
 }
 
 std::string SummaryLine(Job job, const RunSummary& summary) {
-    const std::string stopped = summary.stopped ? ", stopped before the rest" : "";
+    // Problems of no bundle in particular, and the stop, come after the bundles' count.
+    std::string after =
+        summary.otherProblems > 0 ? ", " + Plural(summary.otherProblems, "other problem", "other problems") : "";
+    if (summary.stopped) after += ", stopped before the rest";
+    // The log is pointed at only when it holds the run's section.
+    const std::string log = summary.patchLogProblem.empty() ? "; see " + platform::DisplayPath(summary.patchLog)
+                                                            : "; the patch log was not written";
     switch (job) {
         case Job::Main:
             return Plural(summary.bundlesPatched, "bundle", "bundles") + " patched, " +
-                   std::to_string(summary.bundlesWithProblems) + " with problems" + stopped + "; see " +
-                   platform::DisplayPath(summary.patchLog);
+                   std::to_string(summary.bundlesWithProblems) + " with problems" + after + log;
         case Job::Vod:
             return Plural(summary.bundlesPatched, "VOD package", "VOD packages") + " built in " +
                    platform::DisplayPath(summary.installFolder + "/vod packages") + ", " +
-                   std::to_string(summary.bundlesWithProblems) + " with problems" + stopped;
+                   std::to_string(summary.bundlesWithProblems) + " with problems" + after +
+                   (summary.patchLogProblem.empty() ? "" : log);
         case Job::Spreadsheet:
             return summary.problemNotes > 0 ? "spreadsheet not converted; the message box says why"
                                             : "spreadsheet converted into the description files in " +
@@ -414,9 +421,14 @@ int RunBatch(int argc, char** argv) {
     const StopSignals signals;
     QuarvelRun run(user, clock, InstallStore::ForPrograms());
     run.StopWhen([&signals] { return signals.Received() != 0; });
-    if (run.RunSelectedJob() == RunOutcome::NotStarted) return 1;
+    if (run.RunSelectedJob() == RunOutcome::NotStarted) {
+        PrintError(run.Summary().whyNotStarted);
+        return 1;
+    }
+    const RunSummary summary = run.Summary();
+    if (!summary.patchLogProblem.empty()) PrintError(summary.patchLogProblem);
     // A run that ended without a word (the file-system root) gets no summary either.
-    if (user.MessagesShown() > 0) std::fprintf(stderr, "%s\n", SummaryLine(job, run.Summary()).c_str());
+    if (user.MessagesShown() > 0) std::fprintf(stderr, "%s\n", SummaryLine(job, summary).c_str());
     if (const int signal = signals.Received()) return 128 + signal;
-    return run.Summary().problemNotes > 0 ? 3 : 0;
+    return summary.problemNotes > 0 || !summary.patchLogProblem.empty() ? 3 : 0;
 }

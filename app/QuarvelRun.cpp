@@ -1,6 +1,7 @@
 #include "app/QuarvelRun.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "platform/Text.h"
 #include "vod/BuildVodPackages.h"
@@ -34,7 +35,14 @@ std::string QuarvelRun::PatchLogPath() {
 }
 
 RunSummary QuarvelRun::Summary() const {
-    RunSummary summary{m_bundlesPatched, m_bundlesWithProblems, m_report.problemNotes, m_stopped, {}, {}};
+    RunSummary summary;
+    summary.bundlesPatched = m_bundlesPatched;
+    summary.bundlesWithProblems = m_bundlesWithProblems;
+    summary.problemNotes = m_report.problemNotes;
+    summary.otherProblems = m_otherProblems;
+    summary.stopped = m_stopped;
+    summary.patchLogProblem = m_patchLogProblem;
+    summary.whyNotStarted = m_whyNotStarted;
     if (m_installFolder) {
         summary.installFolder = *m_installFolder;
         summary.patchLog = *m_installFolder + "/nb_logfile.txt";
@@ -52,16 +60,44 @@ Installation& QuarvelRun::TheInstallation() {
     return *m_installation;
 }
 
+int QuarvelRun::SettleProblems(const std::string* inHand) {
+    const int notes = m_report.problemNotes - m_notesSettled;
+    m_notesSettled = m_report.problemNotes;
+    std::vector<std::string> paths;
+    paths.swap(m_report.problemPaths);
+    int leftOver = notes - static_cast<int>(paths.size());  // notes that name no path
+    for (const std::string& path : paths) {
+        // The deepest bundle folder that holds the path: bundles may nest.
+        bool claimed = false;
+        for (std::string folder = platform::ParentPath(path); !(inHand && folder == *inHand);
+             folder = platform::ParentPath(folder)) {
+            if (const auto done = m_uncommitted.find(folder); done != m_uncommitted.end()) {
+                if (!done->second) ++m_bundlesWithProblems;
+                done->second = true;
+                claimed = true;
+                break;
+            }
+            if (platform::ParentPath(folder) == folder) break;
+        }
+        if (!claimed) ++leftOver;
+    }
+    return leftOver;
+}
+
 void QuarvelRun::CourseError(const std::string& note) {
+    // The refused bundle's note, and whatever no bundle done before claims.
+    std::ignore = SettleProblems(nullptr);
     ++m_bundlesWithProblems;
-    m_notesAtBundleStart = m_report.problemNotes;
     m_ui.ShowMessage(note.substr(0, note.size() - 1), "Course Error", MessageStyle::Stop);
 }
 
 bool QuarvelRun::BundleDone(const std::string& courseFolder) {
     ++m_bundlesPatched;
-    if (m_report.problemNotes > m_notesAtBundleStart) ++m_bundlesWithProblems;
-    m_notesAtBundleStart = m_report.problemNotes;
+    const bool problems = SettleProblems(&courseFolder) > 0;
+    if (m_files.Commits() != m_commitsAtBundleStart) m_uncommitted.clear();
+    m_commitsAtBundleStart = m_files.Commits();
+    if (problems) ++m_bundlesWithProblems;
+    m_uncommitted[courseFolder] = problems;
     // Two videos of one title build one package folder: it is zipped once.
     if (m_settings.zipPackages && std::none_of(m_uploads.begin(), m_uploads.end(), [&](const CourseToUpload& upload) {
             return upload.courseFolder == courseFolder;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,10 +28,17 @@ struct RunSummary {
     // Course bundles (or packages) refused or left with a file that could not be
     // written, copied or deleted: each has a note in the patch log.
     int bundlesWithProblems = 0;
-    int problemNotes = 0;       // every note in the run report that says something was not done
+    int problemNotes = 0;  // every note in the run report that says something was not done
+    // Problem notes that belong to no bundle (the run's changes not made
+    // durable, an upload package not written).
+    int otherProblems = 0;
     bool stopped = false;       // the person stopped the run between bundles
     std::string installFolder;  // the install folder the run used; empty before it is known
     std::string patchLog;       // the patch log in it
+    // Why the patch log section could not be written; empty when it was, or was not due.
+    std::string patchLogProblem;
+    // Why the run could not start (RunOutcome::NotStarted), as its message box says.
+    std::string whyNotStarted;
 };
 
 // Why this build cannot run with `settings`: an option that needs a writer
@@ -76,8 +84,18 @@ private:
     // folder, each confined to the folders it may change.
     void PatchCourseBundles(const std::string& startFolder);
     void BuildPackagesFrom(const std::string& contentFolder);
-    // Appends a dated section: `heading`, the date stamp, ":" and the run report.
-    void AppendPatchLog(std::string_view heading, std::string_view caption);
+    // Tells the person why the run cannot start.
+    RunOutcome CannotStart(const std::string& why);
+    // Appends a dated section: `heading`, the date stamp, ":" and the run
+    // report; false, with the reason kept for the summary, when it cannot.
+    bool AppendPatchLog(std::string_view heading);
+    // Counts the problem notes added since the last call for the bundles done
+    // before whose folders hold the paths they name; returns how many are left
+    // over, for the bundle in hand (`inHand`, or the refused one) or the run.
+    int SettleProblems(const std::string* inHand);
+    // Puts the job's files in place and zips the upload packages; what is
+    // found then and claimed by no bundle is the run's.
+    void FinishJob();
 
     // WalkListener: what the jobs tell the run between bundles.
     void CourseError(const std::string& note) override;
@@ -104,9 +122,18 @@ private:
     std::function<bool()> m_stopAsked;
     int m_bundlesPatched = 0;
     int m_bundlesWithProblems = 0;
+    int m_otherProblems = 0;
     bool m_stopped = false;
-    // The problem notes counted when the bundle in hand began, to tell whether it got one.
-    int m_notesAtBundleStart = 0;
+    std::string m_patchLogProblem;
+    std::string m_whyNotStarted;
+    // The problem notes already counted for a bundle (or the run).
+    int m_notesSettled = 0;
+    // Bundles done whose files may still wait for a commit, where a problem
+    // can yet be found, each with whether it counts with problems already; and
+    // the commits counted when the bundle in hand began (one since then put
+    // every earlier bundle in place).
+    std::map<std::string, bool> m_uncommitted;
+    int m_commitsAtBundleStart = 0;
 
     // Upload packages: the bundles to zip, the folder their names are taken
     // below, and the folders a link in a bundle may lead into.

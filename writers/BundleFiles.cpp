@@ -78,8 +78,8 @@ bool BundleFiles::Confined(const platform::PathEntry& entry) {
         }
         if (inside(*target)) continue;
         if (m_notedLinks.insert(step).second) {
-            m_report.AddProblem("'" + EscapeLogPath(step) + "' is a link to '" + EscapeLogPath(*target) + "' outside " +
-                                m_where + "; left unchanged.\n");
+            m_report.AddProblemAt(step, "'" + EscapeLogPath(step) + "' is a link to '" + EscapeLogPath(*target) +
+                                            "' outside " + m_where + "; left unchanged.\n");
         }
         return false;
     }
@@ -180,6 +180,7 @@ void BundleFiles::CommitWhenFull() {
 }
 
 void BundleFiles::Commit() {
+    ++m_commits;
     for (const platform::CommitFailure& failure : m_transaction.Commit())
         NoteFailure(failure.removal ? "delete" : failure.copy ? "copy to" : "write", failure.path, failure.error);
     NoteKeepProblems();
@@ -202,19 +203,21 @@ void BundleFiles::NoteKeepProblems() {
                     path + " has " + problem.detail + " other names (hard links); they keep the old content.\n";
                 break;
             case platform::KeepProblem::Kind::Owner:
-                m_report.AddProblem("Could not keep the owner of " + path + ": " + problem.reason.message() + ".\n");
+                m_report.AddProblemAt(problem.path,
+                                      "Could not keep the owner of " + path + ": " + problem.reason.message() + ".\n");
                 break;
             case platform::KeepProblem::Kind::Group:
-                m_report.AddProblem("Could not keep the group of " + path + ": " + problem.reason.message() + ".\n");
+                m_report.AddProblemAt(problem.path,
+                                      "Could not keep the group of " + path + ": " + problem.reason.message() + ".\n");
                 break;
             case platform::KeepProblem::Kind::Attribute:
-                m_report.AddProblem("Could not keep the attribute '" + problem.detail + "' of " + path + ": " +
-                                    problem.reason.message() + ".\n");
+                m_report.AddProblemAt(problem.path, "Could not keep the attribute '" + problem.detail + "' of " + path +
+                                                        ": " + problem.reason.message() + ".\n");
                 break;
         }
     }
 }
 
 void BundleFiles::NoteFailure(const std::string& action, const std::string& path, std::error_code ec) {
-    m_report.AddProblem("Could not " + action + " '" + EscapeLogPath(path) + "': " + ec.message() + ".\n");
+    m_report.AddProblemAt(path, "Could not " + action + " '" + EscapeLogPath(path) + "': " + ec.message() + ".\n");
 }

@@ -60,6 +60,8 @@ public:
     // Commits, then makes the names put in place durable: after this a bundle
     // the patch log lists as updated stays updated whatever happens.
     void Finish();
+    // How many commits there have been: after one, nothing written before it waits.
+    int Commits() const { return m_commits; }
 
     // Notes that `action` ("write", "copy to", "delete", "read", "create") failed on `path`.
     void NoteFailure(const std::string& action, const std::string& path, std::error_code ec);
@@ -78,6 +80,7 @@ private:
     void NoteKeepProblems();
 
     RunReport& m_report;
+    int m_commits = 0;
     platform::FileTransaction m_transaction;
     std::vector<std::string> m_folders;  // as given, and as the kernel resolves them
     std::vector<std::string> m_realFolders;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <regex>
 #include <thread>
 
@@ -83,11 +84,53 @@ TEST_F(BatchTest, SettingsFileIsAppliedBeforeTheCommandLine) {
     EXPECT_NE(r.errors.find("run.conf:2: bad value 'Bogus' for exitStatusMode"), std::string::npos);
 }
 
-TEST_F(BatchTest, UnsetInstallFolderExitsWithOne) {
-    WriteBytes(install.storeFile, "NB Path=\n");
-    const BatchResult r = Batch("'" + path("courses") + "'");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.output.rfind("Quarvel: The install folder is not set.", 0), 0u);
+TEST_F(BatchTest, WhyTheRunCannotStartGoesToStandardErrorAndTheMessageBoxToOutput) {
+    const struct {
+        const char* name;
+        std::string store;
+        std::string starts;
+    } rows[] = {
+        {"not set", "NB Path=\n", "The install folder is not set."},
+        {"no such folder", "NB Path=" + path("nowhere") + "\n", "The install folder '" + path("nowhere") + "'"},
+        {"no template folder", "NB Path=" + path("courses") + "\n", "The install folder '" + path("courses") + "'"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteBytes(install.storeFile, row.store);
+        const BatchResult r = Batch("'" + path("courses") + "'");
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.output.rfind("Quarvel: " + row.starts, 0), 0u) << r.output;
+        EXPECT_EQ(r.errors, "quarvel-batch: " + r.output.substr(9)) << r.errors;
+    }
+}
+
+TEST_F(BatchTest, APatchLogThatCannotBeWrittenIsAProblemNamedOnStandardError) {
+    fs::create_directories(install.installFolder / "nb_logfile.txt");
+    WriteBytes(dir() / "courses/a_good/xml/interface.xml", MinimalInterfaceFile(false));
+    WriteBytes(dir() / "videos/a_vid_1.mp4", "video");
+    // The VOD job writes the log only with notes: a file where the package folders go gives one.
+    WriteBytes(install.installFolder / "vod packages", "not a folder");
+    const std::string failed = "The patch log '" + LogPath() + "' could not be written: " + std::strerror(EISDIR) + ".";
+    const struct {
+        const char* name;
+        std::string args;
+        std::string output;
+        std::string summary;
+    } rows[] = {
+        {"main job", "'" + path("courses") + "'", "Course Bundle Patch Status: " + failed + "\n",
+         "1 bundle patched, 0 with problems; the patch log was not written\n"},
+        {"VOD job with notes", "createVodPackages=true '" + path("videos") + "'",
+         "VOD Status: VOD packages created in 'VOD packages' subfolder.\nVOD Status: " + failed + "\n",
+         "1 VOD package built in " + install.installFolder.string() +
+             "/vod packages, 1 with problems; the patch log was not written\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const BatchResult r = Batch(row.args);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_EQ(r.output, row.output);
+        EXPECT_EQ(r.errors, "quarvel-batch: " + failed + "\n" + row.summary);
+    }
 }
 
 TEST_F(BatchTest, TheRunEndsWithASummaryLineOnStandardError) {
@@ -229,7 +272,8 @@ TEST_F(BatchTest, HelpListsEverySettingWithItsValuesAndDefault) {
                          "  2  bad arguments or settings file, or FOLDER missing or not a folder, or a\n"
                          "     job without its FOLDER; nothing was written\n"
                          "  3  the run ran, but something was not done as asked (a bundle refused, a file\n"
-                         "     not written, copied or deleted): the patch log names it\n"),
+                         "     not written, copied or deleted): the patch log names it; or the patch log\n"
+                         "     itself could not be written: standard error says why\n"),
          }) {
         EXPECT_NE(help.find(fixed), std::string::npos) << fixed;
     }
@@ -476,9 +520,15 @@ TEST_F(BatchTest, AnInstallFolderThatCannotBeWrittenIsLeftForTheUsersOwnOnlyWhen
         return "Course Bundle Patch Status: Check '" + folder + "/nb_logfile.txt' for course bundle error status.\n";
     };
 
-    // Standard output keeps only the message boxes; the run goes on as before.
+    // Standard output keeps only the message boxes; the run goes on as before,
+    // and says that it could not write the shared log.
     BatchResult r = Batch("'" + path("courses") + "'");
-    EXPECT_EQ(r.output.rfind(closing(shared), 0), 0u) << r.output;
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(
+        r.output.rfind(
+            "Course Bundle Patch Status: The patch log '" + shared + "/nb_logfile.txt' could not be written: ", 0),
+        0u)
+        << r.output;
     EXPECT_EQ(r.errors.rfind("quarvel-batch: the install folder '" + shared + "' cannot be written, so ", 0), 0u);
     EXPECT_NE(r.errors.find("run with --make-user-install to make your own install folder '" + own +
                             "' from it and record it in '" + ownStore + "'\n"),
