@@ -25,13 +25,13 @@ QuarvelRun::QuarvelRun(UserInterface& ui, const platform::Clock& clock, InstallS
 
 QuarvelRun::~QuarvelRun() = default;
 
-const std::string& QuarvelRun::GetInstallFolder() {
+const std::string& QuarvelRun::InstallFolder() {
     if (!m_installFolder) m_installFolder = m_store.GetInstallFolder();
     return *m_installFolder;
 }
 
 std::string QuarvelRun::PatchLogPath() {
-    return GetInstallFolder() + "/nb_logfile.txt";
+    return InstallFolder() + "/nb_logfile.txt";
 }
 
 RunSummary QuarvelRun::Summary() const {
@@ -55,7 +55,7 @@ Installation& QuarvelRun::TheInstallation() {
         // The host of the xAPI activity identifiers comes from the install store.
         const auto stored = m_store.Read("xAPI Host");
         const std::string_view host = stored ? platform::TrimAsciiSpace(*stored) : std::string_view();
-        m_installation.emplace(GetInstallFolder(), std::string(host.empty() ? kDefaultXapiHost : host));
+        m_installation.emplace(InstallFolder(), std::string(host.empty() ? kDefaultXapiHost : host));
     }
     return *m_installation;
 }
@@ -117,7 +117,7 @@ void QuarvelRun::PackageFileGenerated(const std::string& path, PackageFile file)
     std::error_code ec;
     const std::optional<std::string> bytes = m_files.Read(path, ec);
     if (!bytes) return;  // not written: that is noted already
-    const std::string schemas = GetInstallFolder() + "/schemas";
+    const std::string schemas = InstallFolder() + "/schemas";
     if (!m_schemaCheck) m_schemaCheck = std::make_unique<SchemaCheck>(schemas);
     const SchemaVerdict verdict = m_schemaCheck->Check(file, *bytes);
     if (verdict.outcome == SchemaVerdict::Outcome::SchemasMissing) {
@@ -134,7 +134,7 @@ void QuarvelRun::PackageFileGenerated(const std::string& path, PackageFile file)
 
 void QuarvelRun::WriteUploadPackages() {
     if (!m_settings.zipPackages) return;
-    ::WriteUploadPackages(m_uploads, {GetInstallFolder() + "/upload packages", m_uploadRoots, m_settings.deleteBmp},
+    ::WriteUploadPackages(m_uploads, {InstallFolder() + "/upload packages", m_uploadRoots, m_settings.deleteBmp},
                           m_report);
     m_uploads.clear();
 }
@@ -153,15 +153,15 @@ void QuarvelRun::PatchCourseBundles(const std::string& startFolder) {
 }
 
 void QuarvelRun::BuildPackagesFrom(const std::string& contentFolder) {
-    const std::string packages = GetInstallFolder() + "/vod packages";
+    const std::string packages = InstallFolder() + "/vod packages";
     m_files.ConfineTo({contentFolder, packages}, "the content folder");
-    m_uploadBase = GetInstallFolder();
+    m_uploadBase = InstallFolder();
     m_uploadRoots = {contentFolder, packages};
     VodJobContext job{m_settings,
                       m_record,
                       m_files,
                       TheInstallation(),
-                      [this] { m_vodInfo.LoadVodCatalogue(GetInstallFolder()); },
+                      [this] { m_vodInfo.LoadVodCatalogue(InstallFolder()); },
                       [this](const std::string& courseID) { return m_vodInfo.FindVodInfo(courseID); },
                       *this};
     BuildVodPackages(contentFolder, false, job);

@@ -73,7 +73,7 @@ public:
 
 private:
     // The install folder without a trailing "/"; read from the store once per run.
-    const std::string& GetInstallFolder();
+    const std::string& InstallFolder();
     std::string PatchLogPath();
     Installation& TheInstallation();
 

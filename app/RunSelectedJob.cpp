@@ -16,13 +16,13 @@ RunOutcome QuarvelRun::RunSelectedJob() {
         return CannotStart(m_store.UnreadableMessage(found.readError));
     }
     m_installFolder = found.folder;
-    if (GetInstallFolder().empty()) {
+    if (InstallFolder().empty()) {
         return CannotStart("The install folder is not set. " + m_store.SettingHint() +
                            ", FOLDER being the folder that holds the template folder 'web'.");
     }
     // A wrong or unmounted install folder would half-patch every course: no
     // course page, no assets, manifests dated 00000000.
-    const std::string& install = GetInstallFolder();
+    const std::string& install = InstallFolder();
     if (!platform::IsDirectory(install)) {
         return CannotStart("The install folder '" + platform::DisplayPath(install) +
                            "' does not exist or is not a folder. Set 'NB Path' in '" +
@@ -72,7 +72,7 @@ void QuarvelRun::RunVodJob() {
 }
 
 void QuarvelRun::RunSpreadsheetJob() {
-    const SpreadsheetResult result = ConvertSpreadsheet(GetInstallFolder());
+    const SpreadsheetResult result = ConvertSpreadsheet(InstallFolder());
     if (result.updated) {
         m_ui.ShowMessage("'HTML course descriptions.txt' and 'VOD info.txt updated'", "Files updated",
                          MessageStyle::Plain);
@@ -86,7 +86,7 @@ void QuarvelRun::RunMainJob() {
     const auto folder = m_ui.ChooseFolder("Browse to the Starting course folder:",
                                           "Reminder:    BACK UP ALL COURSE FILES before proceeding");
     if (!folder || !platform::FindFirst(*folder)) return;
-    if (m_settings.updateDescriptionsFromHtml) m_descriptions.LoadDescriptionCatalogue(GetInstallFolder());
+    if (m_settings.updateDescriptionsFromHtml) m_descriptions.LoadDescriptionCatalogue(InstallFolder());
     if (platform::Contains(*folder, "vod packages")) {
         m_files.ConfineTo({*folder}, "the starting folder");
         PrepareVodPackageFolders(m_files, *folder);

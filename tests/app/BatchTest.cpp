@@ -150,6 +150,15 @@ TEST_F(BatchTest, ARefusedBundleMakesExitStatusThree) {
     EXPECT_EQ(r.errors, "1 bundle patched, 1 with problems; see " + LogPath() + "\n");
 }
 
+TEST_F(BatchTest, AProblemOfNoBundleIsCountedApart) {
+    WriteBytes(dir() / "courses/a_good/xml/interface.xml", MinimalInterfaceFile(false));
+    // The bundle is patched whole; only its upload package cannot be written.
+    WriteBytes(install.installFolder / "upload packages", "not a folder");
+    const BatchResult r = Batch("zipPackages=true '" + path("courses") + "'");
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.errors, "1 bundle patched, 0 with problems, 1 other problem; see " + LogPath() + "\n");
+}
+
 TEST_F(BatchTest, TheSpreadsheetAndVodJobsSummariseInTheirOwnWords) {
     // No spreadsheet export in the installation: nothing converted, exit 3.
     BatchResult r = Batch("updateFromSpreadsheet=true");
