@@ -190,28 +190,6 @@ TEST_F(RunSelectedJobTest, AFileThatFailsWhenPutInPlaceCountsForItsBundle) {
     }
 }
 
-TEST_F(RunSelectedJobTest, EveryReasonNotToStartIsKeptForTheSummary) {
-    const struct {
-        const char* name;
-        std::string store;
-        std::string starts;
-    } rows[] = {
-        {"not set", "NB Path=\n", "The install folder is not set."},
-        {"no such folder", "NB Path=" + path("nowhere") + "\n", "The install folder '"},
-        {"no template folder", "NB Path=" + path("courses") + "\n", "The install folder '"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        user.messages.clear();
-        WriteBytes(install.storeFile, row.store);
-        QuarvelRun run(user, clock, install.store());
-        EXPECT_EQ(run.RunSelectedJob(), RunOutcome::NotStarted);
-        ASSERT_EQ(user.messages.size(), 1u);
-        EXPECT_EQ(user.messages[0].text.rfind(row.starts, 0), 0u) << user.messages[0].text;
-        EXPECT_EQ(run.Summary().whyNotStarted, user.messages[0].text);
-    }
-}
-
 TEST_F(RunSelectedJobTest, TheXapiHostIsReadFromTheStoreOncePerRun) {
     WriteBytes(install.installFolder / "web/html/tincan.xml",
                ReadBytes(fs::path(QUARVEL_TEST_DATA) / "writers/web/html/tincan.xml"));
