@@ -8,6 +8,7 @@
 #include "app/BatchUser.h"
 #include "app/InstallStore.h"
 #include "app/QuarvelRun.h"
+#include "app/StopSignals.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/InstallRegistry.h"
@@ -116,9 +117,12 @@ std::vector<HelpSection> HelpDocument() {
                              "job without its FOLDER; nothing was written"},
                             {"3",
                              "the run ran, but something was not done as asked (a bundle refused, a file "
-                             "not written, copied or deleted): the patch log names it"},
+                             "not written, copied or deleted): the patch log names it; or the patch log "
+                             "itself could not be written: standard error says why"},
                         },
-                        ""});
+                        "SIGINT, SIGTERM and SIGHUP stop the run after the bundle in hand; the patch log\n"
+                        "says where, and the exit status is 128 plus the signal's number (130, 143,\n"
+                        "129). A second signal ends the run at once."});
     return sections;
 }
 
@@ -357,21 +361,27 @@ std::optional<std::string> CheckFolder(Job job, const std::vector<std::string>& 
     return std::nullopt;
 }
 
-std::string SummaryLine(Job job, QuarvelRun& run) {
-    const RunSummary& summary = run.Summary();
+std::string SummaryLine(Job job, const RunSummary& summary) {
+    // Problems of no bundle in particular, and the stop, come after the bundles' count.
+    std::string after =
+        summary.otherProblems > 0 ? ", " + Plural(summary.otherProblems, "other problem", "other problems") : "";
+    if (summary.stopped) after += ", stopped before the rest";
+    // The log is pointed at only when it holds the run's section.
+    const std::string log = summary.patchLogProblem.empty() ? "; see " + platform::DisplayPath(summary.patchLog)
+                                                            : "; the patch log was not written";
     switch (job) {
         case Job::Main:
             return Plural(summary.bundlesPatched, "bundle", "bundles") + " patched, " +
-                   std::to_string(summary.bundlesWithProblems) + " with problems; see " +
-                   platform::DisplayPath(run.PatchLogPath());
+                   std::to_string(summary.bundlesWithProblems) + " with problems" + after + log;
         case Job::Vod:
             return Plural(summary.bundlesPatched, "VOD package", "VOD packages") + " built in " +
-                   platform::DisplayPath(run.GetInstallFolder() + "/vod packages") + ", " +
-                   std::to_string(summary.bundlesWithProblems) + " with problems";
+                   platform::DisplayPath(summary.installFolder + "/vod packages") + ", " +
+                   std::to_string(summary.bundlesWithProblems) + " with problems" + after +
+                   (summary.patchLogProblem.empty() ? "" : log);
         case Job::Spreadsheet:
             return summary.problemNotes > 0 ? "spreadsheet not converted; the message box says why"
                                             : "spreadsheet converted into the description files in " +
-                                                  platform::DisplayPath(run.GetInstallFolder());
+                                                  platform::DisplayPath(summary.installFolder);
     }
     return {};
 }
@@ -406,9 +416,19 @@ int RunBatch(int argc, char** argv) {
 
     BatchUser user(settings, folder, stdout, platform::StandardErrorIsTerminal(), line.makeUserInstall);
     platform::SystemClock clock;
+    // Ctrl+C, a kill or a closed terminal stop the run between bundles, so
+    // that the patch log still says which courses were changed.
+    const StopSignals signals;
     QuarvelRun run(user, clock, InstallStore::ForPrograms());
-    if (run.RunSelectedJob() == RunOutcome::NotStarted) return 1;
+    run.StopWhen([&signals] { return signals.Received() != 0; });
+    if (run.RunSelectedJob() == RunOutcome::NotStarted) {
+        PrintError(run.Summary().whyNotStarted);
+        return 1;
+    }
+    const RunSummary summary = run.Summary();
+    if (!summary.patchLogProblem.empty()) PrintError(summary.patchLogProblem);
     // A run that ended without a word (the file-system root) gets no summary either.
-    if (user.MessagesShown() > 0) std::fprintf(stderr, "%s\n", SummaryLine(job, run).c_str());
-    return run.Summary().problemNotes > 0 ? 3 : 0;
+    if (user.MessagesShown() > 0) std::fprintf(stderr, "%s\n", SummaryLine(job, summary).c_str());
+    if (const int signal = signals.Received()) return 128 + signal;
+    return summary.problemNotes > 0 || !summary.patchLogProblem.empty() ? 3 : 0;
 }

@@ -1,18 +1,19 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "app/InstallStore.h"
 #include "app/UserInterface.h"
 #include "bundle/CourseRecord.h"
 #include "bundle/WalkCourseFolder.h"
-#include "catalogues/Catalogues.h"
-#include "catalogues/ConvertSpreadsheet.h"
+#include "catalogues/DescriptionLookup.h"
+#include "catalogues/VodInfoLookup.h"
 #include "platform/Clock.h"
 #include "platform/Process.h"
 #include "settings/CourseSettings.h"
@@ -29,7 +30,16 @@ struct RunSummary {
     // written, copied or deleted: each has a note in the patch log.
     int bundlesWithProblems = 0;
     int problemNotes = 0;  // every note in the run report that says something was not done
-    bool stopped = false;  // the person stopped the run between bundles
+    // Problem notes that belong to no bundle (the run's changes not made
+    // durable, an upload package not written).
+    int otherProblems = 0;
+    bool stopped = false;       // the person stopped the run between bundles
+    std::string installFolder;  // the install folder the run used; empty before it is known
+    std::string patchLog;       // the patch log in it
+    // Why the patch log section could not be written; empty when it was, or was not due.
+    std::string patchLogProblem;
+    // Why the run could not start (RunOutcome::NotStarted), as its message box says.
+    std::string whyNotStarted;
 };
 
 // Why this build cannot run with `settings`: an option that needs a writer
@@ -54,57 +64,44 @@ public:
     QuarvelRun(const QuarvelRun&) = delete;
     QuarvelRun& operator=(const QuarvelRun&) = delete;
 
-    // --- The run driver ---
+    // Empties the run report, as the main window does before the run.
+    void EmptyRunReport() { m_report.updatedList.clear(); }
+    // Also stops the job after the bundle in hand, as the progress window's
+    // Stop does, once `asked` answers true (a signal to the batch program).
+    void StopWhen(std::function<bool()> asked) { m_stopAsked = std::move(asked); }
     RunOutcome RunSelectedJob();
-    // The install folder without a trailing "/"; read from the store once per run.
-    const std::string& GetInstallFolder();
-    std::string PatchLogPath();
     RunSummary Summary() const;
 
-    // --- The jobs and writers, on the run's state; their files are in place
-    // when they return (durable once the job ends) ---
-    // Gives each direct subfolder of a "vod packages" starting folder that has
-    // no xml/interface.xml the minimal one.
-    void PrepareVodPackageFolders(const std::string& startFolder);
-    void WalkCourseFolder(const std::string& folder);
-    void BuildVodPackages(const std::string& folder, bool copyVideo);
-    void WriteScormManifest(const std::string& path);
-    void WriteCoursePage(const std::string& path);
-    void WriteIndexPage(const std::string& path);
-    void WriteTincanXml(const std::string& path);
-    void PatchExitStatus(const std::string& scriptsFolder);
-    // Copies the player assets into the bundle; returns the content folder.
-    std::string RefreshAssets(const std::string& courseFolder);
-
-    // --- The catalogues ---
-    void LoadDescriptionCatalogue();
-    std::optional<std::string> FindCourseDescription(const std::string& key) const;
-    void LoadVodCatalogue();
-    const VodInfoEntry* FindVodInfo(const std::string& title) const;
-    SpreadsheetResult ConvertSpreadsheet();
-
-    // The run's state.
-    CourseSettings settings;
-    CourseRecord record;
-    RunReport report;
-    DescriptionCatalogue descriptionCatalogue;
-    VodCatalogue vodCatalogue;
-
-    BundleFiles& files() { return m_files; }
-    Installation& installation();
-
 private:
+    // The install folder without a trailing "/"; read from the store once per run.
+    const std::string& InstallFolder();
+    std::string PatchLogPath();
+    Installation& TheInstallation();
+
     void RunVodJob();
     void RunSpreadsheetJob();
     void RunMainJob();
-    // Appends a dated section: `heading`, the date stamp, ":" and the run report.
-    void AppendPatchLog(std::string_view heading, std::string_view caption);
+    // The walk over the starting folder, and the VOD builder over the content
+    // folder, each confined to the folders it may change.
+    void PatchCourseBundles(const std::string& startFolder);
+    void BuildPackagesFrom(const std::string& contentFolder);
+    // Tells the person why the run cannot start.
+    RunOutcome CannotStart(const std::string& why);
+    // Appends a dated section: `heading`, the date stamp, ":" and the run
+    // report; false, with the reason kept for the summary, when it cannot.
+    bool AppendPatchLog(std::string_view heading);
+    // Counts the problem notes added since the last call for the bundles done
+    // before whose folders hold the paths they name; returns how many are left
+    // over, for the bundle in hand (`inHand`, or the refused one) or the run.
+    int SettleProblems(const std::string* inHand);
+    // Puts the job's files in place and zips the upload packages; what is
+    // found then and claimed by no bundle is the run's.
+    void FinishJob();
 
     // WalkListener: what the jobs tell the run between bundles.
     void CourseError(const std::string& note) override;
     bool BundleDone(const std::string& courseFolder) override;
     void PackageFileGenerated(const std::string& path, PackageFile file) override;
-    MainJobContext MainJob();
     // Zips the bundles the job patched (zipPackages) from the files on disk,
     // after the job's files are in place.
     void WriteUploadPackages();
@@ -114,19 +111,31 @@ private:
     InstallStore m_store;
     std::optional<std::string> m_installFolder;
     std::optional<Installation> m_installation;
-    BundleFiles m_files{report, platform::CommitBytesFromEnvironment(platform::FileTransaction::kDefaultCommitBytes)};
 
+    // The run's state.
+    CourseSettings m_settings;
+    CourseRecord m_record;
+    RunReport m_report;
+    DescriptionLookup m_descriptions;
+    VodInfoLookup m_vodInfo;
+    BundleFiles m_files{m_report,
+                        platform::CommitBytesFromEnvironment(platform::FileTransaction::kDefaultCommitBytes)};
+
+    std::function<bool()> m_stopAsked;
     int m_bundlesPatched = 0;
     int m_bundlesWithProblems = 0;
+    int m_otherProblems = 0;
     bool m_stopped = false;
-    // The problem notes counted when the bundle in hand began, to tell whether it got one.
-    int m_notesAtBundleStart = 0;
-
-    // Lower-cased key -> index of the first entry with that key.
-    std::unordered_map<std::string, std::size_t> m_descriptionIndex;
-    std::unordered_map<std::string, std::size_t> m_vodIndex;
-    // "VOD info.txt" as last parsed; a reload of an unchanged file keeps the table.
-    std::optional<platform::FileStamp> m_vodCatalogueStamp;
+    std::string m_patchLogProblem;
+    std::string m_whyNotStarted;
+    // The problem notes already counted for a bundle (or the run).
+    int m_notesSettled = 0;
+    // Bundles done whose files may still wait for a commit, where a problem
+    // can yet be found, each with whether it counts with problems already; and
+    // the commits counted when the bundle in hand began (one since then put
+    // every earlier bundle in place).
+    std::map<std::string, bool> m_uncommitted;
+    int m_commitsAtBundleStart = 0;
 
     // Upload packages: the bundles to zip, the folder their names are taken
     // below, and the folders a link in a bundle may lead into.

@@ -19,7 +19,14 @@
 #   /etc/quarvel.conf                                otherwise (a system-wide install).
 # Its first "NB Path" line is replaced or added; every other byte stays. A
 # store that exists but cannot be read stops the install rather than being replaced.
+#
+# The programs are installed stripped of their symbols and debugging sections
+# (the build keeps them for debugging and the crash tests): a tenth of the
+# size. A package build that splits the debugging sections off itself
+# configures with -DQUARVEL_INSTALL_STRIP=OFF.
 include(GNUInstallDirs)
+
+option(QUARVEL_INSTALL_STRIP "Install the programs stripped" ON)
 
 set(QUARVEL_SAMPLE_DIR ${PROJECT_SOURCE_DIR}/sample)
 set(QUARVEL_INSTALL_FOLDER ${CMAKE_INSTALL_DATADIR}/quarvel/install)
@@ -66,6 +73,32 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/docs/quarvel-batch.1)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quarvel)
+
+# The programs' install rules ran before these (their folders come first);
+# `cmake --install --strip` strips them itself.
+if(QUARVEL_INSTALL_STRIP)
+  if(NOT CMAKE_STRIP)
+    message(FATAL_ERROR "No strip program found; install binutils, or configure with -DQUARVEL_INSTALL_STRIP=OFF.")
+  endif()
+  set(quarvel_programs "$<TARGET_FILE_NAME:quarvel-batch>")
+  if(TARGET quarvel)
+    list(APPEND quarvel_programs "$<TARGET_FILE_NAME:quarvel>")
+  endif()
+  install(CODE "set(quarvel_strip \"${CMAKE_STRIP}\")
+                set(quarvel_programs \"${quarvel_programs}\")")
+  install(CODE [[
+  if(NOT CMAKE_INSTALL_DO_STRIP)
+    foreach(program IN LISTS quarvel_programs)
+      set(file "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/bin/${program}")
+      message(STATUS "Stripping: ${file}")
+      execute_process(COMMAND "${quarvel_strip}" "${file}" RESULT_VARIABLE failed)
+      if(failed)
+        message(FATAL_ERROR "'${file}' could not be stripped.")
+      endif()
+    endforeach()
+  endif()
+]])
+endif()
 
 # The store is written by the programs' own rules; every build of the batch
 # program builds the recorder, so an install after the README's command works.

@@ -25,7 +25,7 @@ int CquarvelDlg::DoModal() {
 }
 
 bool CquarvelDlg::OnInitDialog() {
-    m_run.report.updatedList.clear();
+    m_run.EmptyRunReport();
     m_outcome = m_run.RunSelectedJob();
     // The run is over on every path: close the dialog.
     done(QDialog::Accepted);

@@ -19,7 +19,7 @@ bool CquarvelDlg::OnInitDialog() {
         SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     }
     m_user.SetOwner(hwnd());
-    m_run.report.updatedList.clear();
+    m_run.EmptyRunReport();
     m_outcome = m_run.RunSelectedJob();
     // The run is over on every path: close the dialog.
     Close(IDOK);

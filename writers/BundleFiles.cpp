@@ -23,8 +23,8 @@ void BundleFiles::ConfineTo(const std::vector<std::string>& folders, std::string
 
 void BundleFiles::NoteLinkOut(const platform::LinkOut& out) {
     if (!m_notedLinks.insert(out.link).second) return;
-    m_report.AddProblem("'" + EscapeLogPath(out.link) + "' is a link to '" + EscapeLogPath(out.target) + "' outside " +
-                        m_where + "; left unchanged.\n");
+    m_report.AddProblemAt(out.link, "'" + EscapeLogPath(out.link) + "' is a link to '" + EscapeLogPath(out.target) +
+                                        "' outside " + m_where + "; left unchanged.\n");
 }
 
 std::optional<Place> BundleFiles::Reach(const std::string& path, LastLink last, std::error_code& ec, bool note) {
@@ -201,6 +201,7 @@ void BundleFiles::CommitWhenFull() {
 }
 
 void BundleFiles::Commit() {
+    ++m_commits;
     for (const platform::CommitFailure& failure : m_transaction.Commit())
         NoteFailure(failure.removal ? "delete" : failure.copy ? "copy to" : "write", failure.path, failure.error);
     NoteKeepProblems();
@@ -223,14 +224,16 @@ void BundleFiles::NoteKeepProblems() {
                     path + " has " + problem.detail + " other names (hard links); they keep the old content.\n";
                 break;
             case platform::KeepProblem::Kind::Owner:
-                m_report.AddProblem("Could not keep the owner of " + path + ": " + problem.reason.message() + ".\n");
+                m_report.AddProblemAt(problem.path,
+                                      "Could not keep the owner of " + path + ": " + problem.reason.message() + ".\n");
                 break;
             case platform::KeepProblem::Kind::Group:
-                m_report.AddProblem("Could not keep the group of " + path + ": " + problem.reason.message() + ".\n");
+                m_report.AddProblemAt(problem.path,
+                                      "Could not keep the group of " + path + ": " + problem.reason.message() + ".\n");
                 break;
             case platform::KeepProblem::Kind::Attribute:
-                m_report.AddProblem("Could not keep the attribute '" + problem.detail + "' of " + path + ": " +
-                                    problem.reason.message() + ".\n");
+                m_report.AddProblemAt(problem.path, "Could not keep the attribute '" + problem.detail + "' of " + path +
+                                                        ": " + problem.reason.message() + ".\n");
                 break;
         }
     }
@@ -238,5 +241,5 @@ void BundleFiles::NoteKeepProblems() {
 
 void BundleFiles::NoteFailure(const std::string& action, const std::string& path, std::error_code ec) {
     if (ec == platform::MakeError(platform::FileError::leadsOut)) return;  // the link is named already
-    m_report.AddProblem("Could not " + action + " '" + EscapeLogPath(path) + "': " + ec.message() + ".\n");
+    m_report.AddProblemAt(path, "Could not " + action + " '" + EscapeLogPath(path) + "': " + ec.message() + ".\n");
 }

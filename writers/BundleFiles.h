@@ -80,6 +80,8 @@ public:
     // Commits, then makes the names put in place durable: after this a bundle
     // the patch log lists as updated stays updated whatever happens.
     void Finish();
+    // How many commits there have been: after one, nothing written before it waits.
+    int Commits() const { return m_commits; }
 
     // Notes that `action` ("write", "copy to", "delete", "read", "create") failed on `path`
     // (but for a link that leads out, which is named on its own).
@@ -97,6 +99,7 @@ private:
     void NoteKeepProblems();
 
     RunReport& m_report;
+    int m_commits = 0;
     platform::WriteSession m_session;
     platform::FileTransaction m_transaction;
     platform::FolderTree m_tree;

@@ -1,10 +1,14 @@
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <regex>
+#include <thread>
 
 #include "app/BatchMain.h"
 #include "bundle/SettingsFile.h"
@@ -80,11 +84,53 @@ TEST_F(BatchTest, SettingsFileIsAppliedBeforeTheCommandLine) {
     EXPECT_NE(r.errors.find("run.conf:2: bad value 'Bogus' for exitStatusMode"), std::string::npos);
 }
 
-TEST_F(BatchTest, UnsetInstallFolderExitsWithOne) {
-    WriteBytes(install.storeFile, "NB Path=\n");
-    const BatchResult r = Batch("'" + path("courses") + "'");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.output.rfind("Quarvel: The install folder is not set.", 0), 0u);
+TEST_F(BatchTest, WhyTheRunCannotStartGoesToStandardErrorAndTheMessageBoxToOutput) {
+    const struct {
+        const char* name;
+        std::string store;
+        std::string starts;
+    } rows[] = {
+        {"not set", "NB Path=\n", "The install folder is not set."},
+        {"no such folder", "NB Path=" + path("nowhere") + "\n", "The install folder '" + path("nowhere") + "'"},
+        {"no template folder", "NB Path=" + path("courses") + "\n", "The install folder '" + path("courses") + "'"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteBytes(install.storeFile, row.store);
+        const BatchResult r = Batch("'" + path("courses") + "'");
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.output.rfind("Quarvel: " + row.starts, 0), 0u) << r.output;
+        EXPECT_EQ(r.errors, "quarvel-batch: " + r.output.substr(9)) << r.errors;
+    }
+}
+
+TEST_F(BatchTest, APatchLogThatCannotBeWrittenIsAProblemNamedOnStandardError) {
+    fs::create_directories(install.installFolder / "nb_logfile.txt");
+    WriteBytes(dir() / "courses/a_good/xml/interface.xml", MinimalInterfaceFile(false));
+    WriteBytes(dir() / "videos/a_vid_1.mp4", "video");
+    // The VOD job writes the log only with notes: a file where the package folders go gives one.
+    WriteBytes(install.installFolder / "vod packages", "not a folder");
+    const std::string failed = "The patch log '" + LogPath() + "' could not be written: " + std::strerror(EISDIR) + ".";
+    const struct {
+        const char* name;
+        std::string args;
+        std::string output;
+        std::string summary;
+    } rows[] = {
+        {"main job", "'" + path("courses") + "'", "Course Bundle Patch Status: " + failed + "\n",
+         "1 bundle patched, 0 with problems; the patch log was not written\n"},
+        {"VOD job with notes", "createVodPackages=true '" + path("videos") + "'",
+         "VOD Status: VOD packages created in 'VOD packages' subfolder.\nVOD Status: " + failed + "\n",
+         "1 VOD package built in " + install.installFolder.string() +
+             "/vod packages, 1 with problems; the patch log was not written\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const BatchResult r = Batch(row.args);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_EQ(r.output, row.output);
+        EXPECT_EQ(r.errors, "quarvel-batch: " + failed + "\n" + row.summary);
+    }
 }
 
 TEST_F(BatchTest, TheRunEndsWithASummaryLineOnStandardError) {
@@ -102,6 +148,15 @@ TEST_F(BatchTest, ARefusedBundleMakesExitStatusThree) {
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_NE(r.output.find("Course Error: "), std::string::npos) << r.output;
     EXPECT_EQ(r.errors, "1 bundle patched, 1 with problems; see " + LogPath() + "\n");
+}
+
+TEST_F(BatchTest, AProblemOfNoBundleIsCountedApart) {
+    WriteBytes(dir() / "courses/a_good/xml/interface.xml", MinimalInterfaceFile(false));
+    // The bundle is patched whole; only its upload package cannot be written.
+    WriteBytes(install.installFolder / "upload packages", "not a folder");
+    const BatchResult r = Batch("zipPackages=true '" + path("courses") + "'");
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.errors, "1 bundle patched, 0 with problems, 1 other problem; see " + LogPath() + "\n");
 }
 
 TEST_F(BatchTest, TheSpreadsheetAndVodJobsSummariseInTheirOwnWords) {
@@ -226,7 +281,8 @@ TEST_F(BatchTest, HelpListsEverySettingWithItsValuesAndDefault) {
                          "  2  bad arguments or settings file, or FOLDER missing or not a folder, or a\n"
                          "     job without its FOLDER; nothing was written\n"
                          "  3  the run ran, but something was not done as asked (a bundle refused, a file\n"
-                         "     not written, copied or deleted): the patch log names it\n"),
+                         "     not written, copied or deleted): the patch log names it; or the patch log\n"
+                         "     itself could not be written: standard error says why\n"),
          }) {
         EXPECT_NE(help.find(fixed), std::string::npos) << fixed;
     }
@@ -304,6 +360,164 @@ TEST_F(BatchTest, AClosedStandardOutputNeverStopsTheRun) {
     EXPECT_NE(ReadBytes(LogPath()).find(Utf16LeBytes("/a_good/xml")), std::string::npos);
 }
 
+// quarvel-batch over the starting folder, its standard output a pipe filled
+// beforehand: the first message box it shows holds it there until the test
+// reads the pipe.
+class HeldBatch {
+public:
+    HeldBatch(const std::string& courses, const std::string& store, const std::string& errFile, bool hangUpIgnored) {
+        int fds[2];
+        EXPECT_EQ(::pipe(fds), 0);
+        ::fcntl(fds[1], F_SETFL, O_NONBLOCK);
+        const std::string block(4096, '#');
+        while (::write(fds[1], block.data(), block.size()) > 0) m_filler += block.size();
+        while (::write(fds[1], "#", 1) > 0) ++m_filler;
+        ::fcntl(fds[1], F_SETFL, 0);
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(fds[1], STDOUT_FILENO);
+            const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(err, STDERR_FILENO);
+            ::setenv("QUARVEL_CONFIG", store.c_str(), 1);
+            // As a shell starts a job in the foreground, or nohup starts one.
+            for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
+            if (hangUpIgnored) std::signal(SIGHUP, SIG_IGN);
+            ::execl(QUARVEL_BATCH, QUARVEL_BATCH, courses.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        m_output = fds[0];
+    }
+    ~HeldBatch() {
+        if (m_output >= 0) ::close(m_output);
+    }
+
+    // Waits until the program writes its first message box; false when it ended first.
+    bool WaitUntilHeld() const {
+        const std::string path = "/proc/" + std::to_string(m_pid) + "/syscall";
+        for (;;) {
+            const std::string call = ReadBytes(path);
+            for (const long number : {long{SYS_write}, long{SYS_writev}}) {
+                if (call.rfind(std::to_string(number) + " 0x1 ", 0) == 0) return true;
+            }
+            int status = 0;
+            if (::waitpid(m_pid, &status, WNOHANG) != 0) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    // Sends `signal` and waits until the program has taken it in.
+    void Send(int signal) const {
+        ::kill(m_pid, signal);
+        const std::string path = "/proc/" + std::to_string(m_pid) + "/status";
+        const unsigned long long bit = 1ULL << (signal - 1);
+        for (;;) {
+            const std::string status = ReadBytes(path);
+            bool pending = false;
+            for (const char* field : {"\nSigPnd:\t", "\nShdPnd:\t"}) {
+                const std::size_t at = status.find(field);
+                if (at != std::string::npos && (std::stoull(status.substr(at + 9, 16), nullptr, 16) & bit) != 0) {
+                    pending = true;
+                }
+            }
+            if (!pending) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    // Lets the program go on to its end: its wait status, and what it printed.
+    std::pair<int, std::string> Finish() {
+        std::string output;
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = ::read(m_output, buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<std::size_t>(n));
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        return {status, output.substr(std::min(m_filler, output.size()))};
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_output = -1;
+    std::size_t m_filler = 0;
+};
+
+// A good bundle, the refused one whose message box holds the run, then two more.
+class SignalTest : public BatchTest {
+protected:
+    void SetUp() override {
+        BatchTest::SetUp();
+        MakeGoodAndUtf16Bundles();
+        WriteBytes(dir() / "courses/c_good/xml/interface.xml", MinimalInterfaceFile(false));
+        WriteBytes(dir() / "courses/d_good/xml/interface.xml", MinimalInterfaceFile(false));
+    }
+    std::string Patched(const char* course) const {
+        return ReadBytes(dir() / "courses" / course / "xml/interface.xml") == MinimalInterfaceFile(false) ? "no"
+                                                                                                          : "yes";
+    }
+    std::string Start() const { return path("courses"); }
+};
+
+TEST_F(SignalTest, ASignalStopsTheRunAfterTheBundleInHandAndTheLogSaysSo) {
+    const std::string stopNote = Utf16LeBytes("The run was stopped after '" + path("courses/c_good") +
+                                              "'; the course bundles after it were not patched.\r\n");
+    const struct {
+        const char* name;
+        int signal;
+        bool hangUpIgnored;
+        int exitCode;
+        bool stopped;
+    } rows[] = {
+        {"SIGINT", SIGINT, false, 130, true},
+        {"SIGTERM", SIGTERM, false, 143, true},
+        {"SIGHUP", SIGHUP, false, 129, true},
+        {"SIGHUP under nohup", SIGHUP, true, 3, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        HeldBatch batch(Start(), install.storeFile.string(), path("stderr.txt"), row.hangUpIgnored);
+        ASSERT_TRUE(batch.WaitUntilHeld());
+        batch.Send(row.signal);
+        const auto [status, output] = batch.Finish();
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), row.exitCode);
+        EXPECT_EQ(output.rfind("Course Error: ", 0), 0u) << output;
+        EXPECT_NE(output.find("Course Bundle Patch Status: Check '" + LogPath() + "'"), std::string::npos) << output;
+        EXPECT_EQ(Patched("a_good") + Patched("c_good") + Patched("d_good"), row.stopped ? "yesyesno" : "yesyesyes");
+        EXPECT_EQ(ReadBytes(LogPath()).find(stopNote) != std::string::npos, row.stopped);
+        EXPECT_EQ(ReadBytes(path("stderr.txt")), row.stopped
+                                                     ? "2 bundles patched, 1 with problems, stopped before "
+                                                       "the rest; see " +
+                                                           LogPath() + "\n"
+                                                     : "3 bundles patched, 1 with problems; see " + LogPath() + "\n");
+    }
+}
+
+TEST_F(SignalTest, ASecondSignalEndsTheRunAtOnce) {
+    const struct {
+        const char* name;
+        int first, second;
+    } rows[] = {
+        {"SIGINT twice", SIGINT, SIGINT},
+        {"SIGINT, then SIGTERM", SIGINT, SIGTERM},
+        {"SIGHUP, then SIGINT", SIGHUP, SIGINT},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        HeldBatch batch(Start(), install.storeFile.string(), path("stderr.txt"), false);
+        ASSERT_TRUE(batch.WaitUntilHeld());
+        batch.Send(row.first);
+        batch.Send(row.second);
+        const auto [status, output] = batch.Finish();
+        ASSERT_TRUE(WIFSIGNALED(status)) << "exited with " << WEXITSTATUS(status);
+        EXPECT_EQ(WTERMSIG(status), row.second);
+        EXPECT_EQ(output, "");  // the refused bundle's box was never written out
+        EXPECT_EQ(Patched("c_good") + Patched("d_good"), "nono");
+        EXPECT_FALSE(fs::exists(LogPath()));
+        EXPECT_EQ(ReadBytes(path("stderr.txt")), "");
+    }
+}
+
 TEST_F(BatchTest, AnInstallFolderThatCannotBeWrittenIsLeftForTheUsersOwnOnlyWhenAsked) {
     WriteBytes(install.installFolder / "nb_logfile.txt", "\xFF\xFE");
     fs::permissions(install.installFolder / "nb_logfile.txt", fs::perms::owner_read);
@@ -315,9 +529,15 @@ TEST_F(BatchTest, AnInstallFolderThatCannotBeWrittenIsLeftForTheUsersOwnOnlyWhen
         return "Course Bundle Patch Status: Check '" + folder + "/nb_logfile.txt' for course bundle error status.\n";
     };
 
-    // Standard output keeps only the message boxes; the run goes on as before.
+    // Standard output keeps only the message boxes; the run goes on as before,
+    // and says that it could not write the shared log.
     BatchResult r = Batch("'" + path("courses") + "'");
-    EXPECT_EQ(r.output.rfind(closing(shared), 0), 0u) << r.output;
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(
+        r.output.rfind(
+            "Course Bundle Patch Status: The patch log '" + shared + "/nb_logfile.txt' could not be written: ", 0),
+        0u)
+        << r.output;
     EXPECT_EQ(r.errors.rfind("quarvel-batch: the install folder '" + shared + "' cannot be written, so ", 0), 0u);
     EXPECT_NE(r.errors.find("run with --make-user-install to make your own install folder '" + own +
                             "' from it and record it in '" + ownStore + "'\n"),

@@ -1,5 +1,7 @@
 #include "bundle/RewriteInterfaceXml.h"
 #include "bundle/SettingsFile.h"
+#include "catalogues/DescriptionLookup.h"
+#include "support/RunState.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -99,7 +101,7 @@ protected:
         install = MakeInstall(dir());
         WriteBytes(install.installFolder / "web" / "quarvel.exe", "exe");
         SetModifiedDate(install.installFolder / "web" / "quarvel.exe", 2024, 3, 15);
-        run = std::make_unique<QuarvelRun>(user, clock, install.store());
+        run = std::make_unique<RunState>(install.installFolder.generic_string());
     }
     // Reads and rewrites `bytes` as the settings file of `courseID` with the
     // run's options and record; returns what the file would then hold.
@@ -107,17 +109,16 @@ protected:
         const SettingsLines read = ReadSettingsLines(bytes);
         EXPECT_TRUE(read.isUtf8);
         std::function<std::optional<std::string>(const std::string&)> find;
-        if (!run->descriptionCatalogue.empty()) {
-            find = [this](const std::string& key) { return run->FindCourseDescription(key); };
+        if (!descriptions.Entries().empty()) {
+            find = [this](const std::string& key) { return descriptions.FindCourseDescription(key); };
         }
-        const RewriteInputs inputs{run->settings, courseID, run->installation().ProgramDate(), find};
+        const RewriteInputs inputs{run->settings, courseID, run->installation.ProgramDate(), find};
         return RewriteInterfaceXml(read.header.value_or(""), read.lines, inputs, run->record).value_or(bytes);
     }
 
     TestInstall install;
-    FakeUser user;
-    platform::FixedClock clock{TestTime()};
-    std::unique_ptr<QuarvelRun> run;
+    std::unique_ptr<RunState> run;
+    DescriptionLookup descriptions;
 };
 
 TEST_F(RewriteInterfaceXmlTest, PretestModeRewritesEveryRuleOfACompleteFile) {
@@ -273,7 +274,7 @@ TEST_F(RewriteInterfaceXmlTest, DescriptionsComeFromTheCatalogueWhenAsked) {
                "ABC_INT_01\t<p>Catalogue &hellip;</p>\nabc_int_01\t<p>hidden</p>\n");
     run->settings = DefaultOkSettings();
     run->settings.updateDescriptionsFromHtml = true;
-    run->LoadDescriptionCatalogue();
+    descriptions.LoadDescriptionCatalogue(install.installFolder.generic_string());
     const std::string file = "<h>\n\t<Description>A <i>&</i> B</Description>\n\t<WebDescription></WebDescription>\n";
     const std::pair<std::string, std::string> cases[] = {
         {"abc_adl_01", "\t<WebDescription>&lt;p&gt;Catalogue &#x2026;&lt;/p&gt;</WebDescription>\n"},
@@ -285,7 +286,7 @@ TEST_F(RewriteInterfaceXmlTest, DescriptionsComeFromTheCatalogueWhenAsked) {
     }
     // An empty catalogue still escapes the course's own description.
     WriteBytes(install.installFolder / "HTML course descriptions.txt", "");
-    run->LoadDescriptionCatalogue();
+    descriptions.LoadDescriptionCatalogue(install.installFolder.generic_string());
     EXPECT_EQ(Rewrite("abc_adl_01", "<h>\n\t<WebDescription><b>own</b></WebDescription>\n"),
               "<h>\n\t<WebDescription>&lt;b&gt;own&lt;/b&gt;</WebDescription>\n");
 }
@@ -319,7 +320,7 @@ TEST_F(RewriteInterfaceXmlTest, AReadOnlyFileStaysAndIsNoted) {
     const RewriteInputs inputs{run->settings, "course", std::nullopt, {}};
     const auto rewritten = RewriteInterfaceXml("<h>", {"\t<TimeOut>1</TimeOut>"}, inputs, run->record);
     ASSERT_TRUE(rewritten);
-    EXPECT_FALSE(run->files().Write(file.string(), *rewritten));
+    EXPECT_FALSE(run->files.Write(file.string(), *rewritten));
     EXPECT_EQ(ReadBytes(file), "<h>\r\n\t<TimeOut>1</TimeOut>\r\n");
     EXPECT_EQ(run->report.updatedList, "Could not write '" + file.string() + "': Permission denied.\n");
 }

@@ -1,6 +1,7 @@
 #include <chrono>
 
 #include "catalogues/DescriptionCatalogue.h"
+#include "catalogues/DescriptionLookup.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -45,42 +46,42 @@ protected:
     void SetUp() override {
         TempDirTest::SetUp();
         install = MakeInstall(dir());
-        run = std::make_unique<QuarvelRun>(user, clock, install.store());
     }
+    void Load() { descriptions.LoadDescriptionCatalogue(install.installFolder.generic_string()); }
     fs::path CatalogueFile() const { return install.installFolder / "HTML course descriptions.txt"; }
 
     TestInstall install;
-    FakeUser user;
-    platform::FixedClock clock{TestTime()};
-    std::unique_ptr<QuarvelRun> run;
+    DescriptionLookup descriptions;
 };
 
 TEST_F(DescriptionCatalogueTest, TheFirstEntryOfAKeyWinsInAnyLetterCase) {
     WriteBytes(CatalogueFile(),
                "Abc_Int_01\t<p>first</p>\r\nxyz\t<p>x</p>\r\n\n"
                "ABC_INT_01\t<p>appended later</p>\n\xC3\x89t\xC3\xA9\t<p>e</p>\n");
-    run->LoadDescriptionCatalogue();
-    EXPECT_EQ(run->descriptionCatalogue.size(), 4u);
-    EXPECT_EQ(run->FindCourseDescription("abc_int_01"), std::optional<std::string>("<p>first</p>"));
-    EXPECT_EQ(run->FindCourseDescription("ABC_int_01"), std::optional<std::string>("<p>first</p>"));
-    EXPECT_EQ(run->FindCourseDescription("XYZ"), std::optional<std::string>("<p>x</p>"));
-    EXPECT_EQ(run->FindCourseDescription("\xC3\xA9t\xC3\xA9"), std::optional<std::string>("<p>e</p>"));
-    EXPECT_EQ(run->FindCourseDescription("abc_int_0"), std::nullopt);
-    EXPECT_EQ(run->FindCourseDescription(" xyz"), std::nullopt);
+    Load();
+    EXPECT_EQ(descriptions.Entries().size(), 4u);
+    EXPECT_EQ(descriptions.FindCourseDescription("abc_int_01"), std::optional<std::string>("<p>first</p>"));
+    EXPECT_EQ(descriptions.FindCourseDescription("ABC_int_01"), std::optional<std::string>("<p>first</p>"));
+    EXPECT_EQ(descriptions.FindCourseDescription("XYZ"), std::optional<std::string>("<p>x</p>"));
+    EXPECT_EQ(descriptions.FindCourseDescription("\xC3\xA9t\xC3\xA9"), std::optional<std::string>("<p>e</p>"));
+    EXPECT_EQ(descriptions.FindCourseDescription("abc_int_0"), std::nullopt);
+    EXPECT_EQ(descriptions.FindCourseDescription(" xyz"), std::nullopt);
 
     // Loading again starts afresh.
     WriteBytes(CatalogueFile(), "xyz\t<p>new</p>\n");
-    run->LoadDescriptionCatalogue();
-    EXPECT_EQ(run->descriptionCatalogue.size(), 1u);
-    EXPECT_EQ(run->FindCourseDescription("abc_int_01"), std::nullopt);
-    EXPECT_EQ(run->FindCourseDescription("xyz"), std::optional<std::string>("<p>new</p>"));
+    Load();
+    EXPECT_EQ(descriptions.Entries().size(), 1u);
+    EXPECT_EQ(descriptions.FindCourseDescription("abc_int_01"), std::nullopt);
+    EXPECT_EQ(descriptions.FindCourseDescription("xyz"), std::optional<std::string>("<p>new</p>"));
 }
 
 TEST_F(DescriptionCatalogueTest, AMissingFileLeavesTheCatalogueEmpty) {
-    run->descriptionCatalogue.push_back({"old", "x"});
-    run->LoadDescriptionCatalogue();
-    EXPECT_TRUE(run->descriptionCatalogue.empty());
-    EXPECT_EQ(run->FindCourseDescription("old"), std::nullopt);
+    WriteBytes(CatalogueFile(), "old\tx\n");
+    Load();
+    fs::remove(CatalogueFile());
+    Load();
+    EXPECT_TRUE(descriptions.Entries().empty());
+    EXPECT_EQ(descriptions.FindCourseDescription("old"), std::nullopt);
 }
 
 TEST_F(DescriptionCatalogueTest, ALargeCatalogueIsLookedUpWithoutScanning) {
@@ -88,11 +89,11 @@ TEST_F(DescriptionCatalogueTest, ALargeCatalogueIsLookedUpWithoutScanning) {
     const int count = 200000;
     for (int i = 0; i < count; ++i) bytes += "course_" + std::to_string(i) + "\t<p>" + std::to_string(i) + "</p>\n";
     WriteBytes(CatalogueFile(), bytes);
-    run->LoadDescriptionCatalogue();
-    ASSERT_EQ(run->descriptionCatalogue.size(), static_cast<std::size_t>(count));
+    Load();
+    ASSERT_EQ(descriptions.Entries().size(), static_cast<std::size_t>(count));
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < count; ++i) {
-        ASSERT_TRUE(run->FindCourseDescription("COURSE_" + std::to_string(i)).has_value());
+        ASSERT_TRUE(descriptions.FindCourseDescription("COURSE_" + std::to_string(i)).has_value());
     }
     // A scan per lookup would take minutes here.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));

@@ -4,6 +4,7 @@
 
 #include <csignal>
 
+#include "catalogues/ConvertSpreadsheet.h"
 #include "catalogues/SpreadsheetParser.h"
 #include "support/TestSupport.h"
 
@@ -150,10 +151,7 @@ protected:
         install = MakeInstall(dir());
     }
     fs::path File(const char* name) const { return install.installFolder / name; }
-    SpreadsheetResult Convert() {
-        QuarvelRun run(user, clock, install.store());
-        return run.ConvertSpreadsheet();
-    }
+    SpreadsheetResult Convert() { return ConvertSpreadsheet(install.installFolder.generic_string()); }
     TestInstall install;
     FakeUser user;
     platform::FixedClock clock{TestTime()};

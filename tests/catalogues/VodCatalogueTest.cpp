@@ -1,4 +1,5 @@
 #include "catalogues/VodCatalogueParser.h"
+#include "catalogues/VodInfoLookup.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -57,9 +58,8 @@ protected:
         TempDirTest::SetUp();
         install = MakeInstall(dir());
     }
+    std::string Folder() const { return install.installFolder.generic_string(); }
     TestInstall install;
-    FakeUser user;
-    platform::FixedClock clock{TestTime()};
 };
 
 TEST_F(VodCatalogueTest, LookupIgnoresCaseAndTakesTheFirstLine) {
@@ -67,39 +67,39 @@ TEST_F(VodCatalogueTest, LookupIgnoresCaseAndTakesTheFirstLine) {
                "Safety_VID_en__01\tOLD\tOld title\t<p>old</p>\n"
                "\nsafety_vid_EN__01\tNEW\tNew title\t<p>new</p>\n"
                "\xC3\x89t\xC3\xA9_vid_sp\t\tT\td\n");
-    QuarvelRun run(user, clock, install.store());
-    run.LoadVodCatalogue();
-    ASSERT_EQ(run.vodCatalogue.size(), 3u);
+    VodInfoLookup vodInfo;
+    vodInfo.LoadVodCatalogue(Folder());
+    ASSERT_EQ(vodInfo.Entries().size(), 3u);
 
-    const VodInfoEntry* found = run.FindVodInfo("safety_vid_en__01");
+    const VodInfoEntry* found = vodInfo.FindVodInfo("safety_vid_en__01");
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->productCode, "OLD");
-    EXPECT_EQ(run.FindVodInfo("SAFETY_vid_en__01"), found);
+    EXPECT_EQ(vodInfo.FindVodInfo("SAFETY_vid_en__01"), found);
     // Letters beyond A-Z compare by their lower case too.
-    ASSERT_NE(run.FindVodInfo("\xC3\xA9t\xC3\xA9_vid_sp"), nullptr);
-    EXPECT_EQ(run.FindVodInfo("\xC3\xA9t\xC3\xA9_vid_sp")->productCode, "\xC3\x89t\xC3\xA9_vid_sp");
+    ASSERT_NE(vodInfo.FindVodInfo("\xC3\xA9t\xC3\xA9_vid_sp"), nullptr);
+    EXPECT_EQ(vodInfo.FindVodInfo("\xC3\xA9t\xC3\xA9_vid_sp")->productCode, "\xC3\x89t\xC3\xA9_vid_sp");
     // Whole-string equality only.
-    EXPECT_EQ(run.FindVodInfo("safety_vid_en__0"), nullptr);
-    EXPECT_EQ(run.FindVodInfo(" safety_vid_en__01"), nullptr);
+    EXPECT_EQ(vodInfo.FindVodInfo("safety_vid_en__0"), nullptr);
+    EXPECT_EQ(vodInfo.FindVodInfo(" safety_vid_en__01"), nullptr);
 }
 
 TEST_F(VodCatalogueTest, ReloadingFollowsTheFileAndAMissingFileEmptiesTheTable) {
     const fs::path file = install.installFolder / "VOD info.txt";
     WriteBytes(file, "a\tP\tT\td\n");
-    QuarvelRun run(user, clock, install.store());
-    run.LoadVodCatalogue();
-    ASSERT_NE(run.FindVodInfo("a"), nullptr);
+    VodInfoLookup vodInfo;
+    vodInfo.LoadVodCatalogue(Folder());
+    ASSERT_NE(vodInfo.FindVodInfo("a"), nullptr);
 
     // Same size, new content: a reload sees it.
     WriteBytes(file, "b\tP\tT\td\n");
-    run.LoadVodCatalogue();
-    EXPECT_EQ(run.FindVodInfo("a"), nullptr);
-    ASSERT_NE(run.FindVodInfo("b"), nullptr);
+    vodInfo.LoadVodCatalogue(Folder());
+    EXPECT_EQ(vodInfo.FindVodInfo("a"), nullptr);
+    ASSERT_NE(vodInfo.FindVodInfo("b"), nullptr);
 
     fs::remove(file);
-    run.LoadVodCatalogue();
-    EXPECT_TRUE(run.vodCatalogue.empty());
-    EXPECT_EQ(run.FindVodInfo("b"), nullptr);
+    vodInfo.LoadVodCatalogue(Folder());
+    EXPECT_TRUE(vodInfo.Entries().empty());
+    EXPECT_EQ(vodInfo.FindVodInfo("b"), nullptr);
 }
 
 }  // namespace

@@ -78,8 +78,8 @@ TEST_F(QuarvelProgramTest, AWholeRunPatchesTheChosenCoursesAndWritesThePatchLog)
             EXPECT_EQ(box->windowTitle(), QStringLiteral("Course Bundle Patch Status"));
             EXPECT_EQ(box->text().toStdString(), "Check '" + LogPath().string() + "' for course bundle error status.");
             EXPECT_EQ(box->icon(), QMessageBox::Critical);
-            // The log is written once the box is dismissed; the progress window is gone.
-            EXPECT_FALSE(fs::exists(LogPath()));
+            // The log is written before the box names it; the progress window is gone.
+            EXPECT_TRUE(fs::exists(LogPath()));
             EXPECT_EQ(VisibleTopLevel(QStringLiteral("progressWindow")), nullptr);
             EXPECT_FALSE(mainDialog.isVisible());
             box->button(QMessageBox::Ok)->click();

@@ -12,6 +12,8 @@
 #     serves both jobs, with the option and in later runs without it.
 #  3. A package build (DESTDIR) writes its store below DESTDIR.
 #  4. A store the user cannot read is left as it was.
+#  5. The programs are installed stripped, and the README's way to uninstall
+#     removes every file the install made.
 set -euo pipefail
 build="$(cd "$1" && pwd)"
 source="$(cd "$2" && pwd)"
@@ -33,7 +35,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for tool in desktop-file-validate man iconv; do
+for tool in desktop-file-validate man iconv readelf; do
   command -v "$tool" >/dev/null || { echo "$tool is needed (tools/install-deps.sh test)" >&2; exit 1; }
 done
 
@@ -141,6 +143,17 @@ for doc in README.md copyright; do
   [ -f "$prefix/share/doc/quarvel/$doc" ] || fail "no share/doc/quarvel/$doc"
 done
 check_jobs user "$prefix/share/quarvel/install" "$prefix/share/quarvel" "$prefix/bin/quarvel-batch"
+for program in "$prefix"/bin/*; do
+  ! readelf -S -W "$program" | grep -qE ' \.(debug_[a-z_]+|symtab) ' || fail "$program is installed with its symbols"
+done
+# 5. Uninstalling as the README says leaves none of the files the install listed.
+installed="$(wc -l <"$build/install_manifest.txt")"
+[ "$installed" -gt 10 ] && grep -qxF "$prefix/bin/quarvel-batch" "$build/install_manifest.txt" ||
+  fail "the install manifest does not list the install: $(head -3 "$build/install_manifest.txt")"
+as_user sh -c "xargs -d '\n' rm -f -- <'$build/install_manifest.txt'" || fail "the README's uninstall command failed"
+while IFS= read -r file; do
+  [ ! -e "$file" ] || fail "left after uninstalling: $file"
+done <"$build/install_manifest.txt"
 
 # 2. System-wide installation, installed by root (or by this user before the
 # folder is made read-only), not writable by the user.

@@ -1,4 +1,7 @@
+#include "catalogues/VodInfoLookup.h"
+#include "support/RunState.h"
 #include "support/TestSupport.h"
+#include "vod/BuildVodPackages.h"
 
 namespace {
 
@@ -148,49 +151,68 @@ protected:
         return files;
     }
 
+    // A run's state over the installation.
+    std::unique_ptr<RunState> NewRun() const {
+        return std::make_unique<RunState>(install.installFolder.generic_string());
+    }
+    // Builds the packages of the folder `relative` as the VOD job does, and
+    // puts them in place; returns the package folders in the order they were done.
+    std::vector<std::string> Build(RunState& run, const std::string& relative, bool copyVideo) const {
+        struct Listener : WalkListener {
+            std::vector<std::string> done;
+            void CourseError(const std::string& note) override { ADD_FAILURE() << note; }
+            bool BundleDone(const std::string& packageFolder) override {
+                done.push_back(packageFolder);
+                return true;
+            }
+        } listener;
+        VodInfoLookup vodInfo;
+        const std::string folder = install.installFolder.generic_string();
+        run.files.ConfineTo({path(relative), Packages().generic_string()}, "the content folder");
+        VodJobContext job{run.settings,
+                          run.record,
+                          run.files,
+                          run.installation,
+                          [&] { vodInfo.LoadVodCatalogue(folder); },
+                          [&](const std::string& title) { return vodInfo.FindVodInfo(title); },
+                          listener};
+        BuildVodPackages(path(relative), copyVideo, job);
+        run.files.Commit();
+        return listener.done;
+    }
+
     TestInstall install;
     FakeUser user;
     platform::FixedClock clock{TestTime()};
     CourseSettings settings;
 };
 
-struct ProgressUser : FakeUser {
-    std::vector<std::pair<int, std::string>> progress;
-    Progress ReportProgress(int done, const std::string& packageFolder) override {
-        progress.emplace_back(done, packageFolder);
-        return Progress::Continue;
-    }
-};
-
 TEST_F(BuildVodPackagesTest, BuildsOnePackagePerVideoSideBySide) {
-    ProgressUser progressUser;
-    QuarvelRun run(progressUser, clock, install.store());
-    run.settings = settings;
-    run.BuildVodPackages(path("src"), false);
+    const auto run = NewRun();
+    run->settings = settings;
+    const std::vector<std::string> done = Build(*run, "src", false);
 
     EXPECT_EQ(SnapshotTree(Packages()), ExpectedPackages());
     // Without the video: the video folder holds only the subtitles.
     EXPECT_TRUE(fs::is_directory(Packages() / "fire_vid_en__02/video/vtt"));
     EXPECT_TRUE(fs::is_empty(Packages() / "fire_vid_en__02/video/vtt"));
     // Settings changed for the rest of the run; the record holds the last video.
-    EXPECT_TRUE(run.settings.updateDescriptionsFromHtml);
-    EXPECT_TRUE(run.settings.enableHrSetting);
-    EXPECT_EQ(run.record.courseID, "z_vid_late");
-    EXPECT_EQ(run.record.Language, "English");
-    EXPECT_EQ(run.report.updatedList, "");
+    EXPECT_TRUE(run->settings.updateDescriptionsFromHtml);
+    EXPECT_TRUE(run->settings.enableHrSetting);
+    EXPECT_EQ(run->record.courseID, "z_vid_late");
+    EXPECT_EQ(run->record.Language, "English");
+    EXPECT_EQ(run->report.updatedList, "");
     const std::string packages = Packages().generic_string();
-    EXPECT_EQ(progressUser.progress, (std::vector<std::pair<int, std::string>>{{1, packages + "/Safety_VID_SP__01"},
-                                                                               {2, packages + "/intro_vid_plain"},
-                                                                               {3, packages + "/fire_vid_en__02"},
-                                                                               {4, packages + "/z_vid_late"}}));
+    EXPECT_EQ(done, (std::vector<std::string>{packages + "/Safety_VID_SP__01", packages + "/intro_vid_plain",
+                                              packages + "/fire_vid_en__02", packages + "/z_vid_late"}));
 
     // A second run gives the same packages: every package now has its file.
     const Files first = SnapshotTree(Packages());
-    QuarvelRun again(user, clock, install.store());
-    again.settings = settings;
-    again.BuildVodPackages(path("src"), false);
+    const auto again = NewRun();
+    again->settings = settings;
+    Build(*again, "src", false);
     EXPECT_EQ(SnapshotTree(Packages()), first);
-    EXPECT_FALSE(again.settings.enableHrSetting);
+    EXPECT_FALSE(again->settings.enableHrSetting);
 }
 
 TEST_F(BuildVodPackagesTest, TheDriverBuildsWithoutVideosAndCopyVideoAddsThem) {
@@ -204,9 +226,9 @@ TEST_F(BuildVodPackagesTest, TheDriverBuildsWithoutVideosAndCopyVideoAddsThem) {
     EXPECT_EQ(user.messages[0].text, "VOD packages created in 'VOD packages' subfolder.");
     EXPECT_EQ(SnapshotTree(Packages()), ExpectedPackages());
 
-    QuarvelRun run(user, clock, install.store());
-    run.settings = settings;
-    run.BuildVodPackages(path("src"), true);
+    const auto run = NewRun();
+    run->settings = settings;
+    Build(*run, "src", true);
     EXPECT_EQ(ReadBytes(Packages() / "Safety_VID_SP__01/video/Safety_VID_SP__01.mp4"), "video 1");
     EXPECT_EQ(ReadBytes(Packages() / "intro_vid_plain/video/intro_vid_plain.mp4"), "video 2");
     EXPECT_EQ(ReadBytes(Packages() / "fire_vid_en__02/video/fire_vid_en__02.MP4"), "video 3");
@@ -215,9 +237,9 @@ TEST_F(BuildVodPackagesTest, TheDriverBuildsWithoutVideosAndCopyVideoAddsThem) {
 
 TEST_F(BuildVodPackagesTest, TheMainJobOverThePackagesRewritesOnlyTheirSettingsFiles) {
     {
-        QuarvelRun run(user, clock, install.store());
-        run.settings = settings;
-        run.BuildVodPackages(path("src"), false);
+        const auto run = NewRun();
+        run->settings = settings;
+        Build(*run, "src", false);
     }
     Files expected = SnapshotTree(Packages());
     for (auto& [name, bytes] : expected) {
@@ -235,8 +257,9 @@ TEST_F(BuildVodPackagesTest, TheMainJobOverThePackagesRewritesOnlyTheirSettingsF
     QuarvelRun run(user, clock, install.store());
     run.RunSelectedJob();
     EXPECT_EQ(SnapshotTree(Packages()), expected);
-    // Packages are no course bundles of the run report.
-    EXPECT_EQ(run.report.updatedList, "");
+    // Packages are no course bundles of the run report: the log lists none.
+    EXPECT_EQ(ReadBytes(install.installFolder / "nb_logfile.txt"),
+              "\xFF\xFE" + Utf16LeBytes("\r\n\r\nThe following course bundles were updated 12/07/2026 14:05:\r\n"));
 }
 
 TEST_F(BuildVodPackagesTest, LanguageMarkers) {
@@ -258,10 +281,10 @@ TEST_F(BuildVodPackagesTest, LanguageMarkers) {
         SCOPED_TRACE(c.title);
         fs::remove_all(dir() / "one");
         WriteBytes(dir() / "one" / (std::string(c.title) + ".mp4"), "");
-        QuarvelRun run(user, clock, install.store());
-        run.record.Language = c.before;
-        run.BuildVodPackages(path("one"), false);
-        EXPECT_EQ(run.record.Language, c.language);
+        const auto run = NewRun();
+        run->record.Language = c.before;
+        Build(*run, "one", false);
+        EXPECT_EQ(run->record.Language, c.language);
     }
 }
 
@@ -289,12 +312,12 @@ TEST_F(BuildVodPackagesTest, IsHrsLineOfAnOlderPackage) {
         SCOPED_TRACE(c.name);
         fs::remove_all(Packages());
         if (c.previous) WriteBytes(file, *c.previous);
-        QuarvelRun run(user, clock, install.store());
-        run.settings.enableHrSetting = c.enableHrSetting;
-        run.settings.isHr = c.isHr;
-        run.BuildVodPackages(path("one"), false);
+        const auto run = NewRun();
+        run->settings.enableHrSetting = c.enableHrSetting;
+        run->settings.isHr = c.isHr;
+        Build(*run, "one", false);
         EXPECT_EQ(ReadBytes(file), VodInterfaceFile(c.written));
-        EXPECT_EQ(run.settings.enableHrSetting, c.enableAfter);
+        EXPECT_EQ(run->settings.enableHrSetting, c.enableAfter);
     }
 }
 

@@ -1,4 +1,5 @@
 #include "platform/FileSystem.h"
+#include "support/RunState.h"
 #include "support/TestSupport.h"
 #include "writers/CopyTemplate.h"
 #include "writers/NormaliseTextFile.h"
@@ -69,27 +70,25 @@ protected:
     void SetUp() override {
         TempDirTest::SetUp();
         install = MakeInstall(dir());
-        run = std::make_unique<QuarvelRun>(user, clock, install.store());
+        run = std::make_unique<RunState>(install.installFolder.generic_string());
     }
-    FakeUser user;
-    platform::FixedClock clock{TestTime()};
     TestInstall install;
-    std::unique_ptr<QuarvelRun> run;
+    std::unique_ptr<RunState> run;
 };
 
 TEST_F(CopyTemplateTest, MissingTemplateLeavesTheOutputAlone) {
     WriteBytes(dir() / "page.htm", "old\r\n");
     fs::permissions(dir() / "page.htm", fs::perms::owner_read);
-    CopyTemplate(run->files(), run->installation(), path("none.htm"), path("page.htm"), kPageRules, ReadOnly::keep);
-    run->files().Commit();
+    CopyTemplate(run->files, run->installation, path("none.htm"), path("page.htm"), kPageRules, ReadOnly::keep);
+    run->files.Commit();
     EXPECT_TRUE(platform::IsReadOnly(path("page.htm")));
     // Clearing the attribute comes first, whether a template is found or not.
-    CopyTemplate(run->files(), run->installation(), path("none.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
-    run->files().Commit();
+    CopyTemplate(run->files, run->installation, path("none.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
+    run->files.Commit();
     EXPECT_FALSE(platform::IsReadOnly(path("page.htm")));
     EXPECT_EQ(ReadBytes(dir() / "page.htm"), "old\r\n");
-    CopyTemplate(run->files(), run->installation(), path("none.htm"), path("new.htm"), kPageRules, ReadOnly::clear);
-    run->files().Commit();
+    CopyTemplate(run->files, run->installation, path("none.htm"), path("new.htm"), kPageRules, ReadOnly::clear);
+    run->files.Commit();
     EXPECT_FALSE(fs::exists(dir() / "new.htm"));
     EXPECT_EQ(run->report.updatedList, "");
 }
@@ -97,8 +96,8 @@ TEST_F(CopyTemplateTest, MissingTemplateLeavesTheOutputAlone) {
 TEST_F(CopyTemplateTest, TemplateThatCannotBeReadIsNoted) {
     fs::create_directories(dir() / "t.htm");  // there, but no file to read
     WriteBytes(dir() / "page.htm", "old\n");
-    CopyTemplate(run->files(), run->installation(), path("t.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
-    run->files().Commit();
+    CopyTemplate(run->files, run->installation, path("t.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
+    run->files.Commit();
     EXPECT_EQ(ReadBytes(dir() / "page.htm"), "old\n");
     EXPECT_EQ(run->report.updatedList, "Could not write '" + platform::DisplayPath(path("page.htm")) + "' from '" +
                                            platform::DisplayPath(path("t.htm")) + "': Is a directory.\n");
@@ -108,15 +107,15 @@ TEST_F(CopyTemplateTest, ReadOnlyOutputIsClearedOrRefused) {
     WriteBytes(dir() / "t.htm", "h\r\nmargin-left: 0\r\n");
     WriteBytes(dir() / "page.htm", "old\n");
     fs::permissions(dir() / "page.htm", fs::perms::owner_read | fs::perms::group_read);
-    CopyTemplate(run->files(), run->installation(), path("t.htm"), path("page.htm"), kPageRules, ReadOnly::keep);
-    run->files().Commit();
+    CopyTemplate(run->files, run->installation, path("t.htm"), path("page.htm"), kPageRules, ReadOnly::keep);
+    run->files.Commit();
     EXPECT_EQ(ReadBytes(dir() / "page.htm"), "old\n");
     EXPECT_NE(run->report.updatedList.find(platform::DisplayPath(path("page.htm"))), std::string::npos)
         << run->report.updatedList;
 
-    CopyTemplate(run->files(), run->installation(), path("t.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
+    CopyTemplate(run->files, run->installation, path("t.htm"), path("page.htm"), kPageRules, ReadOnly::clear);
 
-    run->files().Commit();
+    run->files.Commit();
     EXPECT_EQ(ReadBytes(dir() / "page.htm"), "h\n\tleft:  50%;\n");
     if (!kPosixFileSystem) return;  // the rest is about permission bits
     EXPECT_EQ(fs::status(dir() / "page.htm").permissions(),
@@ -125,9 +124,9 @@ TEST_F(CopyTemplateTest, ReadOnlyOutputIsClearedOrRefused) {
 
 TEST_F(CopyTemplateTest, UnwritableOutputIsNotedAndNothingIsLeftBehind) {
     WriteBytes(dir() / "t.htm", "h\n");
-    CopyTemplate(run->files(), run->installation(), path("t.htm"), path("no such folder/page.htm"), kPageRules,
+    CopyTemplate(run->files, run->installation, path("t.htm"), path("no such folder/page.htm"), kPageRules,
                  ReadOnly::clear);
-    run->files().Commit();
+    run->files.Commit();
     EXPECT_FALSE(fs::exists(dir() / "no such folder"));
     EXPECT_NE(run->report.updatedList.find(platform::DisplayPath(path("no such folder/page.htm"))), std::string::npos)
         << run->report.updatedList;
@@ -136,38 +135,38 @@ TEST_F(CopyTemplateTest, UnwritableOutputIsNotedAndNothingIsLeftBehind) {
 TEST_F(CopyTemplateTest, TemplateIsReadAgainOnlyWhenItsFileChanged) {
     const fs::path templateFile = dir() / "t.htm";
     WriteBytes(templateFile, "h\nA\n");
-    CopyTemplate(run->files(), run->installation(), templateFile.string(), path("1.htm"), kPageRules, ReadOnly::clear);
-    run->files().Commit();
+    CopyTemplate(run->files, run->installation, templateFile.string(), path("1.htm"), kPageRules, ReadOnly::clear);
+    run->files.Commit();
     EXPECT_EQ(ReadBytes(dir() / "1.htm"), "h\nA\n");
 
     // Same size, same time, same file: the lines read before are used.
     const auto stamp = fs::last_write_time(templateFile);
     WriteBytes(templateFile, "h\nB\n");
     fs::last_write_time(templateFile, stamp);
-    CopyTemplate(run->files(), run->installation(), templateFile.string(), path("2.htm"), kPageRules, ReadOnly::clear);
-    run->files().Commit();
+    CopyTemplate(run->files, run->installation, templateFile.string(), path("2.htm"), kPageRules, ReadOnly::clear);
+    run->files.Commit();
     // (The test's own clock calls set times more coarsely than the file system keeps them on Windows.)
     if (kPosixFileSystem) {
         EXPECT_EQ(ReadBytes(dir() / "2.htm"), "h\nA\n");
     }
 
     WriteBytes(templateFile, "h\nBB\n");
-    CopyTemplate(run->files(), run->installation(), templateFile.string(), path("3.htm"), kPageRules, ReadOnly::clear);
-    run->files().Commit();
+    CopyTemplate(run->files, run->installation, templateFile.string(), path("3.htm"), kPageRules, ReadOnly::clear);
+    run->files.Commit();
     EXPECT_EQ(ReadBytes(dir() / "3.htm"), "h\nBB\n");
 
     fs::last_write_time(templateFile, stamp - std::chrono::seconds(5));
     WriteBytes(dir() / "other", "h\nCC\n");
     fs::rename(dir() / "other", templateFile);  // replaced by rename: another file
-    CopyTemplate(run->files(), run->installation(), templateFile.string(), path("4.htm"), kPageRules, ReadOnly::clear);
-    run->files().Commit();
+    CopyTemplate(run->files, run->installation, templateFile.string(), path("4.htm"), kPageRules, ReadOnly::clear);
+    run->files.Commit();
     EXPECT_EQ(ReadBytes(dir() / "4.htm"), "h\nCC\n");
 
     fs::remove(templateFile);
-    CopyTemplate(run->files(), run->installation(), templateFile.string(), path("4.htm"), kPageRules, ReadOnly::clear);
-    run->files().Commit();
-    CopyTemplate(run->files(), run->installation(), templateFile.string(), path("5.htm"), kPageRules, ReadOnly::clear);
-    run->files().Commit();
+    CopyTemplate(run->files, run->installation, templateFile.string(), path("4.htm"), kPageRules, ReadOnly::clear);
+    run->files.Commit();
+    CopyTemplate(run->files, run->installation, templateFile.string(), path("5.htm"), kPageRules, ReadOnly::clear);
+    run->files.Commit();
     EXPECT_EQ(ReadBytes(dir() / "4.htm"), "h\nCC\n");
     EXPECT_FALSE(fs::exists(dir() / "5.htm"));
 }

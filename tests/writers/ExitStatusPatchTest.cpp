@@ -1,5 +1,6 @@
 #include "WriterFixture.h"
 #include "platform/FileSystem.h"
+#include "writers/ExitStatusPatch.h"
 
 class ExitStatusPatchTest : public WriterTest {};
 
@@ -24,7 +25,8 @@ TEST_F(ExitStatusPatchTest, SnippetAfterEveryStatusCallButTheFirstLine) {
         SCOPED_TRACE(row.name);
         WriteBytes(scripts / "communication.js", "copied by the asset refresh\r\n");
         run->settings.exitStatusMode = row.mode;
-        run->PatchExitStatus(scripts.string());
+        PatchExitStatus(run->files, run->installation, scripts.string(), run->settings.exitStatusMode);
+        Commit();
         EXPECT_EQ(ReadBytes(scripts / "communication.js"),
                   "// LMS_SetLessonStatus is called by the player only through SetStatus.\n"
                   "function SetStatus(args) {\n"
@@ -46,13 +48,15 @@ TEST_F(ExitStatusPatchTest, ReadOnlyScriptOrMissingTemplateLeavesTheScript) {
     WriteBytes(script, "original\r\n");
     fs::permissions(script, fs::perms::owner_read);
     run->settings.exitStatusMode = ExitStatusMode::PassedIncomplete;
-    run->PatchExitStatus((course() / "scripts").string());
+    PatchExitStatus(run->files, run->installation, (course() / "scripts").string(), run->settings.exitStatusMode);
+    Commit();
     EXPECT_EQ(ReadBytes(script), "original\r\n");
     EXPECT_TRUE(platform::IsReadOnly(script.string()));
     EXPECT_NE(run->report.updatedList.find(script.string()), std::string::npos) << run->report.updatedList;
 
     fs::permissions(script, fs::perms::owner_read | fs::perms::owner_write);
     fs::remove(web() / "scripts" / "communication.js");
-    run->PatchExitStatus((course() / "scripts").string());
+    PatchExitStatus(run->files, run->installation, (course() / "scripts").string(), run->settings.exitStatusMode);
+    Commit();
     EXPECT_EQ(ReadBytes(script), "original\r\n");
 }

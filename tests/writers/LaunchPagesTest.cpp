@@ -1,9 +1,11 @@
 #include "WriterFixture.h"
+#include "writers/LaunchPages.h"
 
 class LaunchPagesTest : public WriterTest {};
 
 TEST_F(LaunchPagesTest, CoursePage) {
-    run->WriteCoursePage(coursePath("fire101.htm"));
+    WriteCoursePage(run->files, run->installation, coursePath("fire101.htm"), run->record.courseID);
+    Commit();
     EXPECT_EQ(ReadBytes(course() / "fire101.htm"),
               "<!DOCTYPE html>\n"
               "<html>\n"
@@ -32,7 +34,8 @@ TEST_F(LaunchPagesTest, CoursePage) {
 }
 
 TEST_F(LaunchPagesTest, IndexPage) {
-    run->WriteIndexPage(coursePath("index.html"));
+    WriteIndexPage(run->files, run->installation, coursePath("index.html"), run->record.courseID);
+    Commit();
     EXPECT_EQ(ReadBytes(course() / "index.html"),
               "<!DOCTYPE html>\n"
               "<html>\n"
@@ -63,15 +66,18 @@ TEST_F(LaunchPagesTest, IndexPage) {
 TEST_F(LaunchPagesTest, ReadOnlyPageIsRewrittenAndMissingTemplateLeavesPageAlone) {
     WriteBytes(course() / "index.html", "old");
     fs::permissions(course() / "index.html", fs::perms::owner_read);
-    run->WriteIndexPage(coursePath("index.html"));
+    WriteIndexPage(run->files, run->installation, coursePath("index.html"), run->record.courseID);
+    Commit();
     EXPECT_EQ(ReadBytes(course() / "index.html").substr(0, 16), "<!DOCTYPE html>\n");
     EXPECT_EQ(run->report.updatedList, "");
 
     fs::remove(web() / "html" / "index.html");
     fs::remove(web() / "html" / "courseID.htm");
     WriteBytes(course() / "index.html", "old");
-    run->WriteIndexPage(coursePath("index.html"));
-    run->WriteCoursePage(coursePath("fire101.htm"));
+    WriteIndexPage(run->files, run->installation, coursePath("index.html"), run->record.courseID);
+    Commit();
+    WriteCoursePage(run->files, run->installation, coursePath("fire101.htm"), run->record.courseID);
+    Commit();
     EXPECT_EQ(ReadBytes(course() / "index.html"), "old");
     EXPECT_FALSE(fs::exists(course() / "fire101.htm"));
 }
@@ -79,6 +85,7 @@ TEST_F(LaunchPagesTest, ReadOnlyPageIsRewrittenAndMissingTemplateLeavesPageAlone
 TEST_F(LaunchPagesTest, TemplateNamesFoundInAnyLetterCase) {
     fs::rename(web() / "html" / "courseID.htm", web() / "html" / "COURSEID.HTM");
     fs::rename(web() / "html", web() / "Html");
-    run->WriteCoursePage(coursePath("fire101.htm"));
+    WriteCoursePage(run->files, run->installation, coursePath("fire101.htm"), run->record.courseID);
+    Commit();
     EXPECT_TRUE(fs::exists(course() / "fire101.htm"));
 }

@@ -68,7 +68,9 @@ protected:
     fs::path player() const { return web() / "scripts" / "NimbrelWebPlayer.js"; }
     fs::path manifest() const { return course() / "imsmanifest.xml"; }
     std::string Write() {
-        run->WriteScormManifest(manifest().string());
+        WriteScormManifest(run->files, manifest().string(),
+                           ManifestFromRecord(run->record, run->settings, run->installation));
+        Commit();
         return ReadBytes(manifest());
     }
     static std::string Data(const char* name) { return ReadBytes(kWriterData / name); }
@@ -194,7 +196,9 @@ TEST_F(ScormManifestTest, FindFirstLineContainingReadsTheFile) {
 
 TEST_F(ScormManifestTest, UnwritableManifestIsNoted) {
     fs::remove_all(course());
-    run->WriteScormManifest(manifest().string());
+    WriteScormManifest(run->files, manifest().string(),
+                       ManifestFromRecord(run->record, run->settings, run->installation));
+    Commit();
     EXPECT_FALSE(fs::exists(course()));
     EXPECT_NE(run->report.updatedList.find(manifest().string()), std::string::npos) << run->report.updatedList;
 }

@@ -52,7 +52,9 @@ protected:
 TEST_F(TincanXmlTest, ActivityFileValidates) {
     run->record.WebTitle = "Fire safety 100%";
     run->record.WebDescription = "Tom's (2020) <b>notes</b> & tips";
-    run->WriteTincanXml(coursePath("tincan.xml"));
+    run->record.WebDescription = WriteTincanXml(run->files, run->installation, coursePath("tincan.xml"),
+                                                run->record.courseID, run->record.WebTitle, run->record.WebDescription);
+    Commit();
     EXPECT_EQ(ReadBytes(course() / "tincan.xml"),
               Expected("http://elearning.example.com/fire101/xapi/course", "Fire safety 100%",
                        "Tom&#39;s &#40;2020&#41; &lt;b&gt;notes&lt;/b&gt; &amp; tips"));
@@ -65,22 +67,25 @@ TEST_F(TincanXmlTest, TitleGoesInUnescaped) {
     // The title is written as the course gives it; an ampersand in it leaves
     // the file malformed, which the validation shows.
     run->record.WebTitle = "Fire & <safety>";
-    run->WriteTincanXml(coursePath("tincan.xml"));
+    run->record.WebDescription = WriteTincanXml(run->files, run->installation, coursePath("tincan.xml"),
+                                                run->record.courseID, run->record.WebTitle, run->record.WebDescription);
+    Commit();
     EXPECT_EQ(ReadBytes(course() / "tincan.xml"),
               Expected("http://elearning.example.com/fire101/xapi/course", "Fire & <safety>", ""));
     EXPECT_EQ(ValidateTincan(course() / "tincan.xml").status, 1);
 }
 
-TEST_F(TincanXmlTest, HostFromTheInstallStoreReadOncePerRun) {
-    WriteBytes(install.storeFile, "NB Path=" + install.installFolder.string() + "\nxAPI Host= lms.acme.test \n");
-    StartRun();
-    run->record.courseID = "fire101";
-    run->WriteTincanXml(coursePath("tincan.xml"));
-    WriteBytes(install.storeFile, "NB Path=" + install.installFolder.string() + "\nxAPI Host=other.test\n");
-    run->record.courseID = "gas202";
-    run->WriteTincanXml(coursePath("tincan2.xml"));
-    EXPECT_EQ(ReadBytes(course() / "tincan.xml"), Expected("http://lms.acme.test/fire101/xapi/course", "", ""));
-    EXPECT_EQ(ReadBytes(course() / "tincan2.xml"), Expected("http://lms.acme.test/gas202/xapi/course", "", ""));
+TEST_F(TincanXmlTest, TheInstallationsHostNamesEveryActivity) {
+    run = std::make_unique<RunState>(install.installFolder.generic_string(), "lms.acme.test");
+    for (const char* courseID : {"fire101", "gas202"}) {
+        run->record.courseID = courseID;
+        run->record.WebDescription =
+            WriteTincanXml(run->files, run->installation, coursePath(courseID + std::string(".xml")),
+                           run->record.courseID, run->record.WebTitle, run->record.WebDescription);
+    }
+    Commit();
+    EXPECT_EQ(ReadBytes(course() / "fire101.xml"), Expected("http://lms.acme.test/fire101/xapi/course", "", ""));
+    EXPECT_EQ(ReadBytes(course() / "gas202.xml"), Expected("http://lms.acme.test/gas202/xapi/course", "", ""));
 }
 
 TEST_F(TincanXmlTest, EveryDescriptionLineEscapesTheRecordAgain) {
@@ -91,7 +96,9 @@ TEST_F(TincanXmlTest, EveryDescriptionLineEscapesTheRecordAgain) {
                "<activity id=\"x\"> <description lang=\"fr\">\n"
                "<description lang=\"it\">two</description>\n");
     run->record.WebDescription = "A & B";
-    run->WriteTincanXml(coursePath("tincan.xml"));
+    run->record.WebDescription = WriteTincanXml(run->files, run->installation, coursePath("tincan.xml"),
+                                                run->record.courseID, run->record.WebTitle, run->record.WebDescription);
+    Commit();
     EXPECT_EQ(ReadBytes(course() / "tincan.xml"),
               "<description lang=\"x\">first line</description>\n"
               "\t\t<description lang=\"en-US\">A &amp; B</description>\n"
@@ -105,7 +112,9 @@ TEST_F(TincanXmlTest, MissingTemplateLeavesFileAndRecord) {
     fs::remove(web() / "html" / "tincan.xml");
     WriteBytes(course() / "tincan.xml", "old");
     run->record.WebDescription = "A & B";
-    run->WriteTincanXml(coursePath("tincan.xml"));
+    run->record.WebDescription = WriteTincanXml(run->files, run->installation, coursePath("tincan.xml"),
+                                                run->record.courseID, run->record.WebTitle, run->record.WebDescription);
+    Commit();
     EXPECT_EQ(ReadBytes(course() / "tincan.xml"), "old");
     EXPECT_EQ(run->record.WebDescription, "A & B");
 }

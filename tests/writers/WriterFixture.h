@@ -2,12 +2,13 @@
 
 #include <memory>
 
+#include "support/RunState.h"
 #include "support/TestSupport.h"
 
 inline const fs::path kWriterData = fs::path(QUARVEL_TEST_DATA) / "writers";
 
-// A run over an installation whose template folder holds the writers' test
-// templates, and a course folder "course" for the files written.
+// The state of a run over an installation whose template folder holds the
+// writers' test templates, and a course folder "course" for the files written.
 class WriterTest : public TempDirTest {
 protected:
     void SetUp() override {
@@ -19,13 +20,13 @@ protected:
         run->record.courseID = "fire101";
     }
     // A new run, as the next start of the program.
-    void StartRun() { run = std::make_unique<QuarvelRun>(user, clock, install.store()); }
+    void StartRun() { run = std::make_unique<RunState>(install.installFolder.generic_string()); }
+    // Puts what the writers staged in place, as the run does after its bundles.
+    void Commit() { run->files.Commit(); }
     fs::path course() const { return dir() / "course"; }
     std::string coursePath(const std::string& name) const { return (course() / name).generic_string(); }
     fs::path web() const { return install.installFolder / "web"; }
 
-    FakeUser user;
-    platform::FixedClock clock{TestTime()};
     TestInstall install;
-    std::unique_ptr<QuarvelRun> run;
+    std::unique_ptr<RunState> run;
 };
