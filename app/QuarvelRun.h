@@ -118,8 +118,7 @@ private:
     RunReport m_report;
     DescriptionLookup m_descriptions;
     VodInfoLookup m_vodInfo;
-    BundleFiles m_files{m_report,
-                        platform::CommitBytesFromEnvironment(platform::FileTransaction::kDefaultCommitBytes)};
+    BundleFiles m_files{m_report, platform::CommitBytesFromEnvironment(platform::FileTransaction::kDefaultCommitBytes)};
 
     std::function<bool()> m_stopAsked;
     int m_bundlesPatched = 0;

@@ -5,7 +5,9 @@
 #include "app/QuarvelRun.h"
 #include "catalogues/ConvertSpreadsheet.h"
 #include "platform/FileSystem.h"
+#include "platform/LockedAppend.h"
 #include "platform/Text.h"
+#include "writers/Escape.h"
 
 RunOutcome QuarvelRun::RunSelectedJob() {
     // Without an install folder every path would start at the file-system
@@ -34,7 +36,7 @@ RunOutcome QuarvelRun::RunSelectedJob() {
     // and go on with it as later runs will.
     if (const auto offer = PerUserInstallOfferFor(install);
         offer && MakePerUserInstallIfAccepted(m_ui, *offer, m_store)) {
-        m_store = InstallStore(offer->perUserStore);
+        m_store = PerUserStoreOf(*offer);
         m_installFolder = offer->perUserFolder;  // `install` names it from here on
     }
     const std::optional<CourseSettings> chosen = m_ui.ChooseSettings();
@@ -123,9 +125,16 @@ bool QuarvelRun::AppendPatchLog(std::string_view heading) {
     const std::tm now = m_clock.LocalNow();
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%m/%d/%Y %H:%M", &now);
-    const std::string section = "\n\n" + std::string(heading) + stamp + ":\n" + m_report.updatedList;
+    std::string section = "\n\n" + std::string(heading) + stamp + ":\n" + m_report.updatedList;
     const std::string logPath = PatchLogPath();
-    const std::error_code ec = platform::AppendUtf16LeText(logPath, section);
+    platform::LockedAppend log;
+    std::error_code ec = log.Open(logPath, platform::CreateIfMissing::yes);
+    if (!ec) {
+        // An interrupted append of another run that something follows is left
+        // as it is: the section says so.
+        for (const std::string& note : log.TakeNotes()) section += EscapeLogName(note) + "\n";
+        ec = log.Append(platform::EncodeUtf16LeText(section), "\xFF\xFE");
+    }
     if (!ec) return true;
     m_patchLogProblem =
         "The patch log '" + platform::DisplayPath(logPath) + "' could not be written: " + ec.message() + ".";

@@ -291,7 +291,11 @@ std::error_code AppendToExistingFile(const std::string& path, std::string_view b
 std::error_code AppendUtf16LeText(const std::string& path, std::string_view text) {
     LockedAppend file;
     if (const std::error_code ec = file.Open(path, CreateIfMissing::yes)) return ec;
-    return file.Append(Utf8ToUtf16Le(ReplaceAll(text, "\n", "\r\n")), "\xFF\xFE");
+    return file.Append(EncodeUtf16LeText(text), "\xFF\xFE");
+}
+
+std::string EncodeUtf16LeText(std::string_view text) {
+    return Utf8ToUtf16Le(ReplaceAll(text, "\n", "\r\n"));
 }
 
 std::string EncodeUtf8TextStream(std::string_view text) {

@@ -146,6 +146,9 @@ std::optional<LocalDate> LastWriteLocalDate(const std::string& path);
 // above. A file that is created (or found empty) starts with the byte-order mark.
 [[nodiscard]] std::error_code AppendUtf16LeText(const std::string& path, std::string_view text);
 
+// `text` (UTF-8) as UTF-16LE with every LF written as CR LF, without byte-order mark.
+std::string EncodeUtf16LeText(std::string_view text);
+
 // The bytes a UTF-8 text stream writes: byte-order mark, every LF as CR LF.
 std::string EncodeUtf8TextStream(std::string_view text);
 
