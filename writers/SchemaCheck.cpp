@@ -121,8 +121,16 @@ SchemaCheck::SchemaCheck(std::string schemaFolder) : m_folder(platform::Absolute
 SchemaCheck::~SchemaCheck() = default;
 
 std::string_view SchemaCheck::SchemaFileOf(PackageFile file) {
-    // The wrapper imports the three SCORM namespaces, which import one another only in part.
-    return file == PackageFile::ScormManifest ? "scorm12-wrapper.xsd" : "xapi/tincan.xsd";
+    // The wrappers import each SCORM version's namespaces, which import one another only in part.
+    switch (file) {
+        case PackageFile::ScormManifest:
+            return "scorm12-wrapper.xsd";
+        case PackageFile::Scorm2004Manifest:
+            return "scorm2004-wrapper.xsd";
+        case PackageFile::TincanXml:
+            break;
+    }
+    return "xapi/tincan.xsd";
 }
 
 SchemaCheck::ParsedSchema* SchemaCheck::Schema(PackageFile file) {

@@ -8,8 +8,9 @@
 // The generated files an LMS checks against a published schema before it
 // takes a package.
 enum class PackageFile {
-    ScormManifest,  // imsmanifest.xml: SCORM 1.2 content packaging, ADL and IMS metadata
-    TincanXml,      // tincan.xml: the xAPI activity file
+    ScormManifest,      // imsmanifest.xml: SCORM 1.2 content packaging, ADL and IMS metadata
+    TincanXml,          // tincan.xml: the xAPI activity file
+    Scorm2004Manifest,  // imsmanifest.xml: SCORM 2004 4th Edition content packaging, ADL and sequencing
 };
 
 // What a check found.
@@ -25,7 +26,7 @@ struct SchemaVerdict {
 };
 
 // Checks generated files against the schemas an installation ships in its
-// `schemas` folder (scorm12-wrapper.xsd, xapi/tincan.xsd). Each schema is
+// `schemas` folder (scorm12-wrapper.xsd, xapi/tincan.xsd, scorm2004-wrapper.xsd). Each schema is
 // parsed once and kept for the life of the object. No network is used and no
 // file outside the schema folder is loaded; the files are read through the
 // platform layer. Messages are collected, never printed.

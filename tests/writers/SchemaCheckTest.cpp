@@ -12,6 +12,7 @@ const fs::path kWriters = fs::path(QUARVEL_TEST_DATA) / "writers";
 const fs::path kShippedSchemas = fs::path(QUARVEL_SOURCE_DIR) / "res" / "schemas";
 
 const std::string kTincan = ReadBytes(kWriters / "web/html/tincan.xml");
+const std::string kManifest2004 = ReadBytes(kWriters / "expected-2004-manifest-from-crlf.xml");
 
 class SchemaCheckTest : public TempDirTest {
 protected:
@@ -51,6 +52,21 @@ TEST_F(SchemaCheckTest, GivesTheFirstErrorOfEachFileOrValid) {
          O::Invalid, 7, "launch': This element is not expected. Expected is one of"},
         {"a manifest where the activity file belongs", PackageFile::TincanXml,
          ReadBytes(kWriters / "expected-manifest-from-crlf.xml"), O::Invalid, 11, "No matching global declaration"},
+        {"SCORM 2004 manifest with LOM metadata and a pass mark", PackageFile::Scorm2004Manifest, kManifest2004,
+         O::Valid, 0, ""},
+        {"SCORM 2004 manifest written without an old one", PackageFile::Scorm2004Manifest,
+         ReadBytes(kWriters / "expected-2004-manifest-no-old.xml"), O::Valid, 0, ""},
+        {"SCORM 2004 resource type in capitals", PackageFile::Scorm2004Manifest,
+         platform::ReplaceAll(kManifest2004, "scormType=\"sco\"", "scormType=\"SCO\""), O::Invalid, 30,
+         "scormType': [facet 'enumeration'] The value 'SCO' is not an element of the set {'sco', 'asset'}"},
+        {"SCORM 2004 pass mark above one", PackageFile::Scorm2004Manifest,
+         platform::ReplaceAll(kManifest2004, ">0.8<", ">1.5<"), O::Invalid, 22, "minNormalizedMeasure"},
+        {"SCORM 2004 objective in the wrong place", PackageFile::Scorm2004Manifest,
+         platform::ReplaceAll(kManifest2004, "imsss:primaryObjective", "imsss:objective"), O::Invalid, 21, "objective"},
+        {"SCORM 1.2 manifest against the 2004 schemas", PackageFile::Scorm2004Manifest,
+         ReadBytes(kWriters / "expected-manifest-from-crlf.xml"), O::Invalid, 11, "No matching global declaration"},
+        {"SCORM 2004 manifest against the 1.2 schemas", PackageFile::ScormManifest, kManifest2004, O::Invalid, 9,
+         "No matching global declaration"},
     };
     SchemaCheck check(schemas().string());
     for (const Row& row : rows) {
@@ -69,8 +85,11 @@ TEST_F(SchemaCheckTest, GivesTheFirstErrorOfEachFileOrValid) {
 
 TEST_F(SchemaCheckTest, MissingSchemasAreAnAnswerOfTheirOwn) {
     fs::remove(schemas() / "xapi/tincan.xsd");
-    fs::remove(schemas() / "scorm12/imsmd_rootv1p2p1.xsd");  // imported by the wrapper
+    fs::remove(schemas() / "scorm12/imsmd_rootv1p2p1.xsd");      // imported by the wrapper
+    fs::remove(schemas() / "scorm2004-4th/imsss_v1p0util.xsd");  // included by an imported schema
     SchemaCheck check(schemas().string());
+    EXPECT_EQ(check.Check(PackageFile::Scorm2004Manifest, kManifest2004).outcome,
+              SchemaVerdict::Outcome::SchemasMissing);
     EXPECT_EQ(check.Check(PackageFile::TincanXml, kTincan).outcome, SchemaVerdict::Outcome::SchemasMissing);
     EXPECT_EQ(check.Check(PackageFile::ScormManifest, ReadBytes(kWriters / "expected-manifest-from-crlf.xml")).outcome,
               SchemaVerdict::Outcome::SchemasMissing);
