@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The generated files an LMS checks against a published schema before it
 // takes a package.
@@ -50,3 +51,17 @@ private:
     std::string m_folder;
     std::map<PackageFile, std::unique_ptr<ParsedSchema>> m_schemas;
 };
+
+// A schema file a package needs at its root: its name there, and the
+// installation's copy (empty when the installation lacks it).
+struct NamedSchemaFile {
+    std::string name;
+    std::string path;
+};
+
+// The schema files a manifest's xsi:schemaLocation names, for the namespaces
+// whose schemas an installation ships below `schemaFolder` (the SCORM 2004
+// 4th Edition ones, in scorm2004-4th), and the files those include, import
+// or load as DTDs from beside them, each once, in the order first met. Only
+// plain file names are taken: no folders, no addresses.
+std::vector<NamedSchemaFile> SchemaFilesNamedBy(std::string_view manifestText, const std::string& schemaFolder);

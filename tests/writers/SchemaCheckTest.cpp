@@ -126,3 +126,56 @@ TEST_F(SchemaCheckTest, LoadsNothingFromOutsideTheSchemaFolder) {
     const SchemaVerdict verdict = shipped.Check(PackageFile::TincanXml, withEntity);
     EXPECT_EQ(verdict.message.find("top secret"), std::string::npos) << verdict.message;
 }
+
+TEST_F(SchemaCheckTest, SchemaFilesAManifestNamesWithWhatTheyLoad) {
+    const auto names = [&](std::string_view manifest) {
+        std::vector<std::string> found;
+        for (const NamedSchemaFile& file : SchemaFilesNamedBy(manifest, schemas().string())) {
+            const fs::path expected = schemas() / "scorm2004-4th" / file.name;
+            EXPECT_EQ(file.path, fs::exists(expected) ? expected.string() : "") << file.name;
+            found.push_back(file.name);
+        }
+        return found;
+    };
+    using Names = std::vector<std::string>;
+    // The three the manifest names, in its order, then what they include, import and load as DTDs.
+    EXPECT_EQ(names(kManifest2004),
+              (Names{"imscp_v1p1.xsd", "adlcp_v1p3.xsd", "imsss_v1p0.xsd", "xml.xsd", "imsss_v1p0seqrule.xsd",
+                     "imsss_v1p0objective.xsd", "imsss_v1p0delivery.xsd", "imsss_v1p0random.xsd",
+                     "imsss_v1p0rollup.xsd", "imsss_v1p0control.xsd", "imsss_v1p0limit.xsd",
+                     "imsss_v1p0auxresource.xsd", "XMLSchema.dtd", "imsss_v1p0util.xsd", "datatypes.dtd"}));
+
+    const struct {
+        const char* what;
+        std::string manifest;
+        Names files;
+    } rows[] = {
+        {"SCORM 1.2 schemas are not among the sets", ReadBytes(kWriters / "expected-manifest-from-crlf.xml"), {}},
+        {"single quotes, spaces around '=', line ends between the pairs",
+         "<m xsi:schemaLocation = '\n http://www.adlnet.org/xsd/adlnav_v1p3\tadlnav_v1p3.xsd\r\n'/>",
+         {"adlnav_v1p3.xsd"}},
+        {"a file the installation lacks",
+         "<m schemaLocation=\"http://www.imsglobal.org/xsd/imsss imsss_v9.xsd\"/>",
+         {"imsss_v9.xsd"}},
+        {"no folders, addresses or unknown namespaces; a lone namespace ignored",
+         "<m schemaLocation=\"http://www.imsglobal.org/xsd/imscp_v1p1 ../imscp_v1p1.xsd "
+         "http://www.adlnet.org/xsd/adlcp_v1p3 http://example.com/adlcp_v1p3.xsd "
+         "http://example.com/other adlseq_v1p3.xsd http://www.adlnet.org/xsd/adlseq_v1p3\"/>",
+         {}},
+        {"each file once",
+         "<m schemaLocation=\"http://www.adlnet.org/xsd/adlseq_v1p3 adlseq_v1p3.xsd\"/>"
+         "<n schemaLocation=\"http://www.adlnet.org/xsd/adlseq_v1p3 adlseq_v1p3.xsd\"/>",
+         {"adlseq_v1p3.xsd"}},
+        {"no schemaLocation", "<m/>", {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(names(row.manifest), row.files);
+    }
+
+    // A schema's quoted names are followed only to files beside it.
+    WriteBytes(schemas() / "scorm2004-4th/adlnav_v1p3.xsd",
+               "<x a=\"../../secret.xsd\" b='missing.xsd' c=\"xml.xsd\"/>");
+    EXPECT_EQ(names("<m schemaLocation=\"http://www.adlnet.org/xsd/adlnav_v1p3 adlnav_v1p3.xsd\"/>"),
+              (Names{"adlnav_v1p3.xsd", "xml.xsd", "XMLSchema.dtd", "datatypes.dtd"}));
+}
