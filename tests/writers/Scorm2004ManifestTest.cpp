@@ -116,11 +116,12 @@ TEST_F(Scorm2004ManifestTest, FromAScorm12ManifestAndBackToItself) {
     fs::permissions(manifest(), fs::perms::owner_read | fs::perms::group_read);
     run->settings.posttestPassingScore = 80;
     EXPECT_EQ(Write(), Data("expected-2004-manifest-from-crlf.xml"));
-    EXPECT_EQ(fs::status(manifest()).permissions(),
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     // Its own output hands on the same values.
     EXPECT_EQ(Write(), Data("expected-2004-manifest-from-crlf.xml"));
     EXPECT_EQ(run->report.updatedList, "");
+    if (!kPosixFileSystem) return;  // the rest is about permission bits
+    EXPECT_EQ(fs::status(manifest()).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 TEST_F(Scorm2004ManifestTest, PassMarkModeLanguageAndDescription) {
