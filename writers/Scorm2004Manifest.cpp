@@ -23,8 +23,7 @@ std::string Cat(std::initializer_list<std::string_view> parts) {
 }
 
 // The content, trimmed, of the first element within `text` that opens with
-// `open` and holds plain text, not empty; empty when there is none. An `open` that
-// stops before the attributes ("<string") takes any attributes.
+// `open` and holds plain text, not empty; empty when there is none.
 std::string_view FirstPlainElement(std::string_view text, std::string_view open, std::string_view close) {
     for (std::size_t at = text.find(open); at != std::string_view::npos; at = text.find(open, at + 1)) {
         std::size_t start = at + open.size();
