@@ -17,6 +17,8 @@
 #include "writers/ExitStatusPatch.h"
 #include "writers/LaunchPages.h"
 #include "writers/NormaliseTextFile.h"
+#include "writers/Scorm2004Adapter.h"
+#include "writers/Scorm2004Manifest.h"
 #include "writers/ScormManifest.h"
 #include "writers/TincanXml.h"
 
@@ -194,9 +196,17 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
         record.WebTitle += ": " + record.Subtitle;
     }
 
-    if (settings.packageType == PackageType::Scorm12) {
-        WriteScormManifest(files, courseFolder + "/imsmanifest.xml", ManifestFromRecord(record, settings, job.install));
-        job.listener.PackageFileGenerated(courseFolder + "/imsmanifest.xml", PackageFile::ScormManifest);
+    const bool scorm2004 = settings.packageType == PackageType::Scorm2004;
+    if (settings.packageType != PackageType::Xapi) {
+        const std::string manifest = courseFolder + "/imsmanifest.xml";
+        const ManifestInputs values = ManifestFromRecord(record, settings, job.install);
+        if (scorm2004) {
+            WriteScorm2004Manifest(files, manifest, values, settings.exitStatusMode);
+        } else {
+            WriteScormManifest(files, manifest, values);
+        }
+        job.listener.PackageFileGenerated(manifest,
+                                          scorm2004 ? PackageFile::Scorm2004Manifest : PackageFile::ScormManifest);
         std::ignore = files.Delete(courseFolder + "/index.html");
         std::ignore = files.Delete(courseFolder + "/tincan.xml");
     } else {
@@ -208,7 +218,9 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
         job.listener.PackageFileGenerated(courseFolder + "/tincan.xml", PackageFile::TincanXml);
         std::ignore = files.Delete(courseFolder + "/imsmanifest.xml");
     }
-    WriteCoursePage(files, job.install, courseFolder + "/" + courseID + ".htm", courseID);
+    // A SCORM 2004 page loads the adapter from where the asset refresh puts the player's scripts.
+    const std::string adapter = scorm2004 ? Scorm2004AdapterUrl(courseFolder, LocateContentFolder(courseFolder)) : "";
+    WriteCoursePage(files, job.install, courseFolder + "/" + courseID + ".htm", courseID, adapter);
 
     // A name is written as it is, but for what would break the log's lines.
     job.report.updatedList += EscapeLogPath(xmlFolder) + "\n";
@@ -216,6 +228,11 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
     const bool patchScript = settings.exitStatusMode != ExitStatusMode::ScormConformant;
     const std::string contentFolder = RefreshAssets(files, job.install.Web(), courseFolder, courseID, patchScript);
     if (patchScript) PatchExitStatus(files, job.install, contentFolder + "/scripts", settings.exitStatusMode);
+    if (scorm2004) {
+        WriteScorm2004Adapter(files, contentFolder + "/scripts");
+    } else {
+        std::ignore = files.Delete(contentFolder + "/scripts/" + std::string(kScorm2004AdapterName));
+    }
     if (settings.deleteBmp) std::ignore = files.Delete(contentFolder + "/" + courseID + ".bmp");
 
     return Done(job, courseFolder);

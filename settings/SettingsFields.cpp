@@ -25,6 +25,7 @@ constexpr FieldValue kExitStatusModes[] = {
 constexpr FieldValue kPackageTypes[] = {
     {"Scorm12", static_cast<int>(PackageType::Scorm12), 1044},
     {"Xapi", static_cast<int>(PackageType::Xapi), 1045},
+    {"Scorm2004", static_cast<int>(PackageType::Scorm2004), 1052},
 };
 
 using S = CourseSettings;

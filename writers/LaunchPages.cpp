@@ -3,15 +3,18 @@
 #include "writers/CopyTemplate.h"
 #include "writers/Escape.h"
 
-void WriteCoursePage(BundleFiles& files, Installation& install, const std::string& path, const std::string& courseID) {
+void WriteCoursePage(BundleFiles& files, Installation& install, const std::string& path, const std::string& courseID,
+                     const std::string& adapterScript) {
     // Any "top:" or "left:" line, margin-top and the like included, centres the player.
-    CopyTemplate(files, install, install.Web() + "/html/courseID.htm", path,
-                 {
-                     {"top:", "\ttop:  50%;\n"},
-                     {"left:", "\tleft:  50%;\n"},
-                     {"'DorvaneID=courseID", "\t\t\t'DorvaneID=" + EscapeScriptString(courseID) + "'\n"},
-                 },
-                 ReadOnly::clear);
+    std::vector<TemplateRule> rules = {
+        {"top:", "\ttop:  50%;\n"},
+        {"left:", "\tleft:  50%;\n"},
+        {"'DorvaneID=courseID", "\t\t\t'DorvaneID=" + EscapeScriptString(courseID) + "'\n"},
+    };
+    if (!adapterScript.empty()) {
+        rules.push_back({"<head>", "<script src=\"" + EscapeXmlText(adapterScript) + "\"></script>\n", true});
+    }
+    CopyTemplate(files, install, install.Web() + "/html/courseID.htm", path, rules, ReadOnly::clear);
 }
 
 void WriteIndexPage(BundleFiles& files, Installation& install, const std::string& path, const std::string& courseID) {

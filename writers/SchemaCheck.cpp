@@ -7,7 +7,9 @@
 #include <libxml/xmlschemas.h>
 #include <libxml/xmlversion.h>
 
+#include <algorithm>
 #include <optional>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -141,8 +143,16 @@ SchemaCheck::SchemaCheck(std::string schemaFolder) : m_folder(platform::Absolute
 SchemaCheck::~SchemaCheck() = default;
 
 std::string_view SchemaCheck::SchemaFileOf(PackageFile file) {
-    // The wrapper imports the three SCORM namespaces, which import one another only in part.
-    return file == PackageFile::ScormManifest ? "scorm12-wrapper.xsd" : "xapi/tincan.xsd";
+    // The wrappers import each SCORM version's namespaces, which import one another only in part.
+    switch (file) {
+        case PackageFile::ScormManifest:
+            return "scorm12-wrapper.xsd";
+        case PackageFile::Scorm2004Manifest:
+            return "scorm2004-wrapper.xsd";
+        case PackageFile::TincanXml:
+            break;
+    }
+    return "xapi/tincan.xsd";
 }
 
 SchemaCheck::ParsedSchema* SchemaCheck::Schema(PackageFile file) {
@@ -192,4 +202,111 @@ SchemaVerdict SchemaCheck::Check(PackageFile file, std::string_view bytes) {
     if (result == 0) return {};
     if (collector.first) return *collector.first;
     return {SchemaVerdict::Outcome::Invalid, 0, "the schema check could not run"};
+}
+
+namespace {
+
+// The installation's schema set for each namespace a manifest may name.
+struct SchemaSet {
+    std::string_view nameSpace;
+    std::string_view folder;  // below the installation's schemas folder
+};
+constexpr SchemaSet kSchemaSets[] = {
+    {"http://www.imsglobal.org/xsd/imscp_v1p1", "scorm2004-4th"},
+    {"http://www.adlnet.org/xsd/adlcp_v1p3", "scorm2004-4th"},
+    {"http://www.adlnet.org/xsd/adlseq_v1p3", "scorm2004-4th"},
+    {"http://www.adlnet.org/xsd/adlnav_v1p3", "scorm2004-4th"},
+    {"http://www.imsglobal.org/xsd/imsss", "scorm2004-4th"},
+};
+
+bool IsXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+std::vector<std::string_view> XmlSpaceSeparated(std::string_view text) {
+    std::vector<std::string_view> tokens;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        while (at < text.size() && IsXmlSpace(text[at])) ++at;
+        std::size_t end = at;
+        while (end < text.size() && !IsXmlSpace(text[end])) ++end;
+        if (end > at) tokens.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return tokens;
+}
+
+// A name that stays beside the schema that gives it: no folder, no address.
+bool IsPlainSchemaFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+               c == '.';
+    });
+}
+
+// The quoted plain .xsd and .dtd file names in a schema or DTD: its imports'
+// and includes' schemaLocation, its DOCTYPE's and entities' system
+// identifiers. Each is found from its end, so that an apostrophe in a
+// comment cannot pair the quotes wrongly.
+std::vector<std::string> QuotedSchemaFileNames(std::string_view text) {
+    std::vector<std::string> names;
+    for (std::size_t at = 0; at + 5 <= text.size(); ++at) {
+        const std::string_view ending = text.substr(at, 4);
+        const char quote = text[at + 4];
+        if ((ending != ".xsd" && ending != ".dtd") || (quote != '"' && quote != '\'')) continue;
+        const std::size_t start = text.rfind(quote, at);
+        if (start == std::string_view::npos) continue;
+        const std::string_view name = text.substr(start + 1, at + 4 - start - 1);
+        if (IsPlainSchemaFileName(name)) names.emplace_back(name);
+    }
+    return names;
+}
+
+}  // namespace
+
+std::vector<NamedSchemaFile> SchemaFilesNamedBy(std::string_view manifestText, const std::string& schemaFolder) {
+    std::vector<NamedSchemaFile> files;
+    std::set<std::string> seen;
+    // (file name, folder below the schemas folder) still to look at
+    std::vector<std::pair<std::string, std::string_view>> pending;
+
+    constexpr std::string_view attribute = "schemaLocation";
+    for (std::size_t at = manifestText.find(attribute); at != std::string_view::npos;
+         at = manifestText.find(attribute, at + attribute.size())) {
+        std::size_t value = at + attribute.size();
+        while (value < manifestText.size() && IsXmlSpace(manifestText[value])) ++value;
+        if (value >= manifestText.size() || manifestText[value] != '=') continue;
+        ++value;
+        while (value < manifestText.size() && IsXmlSpace(manifestText[value])) ++value;
+        if (value >= manifestText.size() || (manifestText[value] != '"' && manifestText[value] != '\'')) continue;
+        const std::size_t end = manifestText.find(manifestText[value], value + 1);
+        if (end == std::string_view::npos) break;
+        const std::vector<std::string_view> tokens = XmlSpaceSeparated(manifestText.substr(value + 1, end - value - 1));
+        for (std::size_t i = 0; i + 1 < tokens.size(); i += 2) {
+            const auto set = std::find_if(std::begin(kSchemaSets), std::end(kSchemaSets),
+                                          [&](const SchemaSet& s) { return s.nameSpace == tokens[i]; });
+            if (set != std::end(kSchemaSets) && IsPlainSchemaFileName(tokens[i + 1])) {
+                pending.emplace_back(std::string(tokens[i + 1]), set->folder);
+            }
+        }
+    }
+
+    // Breadth first, so that the named files come first, in the manifest's order.
+    for (std::size_t next = 0; next < pending.size(); ++next) {
+        const auto [name, folder] = pending[next];
+        if (!seen.insert(name).second) continue;
+        const std::string path = schemaFolder + "/" + std::string(folder) + "/" + name;
+        const std::optional<std::string> bytes =
+            platform::IsRegularFile(path) ? platform::ReadFileBytes(path) : std::nullopt;
+        files.push_back({name, bytes ? path : std::string()});
+        if (!bytes) continue;
+        for (std::string& used : QuotedSchemaFileNames(*bytes)) {
+            // Only what lies beside it: a name that merely appears in its text is no file.
+            if (!seen.contains(used) &&
+                platform::IsRegularFile(schemaFolder + "/" + std::string(folder) + "/" + used)) {
+                pending.emplace_back(std::move(used), folder);
+            }
+        }
+    }
+    return files;
 }

@@ -14,6 +14,7 @@
 #include "writers/Escape.h"
 #include "writers/NormaliseTextFile.h"
 #include "writers/OptionalWriters.h"
+#include "writers/SchemaCheck.h"
 
 namespace {
 
@@ -229,6 +230,29 @@ bool IsLeftoverTemporary(const std::vector<platform::DirEntry>& entries, const p
                        [&](const platform::DirEntry& other) { return !other.isDirectory && other.name == original; });
 }
 
+// Adds the schema files the course's manifest names at the package root.
+void AddSchemaFiles(CourseFiles& files, const std::string& courseFolder, const std::string& schemaFolder) {
+    const auto atRoot = [&](std::string_view name) {
+        return std::find_if(files.entries.begin(), files.entries.end(), [&](const UploadEntry& entry) {
+            return entry.name.find('/') == std::string::npos && platform::EqualsIgnoringCase(entry.name, name);
+        });
+    };
+    const auto manifest = atRoot("imsmanifest.xml");
+    if (manifest == files.entries.end()) return;
+    const std::optional<std::string> text = platform::ReadFileBytes(manifest->path);
+    if (!text) return;  // the archive cannot be built either, and says why
+    for (const NamedSchemaFile& schema : SchemaFilesNamedBy(*text, schemaFolder)) {
+        if (atRoot(schema.name) != files.entries.end()) continue;
+        if (schema.path.empty()) {
+            files.notes.push_back("The upload package of '" + EscapeLogPath(courseFolder) +
+                                  "' lacks the schema file '" + EscapeLogName(schema.name) + "' its manifest names: '" +
+                                  EscapeLogPath(schemaFolder) + "' does not hold it.\n");
+            continue;
+        }
+        files.entries.push_back({schema.name, schema.path});
+    }
+}
+
 }  // namespace
 
 CourseFiles CollectCourseFiles(const std::string& courseFolder, const UploadRules& rules) {
@@ -333,6 +357,9 @@ void WriteUploadPackages(const std::vector<CourseToUpload>& courses, const Uploa
             }
         }
         CourseFiles collected = CollectCourseFiles(course.courseFolder, rules);
+        AddSchemaFiles(collected, course.courseFolder,
+                       options.schemaFolder.empty() ? platform::ParentPath(options.uploadFolder) + "/schemas"
+                                                    : options.schemaFolder);
         for (const std::string& note : collected.notes) report.AddProblem(note);
 
         const std::string zipPath = options.uploadFolder + "/" + course.packageName + ".zip";

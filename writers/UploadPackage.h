@@ -67,9 +67,15 @@ struct UploadOptions {
     std::string uploadFolder;  // <install folder>/upload packages
     std::vector<std::string> allowedRoots;
     bool leaveOutCourseBmp = false;
+    // The installation's schemas; empty: the "schemas" folder beside the upload folder.
+    std::string schemaFolder = {};
 };
 
 // Writes `<uploadFolder>/<packageName>.zip` for each course (folders made as
 // needed, an existing package replaced through the run's safe write), names
 // each package written in the run report and notes each one that could not be.
+// A package carries at its root the schema files its manifest names (see
+// SchemaFilesNamedBy), taken from the installation, unless the course holds
+// a file of that name there: the course's copy wins. A named file the
+// installation lacks is noted.
 void WriteUploadPackages(const std::vector<CourseToUpload>& courses, const UploadOptions& options, RunReport& report);

@@ -12,6 +12,7 @@ const fs::path kWriters = fs::path(QUARVEL_TEST_DATA) / "writers";
 const fs::path kShippedSchemas = fs::path(QUARVEL_SOURCE_DIR) / "res" / "schemas";
 
 const std::string kTincan = ReadBytes(kWriters / "web/html/tincan.xml");
+const std::string kManifest2004 = ReadBytes(kWriters / "expected-2004-manifest-from-crlf.xml");
 
 class SchemaCheckTest : public TempDirTest {
 protected:
@@ -51,6 +52,21 @@ TEST_F(SchemaCheckTest, GivesTheFirstErrorOfEachFileOrValid) {
          O::Invalid, 7, "launch': This element is not expected. Expected is one of"},
         {"a manifest where the activity file belongs", PackageFile::TincanXml,
          ReadBytes(kWriters / "expected-manifest-from-crlf.xml"), O::Invalid, 11, "No matching global declaration"},
+        {"SCORM 2004 manifest with LOM metadata and a pass mark", PackageFile::Scorm2004Manifest, kManifest2004,
+         O::Valid, 0, ""},
+        {"SCORM 2004 manifest written without an old one", PackageFile::Scorm2004Manifest,
+         ReadBytes(kWriters / "expected-2004-manifest-no-old.xml"), O::Valid, 0, ""},
+        {"SCORM 2004 resource type in capitals", PackageFile::Scorm2004Manifest,
+         platform::ReplaceAll(kManifest2004, "scormType=\"sco\"", "scormType=\"SCO\""), O::Invalid, 30,
+         "scormType': [facet 'enumeration'] The value 'SCO' is not an element of the set {'sco', 'asset'}"},
+        {"SCORM 2004 pass mark above one", PackageFile::Scorm2004Manifest,
+         platform::ReplaceAll(kManifest2004, ">0.8<", ">1.5<"), O::Invalid, 22, "minNormalizedMeasure"},
+        {"SCORM 2004 objective in the wrong place", PackageFile::Scorm2004Manifest,
+         platform::ReplaceAll(kManifest2004, "imsss:primaryObjective", "imsss:objective"), O::Invalid, 21, "objective"},
+        {"SCORM 1.2 manifest against the 2004 schemas", PackageFile::Scorm2004Manifest,
+         ReadBytes(kWriters / "expected-manifest-from-crlf.xml"), O::Invalid, 11, "No matching global declaration"},
+        {"SCORM 2004 manifest against the 1.2 schemas", PackageFile::ScormManifest, kManifest2004, O::Invalid, 9,
+         "No matching global declaration"},
     };
     SchemaCheck check(schemas().string());
     for (const Row& row : rows) {
@@ -69,8 +85,11 @@ TEST_F(SchemaCheckTest, GivesTheFirstErrorOfEachFileOrValid) {
 
 TEST_F(SchemaCheckTest, MissingSchemasAreAnAnswerOfTheirOwn) {
     fs::remove(schemas() / "xapi/tincan.xsd");
-    fs::remove(schemas() / "scorm12/imsmd_rootv1p2p1.xsd");  // imported by the wrapper
+    fs::remove(schemas() / "scorm12/imsmd_rootv1p2p1.xsd");      // imported by the wrapper
+    fs::remove(schemas() / "scorm2004-4th/imsss_v1p0util.xsd");  // included by an imported schema
     SchemaCheck check(schemas().string());
+    EXPECT_EQ(check.Check(PackageFile::Scorm2004Manifest, kManifest2004).outcome,
+              SchemaVerdict::Outcome::SchemasMissing);
     EXPECT_EQ(check.Check(PackageFile::TincanXml, kTincan).outcome, SchemaVerdict::Outcome::SchemasMissing);
     EXPECT_EQ(check.Check(PackageFile::ScormManifest, ReadBytes(kWriters / "expected-manifest-from-crlf.xml")).outcome,
               SchemaVerdict::Outcome::SchemasMissing);
@@ -106,4 +125,57 @@ TEST_F(SchemaCheckTest, LoadsNothingFromOutsideTheSchemaFolder) {
     SchemaCheck shipped(kShippedSchemas.string());
     const SchemaVerdict verdict = shipped.Check(PackageFile::TincanXml, withEntity);
     EXPECT_EQ(verdict.message.find("top secret"), std::string::npos) << verdict.message;
+}
+
+TEST_F(SchemaCheckTest, SchemaFilesAManifestNamesWithWhatTheyLoad) {
+    const auto names = [&](std::string_view manifest) {
+        std::vector<std::string> found;
+        for (const NamedSchemaFile& file : SchemaFilesNamedBy(manifest, schemas().string())) {
+            const fs::path expected = schemas() / "scorm2004-4th" / file.name;
+            EXPECT_EQ(file.path, fs::exists(expected) ? expected.string() : "") << file.name;
+            found.push_back(file.name);
+        }
+        return found;
+    };
+    using Names = std::vector<std::string>;
+    // The three the manifest names, in its order, then what they include, import and load as DTDs.
+    EXPECT_EQ(names(kManifest2004),
+              (Names{"imscp_v1p1.xsd", "adlcp_v1p3.xsd", "imsss_v1p0.xsd", "xml.xsd", "imsss_v1p0seqrule.xsd",
+                     "imsss_v1p0objective.xsd", "imsss_v1p0delivery.xsd", "imsss_v1p0random.xsd",
+                     "imsss_v1p0rollup.xsd", "imsss_v1p0control.xsd", "imsss_v1p0limit.xsd",
+                     "imsss_v1p0auxresource.xsd", "XMLSchema.dtd", "imsss_v1p0util.xsd", "datatypes.dtd"}));
+
+    const struct {
+        const char* what;
+        std::string manifest;
+        Names files;
+    } rows[] = {
+        {"SCORM 1.2 schemas are not among the sets", ReadBytes(kWriters / "expected-manifest-from-crlf.xml"), {}},
+        {"single quotes, spaces around '=', line ends between the pairs",
+         "<m xsi:schemaLocation = '\n http://www.adlnet.org/xsd/adlnav_v1p3\tadlnav_v1p3.xsd\r\n'/>",
+         {"adlnav_v1p3.xsd"}},
+        {"a file the installation lacks",
+         "<m schemaLocation=\"http://www.imsglobal.org/xsd/imsss imsss_v9.xsd\"/>",
+         {"imsss_v9.xsd"}},
+        {"no folders, addresses or unknown namespaces; a lone namespace ignored",
+         "<m schemaLocation=\"http://www.imsglobal.org/xsd/imscp_v1p1 ../imscp_v1p1.xsd "
+         "http://www.adlnet.org/xsd/adlcp_v1p3 http://example.com/adlcp_v1p3.xsd "
+         "http://example.com/other adlseq_v1p3.xsd http://www.adlnet.org/xsd/adlseq_v1p3\"/>",
+         {}},
+        {"each file once",
+         "<m schemaLocation=\"http://www.adlnet.org/xsd/adlseq_v1p3 adlseq_v1p3.xsd\"/>"
+         "<n schemaLocation=\"http://www.adlnet.org/xsd/adlseq_v1p3 adlseq_v1p3.xsd\"/>",
+         {"adlseq_v1p3.xsd"}},
+        {"no schemaLocation", "<m/>", {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(names(row.manifest), row.files);
+    }
+
+    // A schema's quoted names are followed only to files beside it.
+    WriteBytes(schemas() / "scorm2004-4th/adlnav_v1p3.xsd",
+               "<x a=\"../../secret.xsd\" b='missing.xsd' c=\"xml.xsd\"/>");
+    EXPECT_EQ(names("<m schemaLocation=\"http://www.adlnet.org/xsd/adlnav_v1p3 adlnav_v1p3.xsd\"/>"),
+              (Names{"adlnav_v1p3.xsd", "xml.xsd", "XMLSchema.dtd", "datatypes.dtd"}));
 }
