@@ -219,7 +219,8 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
         std::ignore = files.Delete(courseFolder + "/imsmanifest.xml");
     }
     // A SCORM 2004 page loads the adapter from where the asset refresh puts the player's scripts.
-    const std::string adapter = scorm2004 ? Scorm2004AdapterUrl(courseFolder, LocateContentFolder(courseFolder)) : "";
+    const std::string adapter =
+        scorm2004 ? Scorm2004AdapterUrl(courseFolder, LocateContentFolder(files, courseFolder)) : "";
     WriteCoursePage(files, job.install, courseFolder + "/" + courseID + ".htm", courseID, adapter);
 
     // A name is written as it is, but for what would break the log's lines.

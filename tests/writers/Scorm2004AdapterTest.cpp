@@ -24,11 +24,12 @@ TEST(Scorm2004AdapterUrlTest, FromTheCoursePageToTheContentFolder) {
 class Scorm2004PageTest : public WriterTest {};
 
 TEST_F(Scorm2004PageTest, TheCoursePageLoadsTheAdapterRightAfterItsHeadLine) {
-    run->WriteCoursePage(coursePath("fire101.htm"));
+    WriteCoursePage(run->files, run->installation, coursePath("fire101.htm"), "fire101");
+    run->files.Commit();
     const std::string scorm12 = ReadBytes(course() / "fire101.htm");
-    WriteCoursePage(run->files(), run->installation(), coursePath("fire101.htm"), "fire101",
+    WriteCoursePage(run->files, run->installation, coursePath("fire101.htm"), "fire101",
                     "course%20bundle/x&y/scripts/scorm2004-adapter.js");
-    run->files().Commit();
+    run->files.Commit();
     std::string expected = scorm12;
     expected.replace(expected.find("<head>\n"), 7,
                      "<head>\n<script src=\"course%20bundle/x&amp;y/scripts/scorm2004-adapter.js\"></script>\n");
@@ -36,8 +37,8 @@ TEST_F(Scorm2004PageTest, TheCoursePageLoadsTheAdapterRightAfterItsHeadLine) {
 
     // The adapter's bytes are the program's, finished as every generated text file.
     fs::create_directories(course() / "scripts");
-    WriteScorm2004Adapter(run->files(), coursePath("scripts"));
-    run->files().Commit();
+    WriteScorm2004Adapter(run->files, coursePath("scripts"));
+    run->files.Commit();
     EXPECT_EQ(ReadBytes(course() / "scripts" / "scorm2004-adapter.js"), Scorm2004AdapterScript());
     EXPECT_EQ(Scorm2004AdapterScript().find('\r'), std::string_view::npos);
     EXPECT_EQ(run->report.updatedList, "");

@@ -71,10 +71,10 @@ protected:
     }
     fs::path manifest() const { return course() / "imsmanifest.xml"; }
     std::string Write() {
-        WriteScorm2004Manifest(run->files(), manifest().string(),
-                               ManifestFromRecord(run->record, run->settings, run->installation()),
+        WriteScorm2004Manifest(run->files, manifest().string(),
+                               ManifestFromRecord(run->record, run->settings, run->installation),
                                run->settings.exitStatusMode);
-        run->files().Commit();
+        run->files.Commit();
         return ReadBytes(manifest());
     }
     void CopyOldManifest(const char* name) {
@@ -236,7 +236,9 @@ TEST_F(Scorm2004ManifestTest, NoMetadataWithoutTitleTextOrDescription) {
 TEST_F(Scorm2004ManifestTest, Scorm12RunOverIt) {
     CopyOldManifest("manifest-crlf-empty-lines.xml");
     std::ignore = Write();
-    run->WriteScormManifest(manifest().string());
+    WriteScormManifest(run->files, manifest().string(),
+                       ManifestFromRecord(run->record, run->settings, run->installation));
+    run->files.Commit();
     const std::string scorm12 = ReadBytes(manifest());
     EXPECT_NE(scorm12.find("\n\t\t\t<title>Fire safety &amp; you</title>\n\t\t<item "), std::string::npos) << scorm12;
     EXPECT_NE(scorm12.find("\n\t\t\t\t\t\t\t\t<![CDATA[<p>Learn the basics: 100% practical.</p>]]>\n"),
