@@ -52,7 +52,11 @@ FileTransaction::~FileTransaction() {
 }
 
 std::error_code FileTransaction::Stage(const Place& target, std::string_view bytes) {
-    return StageFrom(target, {bytes, nullptr});
+    return StageFrom(target, {bytes, nullptr, nullptr});
+}
+
+std::error_code FileTransaction::StageWritten(const Place& target, const FillStagedFile& fill) {
+    return StageFrom(target, {{}, nullptr, &fill});
 }
 
 std::error_code FileTransaction::Stage(const std::string& target, std::string_view bytes) {
@@ -62,7 +66,7 @@ std::error_code FileTransaction::Stage(const std::string& target, std::string_vi
 
 std::error_code FileTransaction::StageCopy(const Place& target, const Place& source) {
     if (source.kind == EntryKind::missing) return std::make_error_code(std::errc::no_such_file_or_directory);
-    return StageFrom(target, {{}, &source});
+    return StageFrom(target, {{}, &source, nullptr});
 }
 
 std::error_code FileTransaction::StageCopy(const std::string& target, const std::string& source) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,23 @@ struct ContentSource;
 }
 
 namespace platform {
+
+// Where a caller writes a staged file's content itself: in order, or at
+// offsets it seeks to (an archive writes its index last), reading back what
+// it wrote where it needs to.
+class StagedWriter {
+public:
+    virtual ~StagedWriter() = default;
+    // Writes `bytes` at the current offset and moves past them.
+    [[nodiscard]] virtual std::error_code Write(std::string_view bytes) = 0;
+    [[nodiscard]] virtual std::error_code Seek(std::uint64_t offset) = 0;
+    virtual std::uint64_t Tell() const = 0;
+    // Up to `length` bytes from `offset` of what was written; 0 at the end.
+    [[nodiscard]] virtual std::error_code ReadAt(std::uint64_t offset, char* buffer, std::size_t length,
+                                                 std::size_t& got) = 0;
+};
+// Fills a staged file; a failure it returns drops the file.
+using FillStagedFile = std::function<std::error_code(StagedWriter&)>;
 
 // Something of a replaced (or created) file that its new version could not keep.
 struct KeepProblem {
@@ -79,6 +97,9 @@ public:
     // replaces what was staged for it.
     [[nodiscard]] std::error_code Stage(const Place& target, std::string_view bytes);
     [[nodiscard]] std::error_code Stage(const std::string& target, std::string_view bytes);
+    // Stages what `fill` writes as the new content of `target`, as Stage
+    // does, without holding it in memory.
+    [[nodiscard]] std::error_code StageWritten(const Place& target, const FillStagedFile& fill);
     // Stages a copy of the regular file `source` over `target`, with the
     // source's permission bits and last-write time and the owner as above.
     // The bytes may be copied on the way to the commit: a failure to open the

@@ -50,7 +50,8 @@ struct StagedFile;
 // Where a staged file's content comes from.
 struct ContentSource {
     std::string_view bytes;
-    const Place* copyOf = nullptr;  // or a regular file whose content, bits and times are copied
+    const Place* copyOf = nullptr;         // or a regular file whose content, bits and times are copied
+    const FillStagedFile* fill = nullptr;  // or what writes the content itself
 };
 
 // What making a staged file found out.

@@ -62,6 +62,23 @@ bool BundleFiles::Write(const std::string& path, std::string_view bytes) {
     return true;
 }
 
+bool BundleFiles::WriteWith(const std::string& path, const platform::FillStagedFile& fill) {
+    std::error_code ec;
+    const std::optional<Place> place = Reach(path, LastLink::follow, ec);
+    if (!place) {
+        if (ec != platform::MakeError(platform::FileError::leadsOut)) NoteFailure("write", path, ec);
+        return false;
+    }
+    if (place->kind == EntryKind::special) ec = platform::MakeError(platform::FileError::notRegularFile);
+    if (!ec) ec = m_transaction.StageWritten(*place, fill);
+    if (ec) {
+        NoteFailure("write", path, ec);
+        return false;
+    }
+    CommitWhenFull();
+    return true;
+}
+
 bool BundleFiles::Copy(const std::string& source, const std::string& destination) {
     std::error_code ec;
     const std::optional<Place> from = Reach(source, LastLink::follow, ec);
@@ -135,6 +152,16 @@ std::optional<std::string> BundleFiles::Read(const std::string& path, std::error
         return std::nullopt;
     }
     return platform::ReadFileBytes(*place, ec);
+}
+
+platform::ReadableFile BundleFiles::Open(const std::string& path, std::error_code& ec) {
+    const std::optional<Place> place = Reach(path, LastLink::follow, ec);
+    if (!place) return {};
+    if (m_transaction.IsRemovalStaged(*place) || place->kind == EntryKind::missing) {
+        ec = std::make_error_code(std::errc::no_such_file_or_directory);
+        return {};
+    }
+    return platform::ReadableFile::Open(*place, ec);
 }
 
 bool BundleFiles::Exists(const std::string& path) {

@@ -40,6 +40,9 @@ public:
 
     // Replaces (or creates) `path` with `bytes`; a failure is noted.
     [[nodiscard]] bool Write(const std::string& path, std::string_view bytes);
+    // Replaces (or creates) `path` with what `fill` writes, as Write does,
+    // without the content held in memory.
+    [[nodiscard]] bool WriteWith(const std::string& path, const platform::FillStagedFile& fill);
     // The overwriting copy; a failure is noted unless the source is missing
     // (a template the installation lacks is skipped without a word).
     [[nodiscard]] bool Copy(const std::string& source, const std::string& destination);
@@ -57,6 +60,9 @@ public:
     // --- The tree as the run has left it so far ---
     // The whole content of a file.
     std::optional<std::string> Read(const std::string& path, std::error_code& ec);
+    // The file at `path` open for reading, as it is on disk (a file staged
+    // in this run is read with Read); nothing with the reason.
+    platform::ReadableFile Open(const std::string& path, std::error_code& ec);
     // A find-first query on the path.
     bool Exists(const std::string& path);
     // Whether `path` is a regular file that can be opened for reading.

@@ -291,6 +291,34 @@ bool KeepOwnership(int fd, const Place& target, const TargetInfo& info, int old,
     return changed;
 }
 
+// Writes a staged file at offsets of its own.
+class PositionalWriter final : public StagedWriter {
+public:
+    explicit PositionalWriter(int fd) : m_fd(fd) {}
+    std::error_code Write(std::string_view bytes) override {
+        while (!bytes.empty()) {
+            const ssize_t n = ::pwrite(m_fd, bytes.data(), bytes.size(), static_cast<off_t>(m_offset));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return LastError();
+            m_offset += static_cast<std::uint64_t>(n);
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+        return {};
+    }
+    std::error_code Seek(std::uint64_t offset) override {
+        m_offset = offset;
+        return {};
+    }
+    std::uint64_t Tell() const override { return m_offset; }
+    std::error_code ReadAt(std::uint64_t offset, char* buffer, std::size_t length, std::size_t& got) override {
+        return sys::ReadAt(m_fd, offset, buffer, length, got);
+    }
+
+private:
+    int m_fd;
+    std::uint64_t m_offset = 0;
+};
+
 }  // namespace
 
 struct SessionState {
@@ -381,6 +409,10 @@ std::error_code MakeStagedFile(SessionState& state, const Place& target, const T
         if ((ec = write::CopyContent(in.Get(), fd))) return fail(ec);
     }
     if ((ec = write::WriteAll(fd, source.bytes))) return fail(ec);
+    if (source.fill != nullptr) {
+        PositionalWriter writer(fd);
+        if ((ec = (*source.fill)(writer))) return fail(ec);
+    }
     UniqueFd old;
     if (info.exists) old = UniqueFd(::openat(Fd(folder), target.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     const bool chowned =
@@ -392,6 +424,10 @@ std::error_code MakeStagedFile(SessionState& state, const Place& target, const T
     if (in && !copyLater && ::futimens(fd, times.data()) != 0) return fail(LastError());
     facts.device = static_cast<std::uint64_t>(created.st_dev);
     facts.bytes = source.bytes.size() + (in ? static_cast<std::uint64_t>(copied.st_size) : 0);
+    if (source.fill != nullptr) {
+        struct stat filled {};
+        if (::fstat(fd, &filled) == 0) facts.bytes = static_cast<std::uint64_t>(filled.st_size);
+    }
     made = file;
     if (copyLater) {
         state.writeBack.StartCopy(std::move(file), std::move(in), times);

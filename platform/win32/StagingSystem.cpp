@@ -63,6 +63,38 @@ std::error_code CopyContent(HANDLE in, HANDLE out) {
     }
 }
 
+// Writes a staged file at offsets of its own.
+class PositionalWriter final : public StagedWriter {
+public:
+    explicit PositionalWriter(HANDLE file) : m_file(file) {}
+    std::error_code Write(std::string_view bytes) override {
+        while (!bytes.empty()) {
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(m_offset);
+            at.OffsetHigh = static_cast<DWORD>(m_offset >> 32);
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+            DWORD written = 0;
+            if (!::WriteFile(m_file, bytes.data(), chunk, &written, &at)) return LastError();
+            if (written == 0) return std::make_error_code(std::errc::io_error);
+            m_offset += written;
+            bytes.remove_prefix(written);
+        }
+        return {};
+    }
+    std::error_code Seek(std::uint64_t offset) override {
+        m_offset = offset;
+        return {};
+    }
+    std::uint64_t Tell() const override { return m_offset; }
+    std::error_code ReadAt(std::uint64_t offset, char* buffer, std::size_t length, std::size_t& got) override {
+        return sys::ReadAt(reinterpret_cast<std::intptr_t>(m_file), offset, buffer, length, got);
+    }
+
+private:
+    HANDLE m_file;
+    std::uint64_t m_offset = 0;
+};
+
 }  // namespace
 
 SessionState* MakeSessionState() {
@@ -118,6 +150,10 @@ std::error_code MakeStagedFile(SessionState& state, const Place& target, const T
     const HANDLE handle = file->file.Get();
     if (in) ec = CopyContent(in.Get(), handle);
     if (!ec) ec = win32::WriteAll(handle, source.bytes);
+    if (!ec && source.fill != nullptr) {
+        PositionalWriter writer(handle);
+        ec = (*source.fill)(writer);
+    }
     if (!ec && copied && !::SetFileTime(handle, nullptr, &copied->ftLastAccessTime, &copied->ftLastWriteTime)) {
         ec = LastError();
     }

@@ -9,6 +9,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/FileTransaction.h"
+#include "platform/FolderTree.h"
 #include "support/TestSupport.h"
 
 using namespace platform;
@@ -430,4 +431,33 @@ TEST_F(FileTransactionAsRootTest, WhatAnOrdinaryUserCannotKeepIsReported) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(ReadBytes(dir() / "shared" / "page.htm"), "new");
     EXPECT_EQ(StatOf(dir() / "shared" / "page.htm").st_uid, 1234u);
+}
+
+TEST_F(FileTransactionTest, AFileFilledByItsWriterIsStagedAsWrittenWithItsIndexLast) {
+    WriteBytes(dir() / "package.zip", "old");
+    FileTransaction transaction;
+    FolderTree tree;
+    const std::optional<Place> place = tree.Resolve(path("package.zip")).place;
+    ASSERT_TRUE(place);
+    ASSERT_FALSE(transaction.StageWritten(*place, [](StagedWriter& writer) {
+        if (auto ec = writer.Write("entries|index?")) return ec;
+        const std::uint64_t end = writer.Tell();
+        if (auto ec = writer.Seek(end - 1)) return ec;
+        if (auto ec = writer.Write("!")) return ec;
+        char first[7] = {};
+        std::size_t got = 0;
+        if (auto ec = writer.ReadAt(0, first, 7, got)) return ec;
+        return std::string_view(first, got) == "entries" ? std::error_code{}
+                                                         : std::make_error_code(std::errc::io_error);
+    }));
+    EXPECT_EQ(ReadBytes(dir() / "package.zip"), "old");
+    EXPECT_EQ(transaction.StagedBytes(), 14u);
+    // A writer that fails leaves nothing staged.
+    EXPECT_EQ(
+        transaction.StageWritten(*tree.Resolve(path("other.zip")).place,
+                                 [](StagedWriter&) { return std::make_error_code(std::errc::no_space_on_device); }),
+        std::errc::no_space_on_device);
+    ASSERT_TRUE(transaction.Commit().empty());
+    EXPECT_EQ(ReadBytes(dir() / "package.zip"), "entries|index!");
+    EXPECT_FALSE(fs::exists(dir() / "other.zip"));
 }
