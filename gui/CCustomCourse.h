@@ -18,7 +18,8 @@ public:
 
     CourseSettings settings;
 
-    // OK: reads the controls into `settings`, then closes with Accepted.
+    // OK: reads the controls into `settings`, then closes with Accepted; a
+    // value OK refuses is named in a message box and the dialog stays open.
     void accept() override;
 
 protected:

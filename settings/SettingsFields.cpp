@@ -11,6 +11,14 @@ constexpr FieldValue kFlagValues[] = {{"true", 1}, {"false", 0}};
 constexpr int kFileFormatRadio = 1003;
 constexpr int kPretestRadio = 1011;
 constexpr int kAssessmentRadio = 1012;
+// The pretest pass mark's edit box, whose label says what Assessment mode makes of it.
+constexpr int kPretestScoreEdit = 1009;
+constexpr int kMostPassMark = 100;
+
+constexpr std::string_view kPretestCountText = "Pretest Question Count";
+constexpr std::string_view kPretestScoreText = "Pretest Passing Score";
+constexpr std::string_view kAssessmentCountText = "Postscriptive posttest question count (3-6)";
+constexpr std::string_view kAssessmentScoreText = "Assessment / Prescriptive Posttest Passing Score";
 
 constexpr FieldValue kTestModes[] = {
     {"Pretest", static_cast<int>(TestMode::Pretest), kPretestRadio},
@@ -36,11 +44,13 @@ const SettingsField kFields[] = {
     {.name = "posttestQuestionCount", .kind = K::Number, .member = &S::posttestQuestionCount, .control = 1008,
      .inAssessment = InAssessment::CopyPretest, .copyOf = &S::pretestQuestionCount,
      .note = "with testMode=Assessment: the value of pretestQuestionCount"},
-    {.name = "pretestPassingScore", .kind = K::Number, .member = &S::pretestPassingScore, .control = 1009,
-     .note = "-1: none given"},
+    {.name = "pretestPassingScore", .kind = K::Number, .member = &S::pretestPassingScore,
+     .control = kPretestScoreEdit, .note = "0 to 100; -1: none given", .maximum = kMostPassMark,
+     .label = kPretestScoreText},
     {.name = "posttestPassingScore", .kind = K::Number, .member = &S::posttestPassingScore, .control = 1010,
      .inAssessment = InAssessment::CopyPretest, .copyOf = &S::pretestPassingScore,
-     .note = "-1: none given; with testMode=Assessment: the value of pretestPassingScore"},
+     .note = "0 to 100; -1: none given; with testMode=Assessment: the value of pretestPassingScore",
+     .maximum = kMostPassMark, .label = "Posttest Passing Score"},
     {.name = "testMode", .kind = K::Choice, .member = &S::testMode, .values = kTestModes,
      .source = ChoiceSource::LastClick},
     {.name = "assessmentAutoSkip", .kind = K::Flag, .member = &S::assessmentAutoSkip, .control = kAutoSkipCheckbox,
@@ -161,6 +171,17 @@ std::string FieldValueChoices(const SettingsField& field) {
     return choices;
 }
 
+std::string CheckNumberText(const SettingsField& field, std::string_view text) {
+    if (text.empty()) return {};
+    const bool digitsOnly = text.size() <= kMostNumberDigits &&
+                            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (digitsOnly && ConvertEditText(text) <= field.maximum) return {};
+    if (field.maximum < kLargestNumber) {
+        return "0 to " + std::to_string(field.maximum) + " in digits, or nothing for the default";
+    }
+    return "1 to " + std::to_string(kMostNumberDigits) + " digits, or nothing for the default";
+}
+
 std::span<const NonFieldControl> NonFieldControls() {
     return kNonFieldControls;
 }
@@ -185,8 +206,8 @@ int AssessmentRadio() {
 }
 
 TestModeView ViewOfTestMode(TestMode mode) {
-    if (mode == TestMode::Pretest) return {false, "Pretest Question Count", "Pretest Passing Score"};
-    return {true, "Postscriptive posttest question count (3-6)", "Assessment / Prescriptive Posttest Passing Score"};
+    if (mode == TestMode::Pretest) return {false, kPretestCountText, kPretestScoreText};
+    return {true, kAssessmentCountText, kAssessmentScoreText};
 }
 
 SettingsControls::SettingsControls() {
@@ -265,4 +286,21 @@ CourseSettings ApplyOkRules(const SettingsControls& controls) {
     }
     ApplyOkRules(controls, settings);
     return settings;
+}
+
+std::optional<RefusedOkValue> FindRefusedOkValue(const SettingsControls& controls) {
+    for (const SettingsField& field : kFields) {
+        // The edit boxes take whatever is pasted and convert it; only a limit of the field's own is enforced.
+        if (field.kind != FieldKind::Number || field.control == kNoControl || field.maximum == kLargestNumber) continue;
+        const std::string_view text = controls.EditText(field.control);
+        if (text.empty() || ConvertEditText(text) <= field.maximum) continue;
+        // Assessment mode relabels the pretest box: name it as the person sees it.
+        const std::string_view label = field.control == kPretestScoreEdit && controls.IsSelected(kAssessmentRadio)
+                                           ? kAssessmentScoreText
+                                           : field.label;
+        return RefusedOkValue{&field, "\"" + std::string(label) + "\" holds a pass mark above " +
+                                          std::to_string(field.maximum) + ", which LMSs misread. Enter 0 to " +
+                                          std::to_string(field.maximum) + ", or leave the box empty for none."};
+    }
+    return std::nullopt;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -17,6 +19,11 @@
 
 // Id of a field that no control sets.
 inline constexpr int kNoControl = 0;
+
+// A NUMBER given by name is 1 to 9 digits: a count or a score, never a sign,
+// and never more than a 32-bit field holds.
+inline constexpr std::size_t kMostNumberDigits = 9;
+inline constexpr int kLargestNumber = 999'999'999;
 
 // How a control sets its field at OK.
 enum class FieldKind {
@@ -66,6 +73,11 @@ struct SettingsField {
     InAssessment inAssessment = InAssessment::Read;
     int CourseSettings::*copyOf = nullptr;  // InAssessment::CopyPretest
     std::string_view note = {};             // one line for the help text, or empty
+    // Number: the largest value taken by name; one below kLargestNumber (a
+    // pass mark's 100) is the field's own limit, which OK enforces too,
+    // naming the field by `label`.
+    int maximum = kLargestNumber;
+    std::string_view label = {};
 };
 
 // Every field of CourseSettings, in the record's order.
@@ -84,6 +96,10 @@ void WriteField(CourseSettings& settings, const SettingsField& field, int value)
 std::string FieldValueText(const CourseSettings& settings, const SettingsField& field);
 // What a VALUE may be: "NUMBER", "true|false", "Pretest|Assessment", ...
 std::string FieldValueChoices(const SettingsField& field);
+// What is wrong with `text` as a NUMBER given by name for `field` (1 to 9
+// digits, nothing else, and at most the field's maximum; empty keeps the
+// default), in words that follow "expected": empty when it is good.
+std::string CheckNumberText(const SettingsField& field, std::string_view text);
 
 // Controls of the dialog's template that set no field, with the reason.
 struct NonFieldControl {
@@ -136,3 +152,15 @@ void ApplyOkRules(const SettingsControls& controls, CourseSettings& settings);
 // The record OK gives when the test-mode radio selected in `controls` was the
 // last one clicked.
 CourseSettings ApplyOkRules(const SettingsControls& controls);
+
+// An edit box whose value OK refuses: a pass mark above 100 makes a manifest
+// that LMSs misread. Pasted text is converted first, as OK converts it.
+struct RefusedOkValue {
+    const SettingsField* field;
+    std::string message;  // for a message box: names the box by its label
+};
+// The first edit box, in the fields' order, whose value is above its field's
+// maximum; nothing when OK may go ahead.
+std::optional<RefusedOkValue> FindRefusedOkValue(const SettingsControls& controls);
+// The caption of the message box that says why OK was refused.
+inline constexpr const char* kRefusedOkCaption = "Quarvel";

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -16,6 +17,7 @@
 
 #include "gui/CCustomCourse.h"
 #include "gui/DialogBuilder.h"
+#include "gui/ModalDriver.h"
 #include "res/Dialog131.h"
 #include "settings/SettingsFields.h"
 #include "support/SettingsDialogCases.h"
@@ -333,6 +335,42 @@ TEST(CCustomCourseTest, OkTurnsTheControlsIntoTheRecord) {
         row.expect(expected);
         EXPECT_EQ(Describe(dialog.settings), Describe(expected));
     }
+}
+
+TEST(CCustomCourseTest, OkRefusesAPassMarkAboveOneHundredNamingItAndStaysOpen) {
+    CCustomCourse dialog;
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    Edit(dialog, 1009)->setText(QStringLiteral("90"));
+    Paste(Edit(dialog, 1010), QStringLiteral("150abc"));
+    {
+        ModalDriver driver;
+        driver.Then("refusedValueBox", [&dialog](QWidget* widget) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowTitle(), QStringLiteral("Quarvel"));
+            EXPECT_TRUE(
+                box->text().startsWith(QStringLiteral("\"Posttest Passing Score\" holds a pass mark above 100")))
+                << box->text().toStdString();
+            EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+            EXPECT_EQ(box->parentWidget(), &dialog);
+            box->button(QMessageBox::Ok)->click();
+        });
+        Button(dialog, 1)->click();
+        EXPECT_TRUE(driver.AllAnswered());
+    }
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.settings.pretestPassingScore, -1);  // nothing was read
+    EXPECT_EQ(dialog.focusWidget(), Edit(dialog, 1010));
+    EXPECT_EQ(Edit(dialog, 1010)->selectedText(), QStringLiteral("150abc"));
+
+    // Mended, OK goes ahead.
+    QTest::keyClicks(Edit(dialog, 1010), QStringLiteral("100"));
+    QTest::keyClick(Edit(dialog, 1010), Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.settings.pretestPassingScore, 90);
+    EXPECT_EQ(dialog.settings.posttestPassingScore, 100);
 }
 
 TEST(CCustomCourseTest, EditsTakeOnlyDigitsFromTheKeyboardButPastedTextWhole) {

@@ -303,6 +303,41 @@ TEST(CCustomCourseTest, OkTurnsTheControlsIntoTheRecord) {
     }
 }
 
+TEST(CCustomCourseTest, OkRefusesAPassMarkAboveOneHundredNamingItAndStaysOpen) {
+    OpenDialog dialog(Shown::Yes);
+    dialog.SetText(1009, L"90");
+    dialog.Paste(1010, L"150abc");
+    {
+        ModalDriver driver;
+        driver.Then(L"Quarvel", [&dialog](HWND box) {
+            EXPECT_EQ(GetWindow(box, GW_OWNER), dialog->hwnd());
+            std::wstring text;
+            for (const HWND child : Children(box)) {
+                if (_wcsicmp(ClassName(child).c_str(), L"Static") == 0) text += WindowText(child);
+            }
+            EXPECT_NE(text.find(L"\"Posttest Passing Score\" holds a pass mark above 100"), std::wstring::npos)
+                << Narrow(text);
+            SendMessageW(box, WM_COMMAND, IDOK, 0);
+        });
+        dialog.Click(IDOK);
+        EXPECT_TRUE(driver.AllAnswered());
+    }
+    EXPECT_EQ(dialog->result(), 0);  // still open
+    EXPECT_TRUE(IsWindowVisible(dialog->hwnd()));
+    EXPECT_EQ(dialog->settings.pretestPassingScore, -1);  // nothing was read
+    EXPECT_EQ(GetFocus(), dialog.Item(1010));
+    const LRESULT selection = SendMessageW(dialog.Item(1010), EM_GETSEL, 0, 0);
+    EXPECT_EQ(LOWORD(selection), 0);
+    EXPECT_EQ(HIWORD(selection), 6);
+
+    // Mended, OK goes ahead.
+    dialog.SetText(1010, L"100");
+    dialog.Click(IDOK);
+    EXPECT_EQ(dialog->result(), IDOK);
+    EXPECT_EQ(dialog->settings.pretestPassingScore, 90);
+    EXPECT_EQ(dialog->settings.posttestPassingScore, 100);
+}
+
 TEST(CCustomCourseTest, EditsTakeOnlyDigitsFromTheKeyboardButPastedTextWhole) {
     OpenDialog dialog;
     const HWND edit = dialog.Item(1007);
