@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -94,6 +95,10 @@ const SettingsField kFields[] = {
              "a file that fails is named in the patch log with its first error"},
     {.name = "keepIdentifiers", .kind = K::Flag, .member = &S::keepIdentifiers, .values = kFlagValues,
      .note = "a rewritten imsmanifest.xml keeps the bundle's item and resource identifiers"},
+    {.name = "uploadSizeLimitMB", .kind = K::Number, .member = &S::uploadSizeLimitMB, .batchOnly = true,
+     .note = "the upload check warns of a package larger than this many megabytes; not in the settings dialog"},
+    {.name = "keepUndoRuns", .kind = K::Number, .member = &S::keepUndoRuns, .batchOnly = true,
+     .note = "how many of the last runs can be taken back; 0: none; not in the settings dialog"},
 };
 // clang-format on
 
@@ -214,7 +219,9 @@ SettingsControls::SettingsControls() {
     selected.insert(kFileFormatRadio);
     const CourseSettings defaults;
     for (const SettingsField& field : kFields) {
-        if (field.kind == FieldKind::Number) editTexts[field.control] = std::string(field.openingText);
+        if (field.kind == FieldKind::Number && !field.batchOnly) {
+            editTexts[field.control] = std::string(field.openingText);
+        }
         if (field.kind != FieldKind::Choice) continue;
         if (const FieldValue* value = FindValue(field, ReadField(defaults, field))) selected.insert(value->radio);
     }
@@ -223,6 +230,20 @@ SettingsControls::SettingsControls() {
 std::string_view SettingsControls::EditText(int id) const {
     const auto found = editTexts.find(id);
     return found == editTexts.end() ? std::string_view() : std::string_view(found->second);
+}
+
+std::string_view SettingsControls::NumberText(const SettingsField& field) const {
+    if (!field.batchOnly) return EditText(field.control);
+    const auto found = batchOnlyTexts.find(field.name);
+    return found == batchOnlyTexts.end() ? std::string_view() : std::string_view(found->second);
+}
+
+void SettingsControls::SetNumberText(const SettingsField& field, std::string text) {
+    if (field.batchOnly) {
+        batchOnlyTexts[std::string(field.name)] = std::move(text);
+    } else {
+        editTexts[field.control] = std::move(text);
+    }
 }
 
 void SettingsControls::SetSelected(int id, bool on) {
@@ -239,7 +260,7 @@ namespace {
 void ReadControl(const SettingsField& field, const SettingsControls& controls, CourseSettings& settings) {
     switch (field.kind) {
         case FieldKind::Number:
-            if (const std::string_view text = controls.EditText(field.control); !text.empty()) {
+            if (const std::string_view text = controls.NumberText(field); !text.empty()) {
                 WriteField(settings, field, ConvertEditText(text));
             }
             return;
@@ -291,7 +312,7 @@ CourseSettings ApplyOkRules(const SettingsControls& controls) {
 std::optional<RefusedOkValue> FindRefusedOkValue(const SettingsControls& controls) {
     for (const SettingsField& field : kFields) {
         // The edit boxes take whatever is pasted and convert it; only a limit of the field's own is enforced.
-        if (field.kind != FieldKind::Number || field.control == kNoControl || field.maximum == kLargestNumber) continue;
+        if (field.kind != FieldKind::Number || field.batchOnly || field.maximum == kLargestNumber) continue;
         const std::string_view text = controls.EditText(field.control);
         if (text.empty() || ConvertEditText(text) <= field.maximum) continue;
         // Assessment mode relabels the pretest box: name it as the person sees it.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -27,7 +28,7 @@ inline constexpr int kLargestNumber = 999'999'999;
 
 // How a control sets its field at OK.
 enum class FieldKind {
-    Number,  // an edit box: its text through ConvertEditText; empty keeps the field
+    Number,  // an edit box (or, batch-only, a text of its own): through ConvertEditText; empty keeps the field
     Flag,    // a checkbox: ticked or cleared (true or false, or one of two texts)
     Choice,  // a group of radios, one per value
 };
@@ -60,7 +61,10 @@ struct SettingsField {
     std::string_view name;  // the member's name
     FieldKind kind;
     FieldMember member;
-    int control = kNoControl;                 // the edit box or checkbox; Choice fields have their radios in `values`
+    int control = kNoControl;  // the edit box or checkbox; Choice fields have their radios in `values`
+    // Number without a control: set only by NAME=VALUE. The dialog leaves it
+    // at its default.
+    bool batchOnly = false;
     std::span<const FieldValue> values = {};  // Flag and Choice: the VALUE spellings, in help order
     // Number: the edit box's text when the dialog opens.
     std::string_view openingText = {};
@@ -134,14 +138,20 @@ TestModeView ViewOfTestMode(TestMode mode);
 // What the settings dialog's controls hold, by control id. A default-made one
 // holds them as the dialog opens: the default radios selected, every checkbox
 // cleared, "60" in Course Timeout and every other edit box empty.
+// Batch-only numbers have no control: their texts are kept by field name, so
+// that no two of them share a place.
 struct SettingsControls {
     SettingsControls();
-    std::set<int> selected;                // ticked checkboxes and selected radios
-    std::map<int, std::string> editTexts;  // edit box id -> text
+    std::set<int> selected;                                          // ticked checkboxes and selected radios
+    std::map<int, std::string> editTexts;                            // edit box id -> text
+    std::map<std::string, std::string, std::less<>> batchOnlyTexts;  // batch-only field name -> text
 
     bool IsSelected(int id) const { return selected.contains(id); }
     std::string_view EditText(int id) const;
     void SetSelected(int id, bool on);
+    // The text a Number field is read from: its edit box's, or its own when batch-only.
+    std::string_view NumberText(const SettingsField& field) const;
+    void SetNumberText(const SettingsField& field, std::string text);
 };
 
 // The OK rules, walking the table of settings fields: reads the controls into

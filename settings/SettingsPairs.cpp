@@ -36,7 +36,7 @@ std::string ApplySettingsPair(SettingsControls& controls, std::string_view name,
         if (const std::string expected = CheckNumberText(*field, value); !expected.empty()) {
             return "bad value '" + std::string(value) + "' for " + std::string(name) + " (expected " + expected + ")";
         }
-        controls.editTexts[field->control] = std::string(value);
+        controls.SetNumberText(*field, std::string(value));
         return {};
     }
     const FieldValue* chosen = nullptr;

@@ -431,6 +431,8 @@ TEST(CCustomCourseTest, EveryFieldOfTheTableIsReadFromItsControl) {
     // must give each value from the control the table names.
     for (const SettingsField& field : SettingsFields()) {
         SCOPED_TRACE(field.name);
+        // Batch-only numbers stay at their defaults: the "nothing changed" row of the OK test shows it.
+        if (field.batchOnly) continue;
         if (field.kind == FieldKind::Number) {
             CCustomCourse dialog;
             Edit(dialog, field.control)->setText(QStringLiteral("17"));

@@ -78,6 +78,8 @@ TEST(SettingsPairsTest, ANumberIsOneToNineDigitsAndAPassMarkAtMostOneHundred) {
         {"posttestPassingScore", "999999999", kPassMark, ""},
         {"posttestPassingScore", "-1", kPassMark, ""},
         {"posttestRetakeCount", "3x", kDigits, ""},
+        {"keepUndoRuns", "0", "", "0"},
+        {"uploadSizeLimitMB", "-1", kDigits, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.name) + "=" + row.value);
@@ -89,8 +91,28 @@ TEST(SettingsPairsTest, ANumberIsOneToNineDigitsAndAPassMarkAtMostOneHundred) {
             EXPECT_EQ(problem, "bad value '" + std::string(row.value) + "' for " + row.name + " (expected " +
                                    row.expected + ")");
         }
-        EXPECT_EQ(c.EditText(FindSettingsField(row.name)->control), row.editText);
+        EXPECT_EQ(c.NumberText(*FindSettingsField(row.name)), row.editText);
     }
+}
+
+TEST(SettingsPairsTest, EveryNumberKeepsItsOwnValueWhenAllAreGiven) {
+    // Batch-only numbers have no edit box: none may take another's value.
+    SettingsControls c;
+    int given = 11;
+    for (const SettingsField& field : SettingsFields()) {
+        if (field.kind == FieldKind::Number) {
+            ASSERT_EQ(ApplySettingsPair(c, field.name, std::to_string(given++)), "");
+        }
+    }
+    const CourseSettings s = ApplyOkRules(c);
+    int expected = 11;
+    for (const SettingsField& field : SettingsFields()) {
+        if (field.kind == FieldKind::Number) {
+            EXPECT_EQ(ReadField(s, field), expected++) << field.name;
+        }
+    }
+    EXPECT_EQ(ApplyOkRules(SettingsControls{}).uploadSizeLimitMB, 500);
+    EXPECT_EQ(ApplyOkRules(SettingsControls{}).keepUndoRuns, 5);
 }
 
 TEST(SettingsPairsTest, UnknownNamesAndBadValuesAreNamed) {

@@ -392,6 +392,8 @@ TEST(CCustomCourseTest, EveryFieldOfTheTableIsReadFromItsControl) {
     // must give each value from the control the table names.
     for (const SettingsField& field : SettingsFields()) {
         SCOPED_TRACE(field.name);
+        // Batch-only numbers stay at their defaults: the "nothing changed" row of the OK test shows it.
+        if (field.batchOnly) continue;
         if (field.kind == FieldKind::Number) {
             OpenDialog dialog;
             dialog.SetText(field.control, L"17");
