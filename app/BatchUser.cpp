@@ -23,6 +23,11 @@ void BatchUser::ShowMessage(const std::string& text, const std::string& caption,
     std::fflush(m_messages);
 }
 
+bool BatchUser::AskYesNo(const std::string& text, const std::string& caption) {
+    ShowMessage(text, caption, MessageStyle::Plain);
+    return false;
+}
+
 bool BatchUser::AcceptPerUserInstall(const PerUserInstallOffer& offer) {
     // Not a message box: standard output keeps only those.
     if (m_makeUserInstall) {

@@ -15,9 +15,13 @@ public:
               bool makeUserInstall);
 
     std::optional<CourseSettings> ChooseSettings() override { return m_settings; }
+    // The batch program takes a run back with --undo, never from the settings.
+    bool UndoLastRunChosen() override { return false; }
     std::optional<std::string> ChooseFolder(const std::string& captionText, const std::string& promptText) override;
     void ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) override;
     bool AcceptPerUserInstall(const PerUserInstallOffer& offer) override;
+    // Printed as a message box is; nobody is there to say yes, so the answer is No.
+    bool AskYesNo(const std::string& text, const std::string& caption) override;
     Progress ReportProgress(int done, const std::string& currentFolder) override;
     void EndProgress() override;
 

@@ -31,6 +31,7 @@ CCustomCourse::CCustomCourse(QWidget* parent) : QDialog(parent) {
             [this] { OnClickedAssessment(); });
     connect(Button(1), &QAbstractButton::clicked, this, &CCustomCourse::accept);
     connect(Button(2), &QAbstractButton::clicked, this, &QDialog::reject);
+    connect(Button(kUndoLastRunButton), &QAbstractButton::clicked, this, [this] { done(kUndoLastRunButton); });
 
     OnInitDialog();
 }

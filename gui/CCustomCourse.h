@@ -12,6 +12,7 @@ class QLabel;
 class QLineEdit;
 
 // The course configuration dialog: OK fills `settings`, Cancel leaves it.
+// "Undo last run…" leaves it too, and closes with kUndoLastRunButton as the result.
 class CCustomCourse : public QDialog {
 public:
     explicit CCustomCourse(QWidget* parent = nullptr);

@@ -15,7 +15,9 @@ QtUser::~QtUser() = default;
 
 std::optional<CourseSettings> QtUser::ChooseSettings() {
     CCustomCourse dialog(m_owner);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const int result = dialog.exec();
+    m_undoLastRunChosen = result == kUndoLastRunButton;
+    if (result != QDialog::Accepted) return std::nullopt;
     return dialog.settings;
 }
 
@@ -39,6 +41,16 @@ bool QtUser::AcceptPerUserInstall(const PerUserInstallOffer& offer) {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Quarvel"), ToQString(PerUserInstallQuestion(offer)),
                     QMessageBox::Yes | QMessageBox::No, m_owner);
     box.setObjectName(QStringLiteral("perUserInstallQuestion"));
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool QtUser::AskYesNo(const std::string& text, const std::string& caption) {
+    QMessageBox box(QMessageBox::Question, ToQString(caption), ToQString(text), QMessageBox::Yes | QMessageBox::No,
+                    m_owner);
+    box.setObjectName(QStringLiteral("yesNoQuestion"));
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
     box.setWindowFlag(Qt::WindowStaysOnTopHint);

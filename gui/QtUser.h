@@ -17,13 +17,16 @@ public:
     QtUser& operator=(const QtUser&) = delete;
 
     std::optional<CourseSettings> ChooseSettings() override;
+    bool UndoLastRunChosen() override { return m_undoLastRunChosen; }
     std::optional<std::string> ChooseFolder(const std::string& captionText, const std::string& promptText) override;
     void ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) override;
     bool AcceptPerUserInstall(const PerUserInstallOffer& offer) override;
+    bool AskYesNo(const std::string& text, const std::string& caption) override;
     Progress ReportProgress(int done, const std::string& currentFolder) override;
     void EndProgress() override;
 
 private:
     QWidget* m_owner;
     std::unique_ptr<ProgressWindow> m_progress;
+    bool m_undoLastRunChosen = false;
 };

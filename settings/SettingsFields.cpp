@@ -34,6 +34,7 @@ constexpr FieldValue kExitStatusModes[] = {
 constexpr FieldValue kPackageTypes[] = {
     {"Scorm12", static_cast<int>(PackageType::Scorm12), 1044},
     {"Xapi", static_cast<int>(PackageType::Xapi), 1045},
+    {"Scorm2004", static_cast<int>(PackageType::Scorm2004), 1052},
 };
 
 using S = CourseSettings;
@@ -93,7 +94,7 @@ const SettingsField kFields[] = {
     {.name = "validatePackages", .kind = K::Flag, .member = &S::validatePackages, .control = 1050,
      .values = kFlagValues, .note = "each generated imsmanifest.xml and tincan.xml checked against the schemas in INSTALL/schemas; "
              "a file that fails is named in the patch log with its first error"},
-    {.name = "keepIdentifiers", .kind = K::Flag, .member = &S::keepIdentifiers, .values = kFlagValues,
+    {.name = "keepIdentifiers", .kind = K::Flag, .member = &S::keepIdentifiers, .control = 1051, .values = kFlagValues,
      .note = "a rewritten imsmanifest.xml keeps the bundle's item and resource identifiers"},
     {.name = "uploadSizeLimitMB", .kind = K::Number, .member = &S::uploadSizeLimitMB, .batchOnly = true,
      .note = "the upload check warns of a package larger than this many megabytes; not in the settings dialog"},
@@ -104,6 +105,7 @@ const SettingsField kFields[] = {
 
 constexpr NonFieldControl kNonFieldControls[] = {
     {kFileFormatRadio, "the file format radio: its group's one choice, always selected"},
+    {kUndoLastRunButton, "the Undo last run button: closes the dialog so that the last run is taken back"},
 };
 
 const FieldValue* FindValue(const SettingsField& field, int value) {

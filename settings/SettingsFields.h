@@ -122,6 +122,10 @@ int TestModeRadio(TestMode mode);
 // The radio whose selection at OK means Assessment mode.
 int AssessmentRadio();
 
+// The "Undo last run…" push button closes the dialog with its own id as the
+// result: the run then takes back the last run instead of starting one.
+inline constexpr int kUndoLastRunButton = 1053;
+
 inline constexpr int kAutoSkipCheckbox = 1013;
 inline constexpr int kQuestionCountLabel = 1014;
 inline constexpr int kPassingScoreLabel = 1015;

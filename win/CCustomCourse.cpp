@@ -38,6 +38,10 @@ bool CCustomCourse::OnCommand(int id, int notification) {
         return true;
     }
     if (notification != BN_CLICKED) return false;
+    if (id == kUndoLastRunButton) {
+        Close(kUndoLastRunButton);
+        return true;
+    }
     const bool isRadio = std::any_of(kDialog131.controls.begin(), kDialog131.controls.end(),
                                      [id](const auto& c) { return c.id == id && c.kind == ControlKind::Radio; });
     if (!isRadio) return false;

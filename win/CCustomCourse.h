@@ -5,7 +5,8 @@
 
 // The course configuration dialog on the native dialog manager: OK fills
 // `settings` (a value it refuses is named in a message box, and the dialog
-// stays open), Cancel (the button, Esc, the close box) leaves it.
+// stays open), Cancel (the button, Esc, the close box) leaves it. "Undo last
+// run…" leaves it too, and closes with kUndoLastRunButton as the result.
 class CCustomCourse : public TemplateDialog {
 public:
     CCustomCourse();

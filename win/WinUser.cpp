@@ -13,7 +13,9 @@ WinUser::~WinUser() = default;
 
 std::optional<CourseSettings> WinUser::ChooseSettings() {
     CCustomCourse dialog;
-    if (dialog.DoModal(m_owner) != IDOK) return std::nullopt;
+    const INT_PTR result = dialog.DoModal(m_owner);
+    m_undoLastRunChosen = result == kUndoLastRunButton;
+    if (result != IDOK) return std::nullopt;
     return dialog.settings;
 }
 
@@ -32,6 +34,11 @@ void WinUser::ShowMessage(const std::string& text, const std::string& caption, M
 
 bool WinUser::AcceptPerUserInstall(const PerUserInstallOffer& offer) {
     return MessageBoxW(m_owner, Widen(PerUserInstallQuestion(offer)).c_str(), L"Quarvel",
+                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1 | MB_TOPMOST) == IDYES;
+}
+
+bool WinUser::AskYesNo(const std::string& text, const std::string& caption) {
+    return MessageBoxW(m_owner, Widen(text).c_str(), Widen(caption).c_str(),
                        MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1 | MB_TOPMOST) == IDYES;
 }
 

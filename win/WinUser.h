@@ -22,13 +22,16 @@ public:
     void SetOwner(HWND owner) { m_owner = owner; }
 
     std::optional<CourseSettings> ChooseSettings() override;
+    bool UndoLastRunChosen() override { return m_undoLastRunChosen; }
     std::optional<std::string> ChooseFolder(const std::string& captionText, const std::string& promptText) override;
     void ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) override;
     bool AcceptPerUserInstall(const PerUserInstallOffer& offer) override;
+    bool AskYesNo(const std::string& text, const std::string& caption) override;
     Progress ReportProgress(int done, const std::string& currentFolder) override;
     void EndProgress() override;
 
 private:
     HWND m_owner = nullptr;
     std::unique_ptr<ProgressWindow> m_progress;
+    bool m_undoLastRunChosen = false;
 };

@@ -166,7 +166,7 @@ TEST_F(BatchTest, EveryErrorOfASettingsFileIsNamedWithItsLine) {
     EXPECT_EQ(r.errors, "quarvel-batch: " + conf + ":2: bad value 'maybe' for showNavBar (expected true or false)\n" +
                             "quarvel-batch: " + conf + ":5: unknown setting name 'colour'\n" +
                             "quarvel-batch: " + conf + ":7: expected NAME=VALUE\n" +
-                            "quarvel-batch: bad value 'Zip' for packageType (expected Scorm12 or Xapi)\n");
+                            "quarvel-batch: bad value 'Zip' for packageType (expected Scorm12, Xapi or Scorm2004)\n");
     EXPECT_FALSE(fs::exists(LogPath()));
 }
 

@@ -157,9 +157,9 @@ TEST(CCustomCourseTest, EveryControlSitsWhereTheTemplatePutsItAndShowsItsWholeTe
     // order: rows from top to bottom, each from left to right ("Pretest" is
     // a unit lower than "Assessment / ADL" but beside it). A control added to
     // the template later takes its place by position among these.
-    const std::vector<int> byPosition = {1006, 1022, 1003, 1027, 1028, 1016, 1011, 1012, 1041, 1007, 1047,
-                                         1009, 1018, 1013, 1024, 1008, 1044, 1010, 1025, 1045, 1021, 1019,
-                                         1026, 1033, 1046, 1034, 1043, 1048, 1042, 1,    2};
+    const std::vector<int> byPosition = {1006, 1022, 1003, 1027, 1028, 1016, 1011, 1012, 1041, 1007, 1047, 1009,
+                                         1018, 1013, 1024, 1053, 1008, 1044, 1010, 1025, 1045, 1052, 1021, 1019,
+                                         1026, 1051, 1033, 1046, 1034, 1043, 1048, 1042, 1,    2};
     std::vector<int> round;  // the tab stops met once round the focus chain, from the first
     std::set<QWidget*> met;
     QWidget* stop = Radio(dialog, byPosition.front());
@@ -210,6 +210,12 @@ TEST(CCustomCourseTest, EachRadioGroupKeepsToItself) {
     Radio(dialog, 1045)->click();
     EXPECT_FALSE(Radio(dialog, 1044)->isChecked());
     EXPECT_TRUE(Radio(dialog, 1022)->isChecked());
+    Radio(dialog, 1052)->click();
+    EXPECT_FALSE(Radio(dialog, 1044)->isChecked());
+    EXPECT_FALSE(Radio(dialog, 1045)->isChecked());
+    EXPECT_TRUE(Radio(dialog, 1022)->isChecked());
+    Radio(dialog, 1045)->click();
+    EXPECT_FALSE(Radio(dialog, 1052)->isChecked());
 
     Radio(dialog, 1012)->click();
     EXPECT_TRUE(Radio(dialog, 1022)->isChecked());
@@ -315,11 +321,15 @@ TEST(CCustomCourseTest, OkTurnsTheControlsIntoTheRecord) {
              s.allowVideoSkip = s.showNavBar = s.accessibilityDefault = s.certificatePrinting = true;
              s.skipCongratsScreen = s.isHr = s.enableHrSetting = s.deleteBmp = true;
              s.updateDescriptionsFromHtml = s.updateFromSpreadsheet = s.updateDescriptionsInInterfaceXml = true;
-             s.createVodPackages = s.keepDetailedBookmarking = true;
+             s.createVodPackages = s.keepDetailedBookmarking = s.keepIdentifiers = true;
              s.fullScreenAtStartup = "full screen";
              s.packageType = PackageType::Xapi;
              s.exitStatusMode = ExitStatusMode::PassedNoPosttest;
          }},
+        {"SCORM 2004", [](CCustomCourse& d) { Radio(d, 1052)->click(); },
+         [](CourseSettings& s) { s.packageType = PackageType::Scorm2004; }},
+        {"keep identifiers", [](CCustomCourse& d) { Check(d, 1051)->setChecked(true); },
+         [](CourseSettings& s) { s.keepIdentifiers = true; }},
         {"exit status completed/incomplete", [](CCustomCourse& d) { Radio(d, 1022)->click(); },
          [](CourseSettings& s) { s.exitStatusMode = ExitStatusMode::CompletedIncomplete; }},
         {"exit status passed/incomplete", [](CCustomCourse& d) { Radio(d, 1027)->click(); },
@@ -424,6 +434,22 @@ TEST(CCustomCourseTest, EscapeTheCloseBoxAndCancelDiscardTheControls) {
         EXPECT_EQ(dialog.settings.pretestQuestionCount, 0);
         EXPECT_TRUE(dialog.settings.fullScreenAtStartup.empty());
     }
+}
+
+TEST(CCustomCourseTest, UndoLastRunClosesTheDialogWithItsOwnResultAndNoRecord) {
+    CCustomCourse dialog;
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    QPushButton* undo = Button(dialog, kUndoButton);
+    ASSERT_NE(undo, nullptr);
+    EXPECT_EQ(undo->text(), QStringLiteral("Undo last run\u2026"));
+    EXPECT_FALSE(undo->isDefault());
+    Edit(dialog, 1007)->setText(QStringLiteral("5"));
+    undo->click();
+    EXPECT_EQ(dialog.result(), kUndoLastRunButton);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.settings.pretestQuestionCount, 0);
+    EXPECT_TRUE(dialog.settings.fullScreenAtStartup.empty());
 }
 
 TEST(CCustomCourseTest, EveryFieldOfTheTableIsReadFromItsControl) {

@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QWindow>
 #include <functional>
+#include <iterator>
+#include <optional>
 
 #include "gui/ModalDriver.h"
 #include "gui/QtUser.h"
@@ -73,6 +75,64 @@ TEST(QtUserTest, TheOfferOfAnOwnInstallFolderIsAYesNoQuestionNamingEachFolder) {
             row.answer(box);
         });
         EXPECT_EQ(user.AcceptPerUserInstall(offer), row.accepted);
+        EXPECT_TRUE(driver.AllAnswered());
+    }
+}
+
+TEST(QtUserTest, TheSettingsDialogTellsUndoLastRunFromCancelAndOk) {
+    QDialog owner;
+    QtUser user(&owner);
+    const struct {
+        const char* name;
+        int button;
+        bool settingsGiven;
+        bool undoChosen;
+    } rows[] = {
+        {"Undo last run", 1053, false, true},
+        {"Cancel after Undo", 2, false, false},
+        {"Undo again", 1053, false, true},
+        {"OK", 1, true, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ModalDriver driver;
+        driver.Then("CCustomCourse", [&row](QWidget* dialog) {
+            auto* button = dialog->findChild<QPushButton*>(QStringLiteral("button%1").arg(row.button));
+            ASSERT_NE(button, nullptr);
+            button->click();
+        });
+        const std::optional<CourseSettings> settings = user.ChooseSettings();
+        EXPECT_TRUE(driver.AllAnswered());
+        EXPECT_EQ(settings.has_value(), row.settingsGiven);
+        EXPECT_EQ(user.UndoLastRunChosen(), row.undoChosen);
+    }
+}
+
+TEST(QtUserTest, AYesNoQuestionIsYesOnlyWhenYesIsChosen) {
+    QDialog owner;
+    QtUser user(&owner);
+    const std::pair<const char*, std::function<void(QMessageBox*)>> rows[] = {
+        {"Yes", [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); }},
+        {"No", [](QMessageBox* box) { box->button(QMessageBox::No)->click(); }},
+        {"Escape", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }},
+        {"Enter", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); }},
+    };
+    const bool expected[] = {true, false, false, true};
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const auto& [name, answer] = rows[i];
+        SCOPED_TRACE(name);
+        ModalDriver driver;
+        driver.Then("yesNoQuestion", [&owner, &answer](QWidget* widget) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowTitle(), QStringLiteral("Undo"));
+            EXPECT_EQ(box->text(), QStringLiteral("Take back the run of 12/09/2026 in 'caf\u00e9'?"));
+            EXPECT_EQ(box->icon(), QMessageBox::Question);
+            EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+            EXPECT_EQ(box->parentWidget(), &owner);
+            answer(box);
+        });
+        EXPECT_EQ(user.AskYesNo("Take back the run of 12/09/2026 in 'caf\xc3\xa9'?", "Undo"), expected[i]);
         EXPECT_TRUE(driver.AllAnswered());
     }
 }

@@ -125,7 +125,7 @@ TEST(SettingsPairsTest, UnknownNamesAndBadValuesAreNamed) {
               "bad value '' for exitStatusMode (expected ScormConformant, CompletedIncomplete, PassedIncomplete or "
               "PassedNoPosttest)");
     EXPECT_EQ(ApplySettingsText(c, "# comment\n\n  showNavBar=true\r\npackageType=Scorm13\n", "run.conf"),
-              Problems{"run.conf:4: bad value 'Scorm13' for packageType (expected Scorm12 or Xapi)"});
+              Problems{"run.conf:4: bad value 'Scorm13' for packageType (expected Scorm12, Xapi or Scorm2004)"});
     EXPECT_TRUE(c.IsSelected(1041));
     EXPECT_EQ(ApplySettingsText(c, "showNavBar\n", "run.conf"), Problems{"run.conf:1: expected NAME=VALUE"});
 }
@@ -141,9 +141,10 @@ TEST(SettingsPairsTest, ASettingsFileReportsEveryProblemWithItsLineAndAppliesThe
                                                 "just words\n"
                                                 "courseTimeout = 90 ",
                                                 "/x/run.conf");
-    EXPECT_EQ(problems, (Problems{"/x/run.conf:2: unknown setting name 'colour'",
-                                  "/x/run.conf:4: bad value 'Bogus' for packageType (expected Scorm12 or Xapi)",
-                                  "/x/run.conf:6: expected NAME=VALUE"}));
+    EXPECT_EQ(problems,
+              (Problems{"/x/run.conf:2: unknown setting name 'colour'",
+                        "/x/run.conf:4: bad value 'Bogus' for packageType (expected Scorm12, Xapi or Scorm2004)",
+                        "/x/run.conf:6: expected NAME=VALUE"}));
     // The byte-order mark did not spoil the first name; the last line has no
     // line end, and blanks around its value are the line's, not the value's.
     EXPECT_TRUE(c.IsSelected(1041));

@@ -24,9 +24,9 @@ using namespace dialogcases;
 // left to right ("Pretest" is a unit lower than "Assessment / ADL" but beside
 // it), with the radios of a group together at the place of the first. A
 // control added to the template later takes its place by position among these.
-constexpr int kTabOrder[] = {1006, 1022, 1027, 1028, 1003, 1016, 1011, 1012, 1041, 1007, 1047,
-                             1009, 1018, 1013, 1024, 1008, 1044, 1045, 1010, 1025, 1021, 1019,
-                             1026, 1033, 1046, 1034, 1043, 1048, 1042, 1,    2};
+constexpr int kTabOrder[] = {1006, 1022, 1027, 1028, 1003, 1016, 1011, 1012, 1041, 1007, 1047, 1009,
+                             1018, 1013, 1024, 1053, 1008, 1044, 1045, 1052, 1010, 1025, 1021, 1019,
+                             1026, 1051, 1033, 1046, 1034, 1043, 1048, 1042, 1,    2};
 
 enum class Shown { No, Yes };
 
@@ -205,6 +205,12 @@ TEST(CCustomCourseTest, EachRadioGroupKeepsToItself) {
     dialog.Click(1045);
     EXPECT_FALSE(dialog->IsChecked(1044));
     EXPECT_TRUE(dialog->IsChecked(1022));
+    dialog.Click(1052);
+    EXPECT_FALSE(dialog->IsChecked(1044));
+    EXPECT_FALSE(dialog->IsChecked(1045));
+    EXPECT_TRUE(dialog->IsChecked(1022));
+    dialog.Click(1045);
+    EXPECT_FALSE(dialog->IsChecked(1052));
 
     dialog.Click(1012);
     EXPECT_TRUE(dialog->IsChecked(1022));
@@ -285,11 +291,15 @@ TEST(CCustomCourseTest, OkTurnsTheControlsIntoTheRecord) {
              s.allowVideoSkip = s.showNavBar = s.accessibilityDefault = s.certificatePrinting = true;
              s.skipCongratsScreen = s.isHr = s.enableHrSetting = s.deleteBmp = true;
              s.updateDescriptionsFromHtml = s.updateFromSpreadsheet = s.updateDescriptionsInInterfaceXml = true;
-             s.createVodPackages = s.keepDetailedBookmarking = true;
+             s.createVodPackages = s.keepDetailedBookmarking = s.keepIdentifiers = true;
              s.fullScreenAtStartup = "full screen";
              s.packageType = PackageType::Xapi;
              s.exitStatusMode = ExitStatusMode::PassedNoPosttest;
          }},
+        {"SCORM 2004", [](OpenDialog& d) { d.Click(1052); },
+         [](CourseSettings& s) { s.packageType = PackageType::Scorm2004; }},
+        {"keep identifiers", [](OpenDialog& d) { d.SetChecked(1051, true); },
+         [](CourseSettings& s) { s.keepIdentifiers = true; }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -385,6 +395,17 @@ TEST(CCustomCourseTest, EscapeTheCloseBoxAndCancelDiscardTheControls) {
         EXPECT_EQ(dialog->settings.pretestQuestionCount, 0);
         EXPECT_TRUE(dialog->settings.fullScreenAtStartup.empty());
     }
+}
+
+TEST(CCustomCourseTest, UndoLastRunClosesTheDialogWithItsOwnResultAndNoRecord) {
+    OpenDialog dialog;
+    EXPECT_EQ(dialog.Text(kUndoButton), L"Undo last run\u2026");
+    EXPECT_EQ(GetWindowLongW(dialog.Item(kUndoButton), GWL_STYLE) & 0x0F, BS_PUSHBUTTON);
+    dialog.SetText(1007, L"5");
+    dialog.Click(kUndoButton);
+    EXPECT_EQ(dialog->result(), kUndoLastRunButton);
+    EXPECT_EQ(dialog->settings.pretestQuestionCount, 0);
+    EXPECT_TRUE(dialog->settings.fullScreenAtStartup.empty());
 }
 
 TEST(CCustomCourseTest, EveryFieldOfTheTableIsReadFromItsControl) {
