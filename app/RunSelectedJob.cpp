@@ -3,6 +3,7 @@
 
 #include "app/PerUserInstall.h"
 #include "app/QuarvelRun.h"
+#include "bundle/CountBundles.h"
 #include "bundle/SettingsFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
@@ -68,6 +69,7 @@ RunOutcome QuarvelRun::RunSelectedJob() {
 void QuarvelRun::RunVodJob() {
     const auto folder = m_ui.ChooseFolder("Browse to the Starting VOD content folder:", "");
     if (!folder || !platform::FindFirst(*folder)) return;
+    m_ui.SetProgressTotal(CountVodVideos(*folder));
     BuildVodPackages(*folder, false);
     // The bundles are on the disk before the person is told the job is done.
     m_files.Finish();
@@ -96,6 +98,7 @@ void QuarvelRun::RunMainJob() {
     if (!folder || !platform::FindFirst(*folder)) return;
     if (settings.updateDescriptionsFromHtml) LoadDescriptionCatalogue();
     if (platform::Contains(*folder, "vod packages")) PrepareVodPackageFolders(*folder);
+    m_ui.SetProgressTotal(CountCourseBundles(*folder));
     WalkCourseFolder(*folder);
     // The bundles are on the disk before the person is told the job is done.
     m_files.Finish();

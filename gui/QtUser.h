@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <memory>
 
 #include "app/UserInterface.h"
+#include "bundle/CountBundles.h"
 
 class ProgressWindow;
 class QWidget;
@@ -22,6 +24,7 @@ public:
     void ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) override;
     bool AcceptPerUserInstall(const PerUserInstallOffer& offer) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
+    void SetProgressTotal(int total) override;
     Progress ReportProgress(int done, const std::string& currentFolder) override;
     void EndProgress() override;
 
@@ -29,4 +32,6 @@ private:
     QWidget* m_owner;
     std::unique_ptr<ProgressWindow> m_progress;
     bool m_undoLastRunChosen = false;
+    int m_expected = kTotalUnknown;
+    QElapsedTimer m_sinceStart;  // the job's time, for the time left
 };

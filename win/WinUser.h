@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/UserInterface.h"
+#include "bundle/CountBundles.h"
 
 class ProgressWindow;
 
@@ -27,6 +28,7 @@ public:
     void ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) override;
     bool AcceptPerUserInstall(const PerUserInstallOffer& offer) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
+    void SetProgressTotal(int total) override;
     Progress ReportProgress(int done, const std::string& currentFolder) override;
     void EndProgress() override;
 
@@ -34,4 +36,6 @@ private:
     HWND m_owner = nullptr;
     std::unique_ptr<ProgressWindow> m_progress;
     bool m_undoLastRunChosen = false;
+    int m_expected = kTotalUnknown;
+    ULONGLONG m_started = 0;  // the job's start, for the time left
 };

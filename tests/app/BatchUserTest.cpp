@@ -39,3 +39,38 @@ TEST_F(BatchUserTest, AYesNoQuestionIsPrintedAsAMessageBoxAndAnsweredNo) {
     EXPECT_TRUE(user.ChooseSettings().has_value());
     EXPECT_FALSE(user.UndoLastRunChosen());
 }
+
+TEST_F(BatchUserTest, TheProgressLineCountsTowardsTheTotalAndGivesWayToMessageBoxes) {
+    CapturedStream messages(dir() / "stdout.txt");
+    CapturedStream progress(dir() / "stderr.txt");
+    BatchUser user(CourseSettings{}, std::nullopt, messages.get(), true, false, progress.get());
+    user.SetProgressTotal(3);
+    user.ReportProgress(1, "/courses/a");
+    user.ShowMessage("Course needs to be converted to UTF-8 in Build: 'b'.", "Course Error", MessageStyle::Stop);
+    user.ReportProgress(2, "/courses/c");
+    user.ReportProgress(4, "/courses/" + std::string(70, 'd'));  // more than counted, and cut from the left
+    user.EndProgress();
+    // The next job without a count of its own.
+    user.ReportProgress(1, "/vod/e");
+    user.EndProgress();
+    EXPECT_EQ(progress.Text(),
+              "\r\033[K1 of 3 patched  /courses/a"
+              "\r\033[K"
+              "\r\033[K2 of 3 patched  /courses/c"
+              "\r\033[K4 of 4 patched  ..." +
+                  std::string(60, 'd') +
+                  "\r\033[K"
+                  "\r\033[K1 patched  /vod/e"
+                  "\r\033[K");
+    EXPECT_EQ(messages.Text(), "Course Error: Course needs to be converted to UTF-8 in Build: 'b'.\n");
+}
+
+TEST_F(BatchUserTest, WithoutATerminalNoProgressIsShown) {
+    CapturedStream messages(dir() / "stdout.txt");
+    CapturedStream progress(dir() / "stderr.txt");
+    BatchUser user(CourseSettings{}, std::nullopt, messages.get(), false, false, progress.get());
+    user.SetProgressTotal(3);
+    EXPECT_EQ(user.ReportProgress(1, "/courses/a"), UserInterface::Progress::Continue);
+    user.EndProgress();
+    EXPECT_EQ(progress.Text(), "");
+}

@@ -181,6 +181,43 @@ TEST(QtUserTest, ProgressShowsTheCountAndFolderUntilItEnds) {
     user.EndProgress();  // twice is harmless
 }
 
+TEST(QtUserTest, WithATotalTheBarFillsAndTheCountNeverPassesIt) {
+    QDialog owner;
+    QtUser user(&owner);
+    user.SetProgressTotal(40);
+    user.ReportProgress(10, "/courses/ten");
+    QWidget* window = ProgressWindowShown();
+    ASSERT_NE(window, nullptr);
+    auto* bar = window->findChild<QProgressBar*>(QStringLiteral("progressBar"));
+    auto* count = window->findChild<QLabel*>(QStringLiteral("progressCount"));
+    auto* timeLeft = window->findChild<QLabel*>(QStringLiteral("progressTimeLeft"));
+    ASSERT_NE(bar, nullptr);
+    ASSERT_NE(count, nullptr);
+    ASSERT_NE(timeLeft, nullptr);
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 40);
+    EXPECT_EQ(bar->value(), 10);
+    EXPECT_EQ(count->text(), QStringLiteral("10 of 40"));
+    // Said once a second of work tells something; its wording is DescribeProgress's.
+    EXPECT_TRUE(timeLeft->text().isEmpty() || timeLeft->text().startsWith(QStringLiteral("about ")));
+
+    // The count was an estimate: the job did more.
+    user.ReportProgress(41, "/courses/more");
+    EXPECT_EQ(count->text(), QStringLiteral("41 of 41"));
+    EXPECT_EQ(bar->maximum(), 41);
+    EXPECT_EQ(bar->value(), 41);
+    EXPECT_EQ(timeLeft->text(), QString());
+    user.EndProgress();
+
+    // The next job, not counted, has a busy bar again.
+    user.ReportProgress(1, "/courses/one");
+    window = ProgressWindowShown();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->findChild<QProgressBar*>(QStringLiteral("progressBar"))->maximum(), 0);
+    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("progressCount"))->text(), QStringLiteral("Done so far: 1"));
+    user.EndProgress();
+}
+
 TEST(QtUserTest, StopEndsTheRunBetweenBundlesAndNoOtherWindowTakesInput) {
     QDialog owner;
     QtUser user(&owner);

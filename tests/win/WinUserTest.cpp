@@ -4,6 +4,9 @@
 #include <string>
 
 #include "WindowDriver.h"
+// clang-format off
+#include <commctrl.h>  // after windows.h, which it needs
+// clang-format on
 #include "win/WinUser.h"
 
 namespace {
@@ -172,6 +175,23 @@ TEST(WinUserTest, TheSettingsDialogTellsUndoLastRunFromCancelAndOk) {
         EXPECT_EQ(settings.has_value(), row.settingsGiven);
         EXPECT_EQ(user.UndoLastRunChosen(), row.undoChosen);
     }
+}
+
+TEST(WinUserTest, WithATotalTheProgressCountsTowardsIt) {
+    WinUser user;
+    user.SetProgressTotal(3);
+    user.ReportProgress(1, "C:/courses/a");
+    const HWND window = FindProgressWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(WindowText(GetDlgItem(window, 100)), L"1 of 3");
+    EXPECT_EQ(SendMessageW(GetDlgItem(window, 103), PBM_GETPOS, 0, 0), 1);
+    user.ReportProgress(4, "C:/courses/d");
+    EXPECT_EQ(WindowText(GetDlgItem(window, 100)), L"4 of 4");
+    user.EndProgress();
+    // The next job counts afresh.
+    user.ReportProgress(1, "C:/courses/a");
+    EXPECT_EQ(WindowText(GetDlgItem(FindProgressWindow(), 100)), L"Done so far: 1");
+    user.EndProgress();
 }
 
 TEST(WinUserTest, TheSettingsDialogGivesItsRecordOnlyAfterOk) {
