@@ -3,11 +3,10 @@
 #include <chrono>
 #include <functional>
 
+#include "WindowDriver.h"
 // clang-format off
 #include <commctrl.h>  // after windows.h, which it needs
 // clang-format on
-
-#include "WindowDriver.h"
 #include "win/ProgressWindow.h"
 
 namespace {
