@@ -21,7 +21,7 @@ std::string ApplySettingsPair(SettingsControls& controls, std::string_view name,
 
 // Applies the NAME=VALUE lines of a settings file (a UTF-8 byte-order mark,
 // blank lines, lines starting with '#' and blanks around NAME and VALUE
-// ignored). Returns every problem,
-// each as "FILE:LINE: what is wrong"; none when the whole file applied.
+// ignored). Returns every problem, each as "FILE:LINE: what is wrong"; none
+// when the whole file applied.
 std::vector<std::string> ApplySettingsText(SettingsControls& controls, std::string_view text,
                                            const std::string& fileName);
