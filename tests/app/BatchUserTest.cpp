@@ -64,13 +64,3 @@ TEST_F(BatchUserTest, TheProgressLineCountsTowardsTheTotalAndGivesWayToMessageBo
                   "\r\033[K");
     EXPECT_EQ(messages.Text(), "Course Error: Course needs to be converted to UTF-8 in Build: 'b'.\n");
 }
-
-TEST_F(BatchUserTest, WithoutATerminalNoProgressIsShown) {
-    CapturedStream messages(dir() / "stdout.txt");
-    CapturedStream progress(dir() / "stderr.txt");
-    BatchUser user(CourseSettings{}, std::nullopt, messages.get(), false, false, progress.get());
-    user.SetProgressTotal(3);
-    EXPECT_EQ(user.ReportProgress(1, "/courses/a"), UserInterface::Progress::Continue);
-    user.EndProgress();
-    EXPECT_EQ(progress.Text(), "");
-}

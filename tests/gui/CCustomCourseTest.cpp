@@ -436,22 +436,6 @@ TEST(CCustomCourseTest, EscapeTheCloseBoxAndCancelDiscardTheControls) {
     }
 }
 
-TEST(CCustomCourseTest, UndoLastRunClosesTheDialogWithItsOwnResultAndNoRecord) {
-    CCustomCourse dialog;
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-    QPushButton* undo = Button(dialog, kUndoButton);
-    ASSERT_NE(undo, nullptr);
-    EXPECT_EQ(undo->text(), QStringLiteral("Undo last run\u2026"));
-    EXPECT_FALSE(undo->isDefault());
-    Edit(dialog, 1007)->setText(QStringLiteral("5"));
-    undo->click();
-    EXPECT_EQ(dialog.result(), kUndoLastRunButton);
-    EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(dialog.settings.pretestQuestionCount, 0);
-    EXPECT_TRUE(dialog.settings.fullScreenAtStartup.empty());
-}
-
 TEST(CCustomCourseTest, EveryFieldOfTheTableIsReadFromItsControl) {
     // The batch program sets the same controls by the same table: the dialog
     // must give each value from the control the table names.

@@ -397,17 +397,6 @@ TEST(CCustomCourseTest, EscapeTheCloseBoxAndCancelDiscardTheControls) {
     }
 }
 
-TEST(CCustomCourseTest, UndoLastRunClosesTheDialogWithItsOwnResultAndNoRecord) {
-    OpenDialog dialog;
-    EXPECT_EQ(dialog.Text(kUndoButton), L"Undo last run\u2026");
-    EXPECT_EQ(GetWindowLongW(dialog.Item(kUndoButton), GWL_STYLE) & 0x0F, BS_PUSHBUTTON);
-    dialog.SetText(1007, L"5");
-    dialog.Click(kUndoButton);
-    EXPECT_EQ(dialog->result(), kUndoLastRunButton);
-    EXPECT_EQ(dialog->settings.pretestQuestionCount, 0);
-    EXPECT_TRUE(dialog->settings.fullScreenAtStartup.empty());
-}
-
 TEST(CCustomCourseTest, EveryFieldOfTheTableIsReadFromItsControl) {
     // The batch program sets the same controls by the same table: the dialog
     // must give each value from the control the table names.
