@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "platform/ChangeRecord.h"
 #include "platform/FolderListings.h"
 #include "platform/StagingSystem.h"
 #include "platform/Text.h"
@@ -324,6 +325,18 @@ std::vector<CommitFailure> FileTransaction::Commit() {
             Drop(*staged);
         }
     }
+    if (m_record != nullptr) {
+        if (const std::error_code ec = m_record->BeforeChanges(Planned())) {
+            // What cannot be taken back is not done.
+            for (Staged& staged : m_staged) {
+                if (staged.file) failures.push_back({staged.target.path, ec});
+            }
+            for (const Touch& touch : m_touches) failures.push_back({touch.target.path, ec, false, true});
+            for (const Place& removal : m_removals) failures.push_back({removal.path, ec, true});
+            Discard();
+            return failures;
+        }
+    }
     PutAllInPlace(failures);
     // The replaced and deleted files' space is free once their names are
     // gone; ext4 without ordered data hands it to the next content written at
@@ -333,8 +346,23 @@ std::vector<CommitFailure> FileTransaction::Commit() {
     return failures;
 }
 
+std::vector<PlannedChange> FileTransaction::Planned() const {
+    std::vector<PlannedChange> planned;
+    for (const Staged& staged : m_staged) {
+        if (staged.file) {
+            planned.push_back({staged.existed ? FileChange::Kind::replace : FileChange::Kind::create, staged.target});
+        }
+    }
+    for (const Touch& touch : m_touches) planned.push_back({FileChange::Kind::touch, touch.target});
+    for (const Place& removal : m_removals) {
+        if (removal.kind != EntryKind::missing) planned.push_back({FileChange::Kind::remove, removal});
+    }
+    return planned;
+}
+
 void FileTransaction::PutAllInPlace(std::vector<CommitFailure>& failures) {
     sys::SessionState& state = m_session.State();
+    std::vector<PlannedChange> made;
     {
         listings::ChangeBatch batch;  // staged files come folder by folder
         for (Staged& staged : m_staged) {
@@ -343,8 +371,7 @@ void FileTransaction::PutAllInPlace(std::vector<CommitFailure>& failures) {
                 failures.push_back({staged.target.path, ec});
             } else {
                 for (KeepProblem& problem : staged.facts.problems) m_problems.push_back(std::move(problem));
-                m_changes.push_back(
-                    {staged.existed ? FileChange::Kind::replace : FileChange::Kind::create, staged.target.path});
+                made.push_back({staged.existed ? FileChange::Kind::replace : FileChange::Kind::create, staged.target});
             }
             Drop(staged);
         }
@@ -353,7 +380,7 @@ void FileTransaction::PutAllInPlace(std::vector<CommitFailure>& failures) {
         if (const std::error_code ec = sys::TakeSourceFacts(touch.target, touch.facts)) {
             failures.push_back({touch.target.path, ec, false, true});
         } else {
-            m_changes.push_back({FileChange::Kind::touch, touch.target.path});
+            made.push_back({FileChange::Kind::touch, touch.target});
         }
     }
     for (const Place& removal : m_removals) {
@@ -362,9 +389,11 @@ void FileTransaction::PutAllInPlace(std::vector<CommitFailure>& failures) {
             failures.push_back({removal.path, ec, true});
         } else if (removed) {
             sys::NoteRemoved(state, removal);
-            m_changes.push_back({FileChange::Kind::remove, removal.path});
+            made.push_back({FileChange::Kind::remove, removal});
         }
     }
+    for (const PlannedChange& change : made) m_changes.push_back({change.kind, change.target.path});
+    if (m_record != nullptr) m_record->AfterChanges(made);
     Discard();
 }
 

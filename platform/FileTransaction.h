@@ -21,6 +21,9 @@ struct StagedFile;
 
 namespace platform {
 
+class ChangeRecord;
+struct PlannedChange;
+
 // Where a caller writes a staged file's content itself: in order, or at
 // offsets it seeks to (an archive writes its index last), reading back what
 // it wrote where it needs to.
@@ -162,6 +165,10 @@ public:
     // What the commits so far changed, in commit order.
     std::vector<FileChange> TakeChanges();
 
+    // Tells `record` (which outlives the transaction; null for none) of
+    // every change before a commit makes it.
+    void KeepRecordIn(ChangeRecord* record) { m_record = record; }
+
     // The session's SyncNames.
     [[nodiscard]] std::error_code SyncNames();
 
@@ -176,6 +183,8 @@ private:
     // Puts every staged file that is durable by now in place, deletes what is
     // to be deleted, then discards the rest.
     void PutAllInPlace(std::vector<CommitFailure>& failures);
+    // What a commit would change now, in the order it changes it.
+    std::vector<PlannedChange> Planned() const;
     void CancelRemoval(const std::string& path);
     // Forgets everything asked for `target` so far: it stays as it is.
     void LeaveAlone(const Place& target);
@@ -196,6 +205,7 @@ private:
     // Copies whose target holds their bytes already: the bits and times they would give it.
     struct Touch;
     std::vector<Touch> m_touches;
+    ChangeRecord* m_record = nullptr;
 };
 
 }  // namespace platform

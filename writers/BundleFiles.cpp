@@ -21,6 +21,11 @@ void BundleFiles::ConfineTo(const std::vector<std::string>& folders, std::string
     m_where = std::move(where);
 }
 
+void BundleFiles::KeepRecordIn(platform::ChangeRecord* record) {
+    m_record = record;
+    m_transaction.KeepRecordIn(record);
+}
+
 void BundleFiles::NoteLinkOut(const platform::LinkOut& out) {
     if (!m_notedLinks.insert(out.link).second) return;
     m_report.AddProblemAt(out.link, "'" + EscapeLogPath(out.link) + "' is a link to '" + EscapeLogPath(out.target) +
@@ -125,7 +130,8 @@ bool BundleFiles::EnsureFolder(const std::string& path) {
         if (ec != platform::MakeError(platform::FileError::leadsOut)) NoteFailure("create the folder", path, ec);
         return false;
     }
-    if ((ec = platform::CreateFolder(*place))) {
+    if (m_record != nullptr) ec = m_record->BeforeFolderCreated(*place);
+    if (ec || (ec = platform::CreateFolder(*place))) {
         NoteFailure("create the folder", path, ec);
         return false;
     }
@@ -135,7 +141,9 @@ bool BundleFiles::EnsureFolder(const std::string& path) {
 void BundleFiles::MakeWritable(const std::string& path) {
     std::error_code ec;
     const std::optional<Place> place = Reach(path, LastLink::follow, ec);
-    if (place && place->kind == EntryKind::file) std::ignore = platform::ClearReadOnly(*place);
+    if (!place || place->kind != EntryKind::file || !platform::IsReadOnly(*place)) return;
+    if (m_record != nullptr && m_record->BeforeModeChanged(*place)) return;  // staging it then fails, and is noted
+    std::ignore = platform::ClearReadOnly(*place);
 }
 
 std::optional<std::string> BundleFiles::Read(const std::string& path, std::error_code& ec) {

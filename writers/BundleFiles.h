@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/ChangeRecord.h"
 #include "platform/FileSystem.h"
 #include "platform/FileTransaction.h"
 #include "platform/FolderTree.h"
@@ -37,6 +38,10 @@ public:
     // False, and noted once, when `path` lies in a confined folder but a link
     // on its way leads out of them all; true otherwise.
     [[nodiscard]] bool Confined(const std::string& path);
+
+    // Tells `record` (which outlives this; null for none) of every change
+    // before it is made: one it cannot keep is not made, and is noted.
+    void KeepRecordIn(platform::ChangeRecord* record);
 
     // Replaces (or creates) `path` with `bytes`; a failure is noted.
     [[nodiscard]] bool Write(const std::string& path, std::string_view bytes);
@@ -105,6 +110,7 @@ private:
     void NoteKeepProblems();
 
     RunReport& m_report;
+    platform::ChangeRecord* m_record = nullptr;
     int m_commits = 0;
     platform::WriteSession m_session;
     platform::FileTransaction m_transaction;
