@@ -245,6 +245,12 @@ std::error_code PutInPlace(SessionState&, StagedFile& file, const Place& target,
     const std::wstring temp = PathOf(*target.folder, file.tempName);
     const std::wstring path = PathOf(*target.folder, target.name);
     const DWORD kept = existed ? ::GetFileAttributesW(path.c_str()) : INVALID_FILE_ATTRIBUTES;
+    // A folder put where the file was since it was staged is no file to
+    // replace (Wine's ReplaceFileW would move it aside under a temporary name).
+    if (kept != INVALID_FILE_ATTRIBUTES && (kept & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        change.Forget();
+        return std::make_error_code(std::errc::is_a_directory);
+    }
     // ReplaceFileW keeps the replaced file's attributes, ACL and creation
     // time; a new file is moved into place, its name written through.
     const BOOL done =

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "platform/AppendJournal.h"
 #include "platform/FileSystem.h"
 #include "platform/FileTransaction.h"
 #include "platform/LockedAppend.h"
@@ -169,9 +170,9 @@ TEST_F(WindowsFileSystemTest, AnInterruptedAppendIsCutBackByTheNextOne) {
     }
     const unsigned long long index = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     // The journal an append leaves when it is killed after writing part of its bytes.
-    WriteBytes(dir() / ".VOD info.txt.quarvel-append", "quarvel-append 1\n" +
-                                                           std::to_string(info.dwVolumeSerialNumber) + " " +
-                                                           std::to_string(index) + " 5 25 12345\n");
+    WriteBytes(dir() / ".VOD info.txt.quarvel-append",
+               platform::journal::Text(platform::journal::Describe(info.dwVolumeSerialNumber, index, 5,
+                                                                   "torn tail, and what did not follow")));
     ASSERT_FALSE(AppendToExistingFile(path("VOD info.txt"), "next\n"));
     EXPECT_EQ(ReadBytes(dir() / "VOD info.txt"), "kept\nnext\n");
     EXPECT_FALSE(fs::exists(dir() / ".VOD info.txt.quarvel-append"));
