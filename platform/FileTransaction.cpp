@@ -173,6 +173,34 @@ std::error_code FileTransaction::StageFrom(const Place& given, const sys::Conten
     return {};
 }
 
+std::error_code FileTransaction::Preview(const Place& target, std::string_view bytes, const Place* copyOf,
+                                         bool writable, std::optional<FileChange::Kind>& change) const {
+    change.reset();
+    if (!target.folder || target.name.empty() || target.kind == EntryKind::folder) {
+        return std::make_error_code(std::errc::is_a_directory);
+    }
+    sys::SourceFacts source;
+    if (copyOf != nullptr) {
+        if (const std::error_code ec = sys::DescribeSource(*copyOf, source)) return ec;
+    }
+    if (target.kind != EntryKind::file) {
+        change = FileChange::Kind::create;  // new, or a dangling link replaced as it stands
+        return {};
+    }
+    if (!writable && IsReadOnly(target)) return std::make_error_code(std::errc::permission_denied);
+    const std::uint64_t size = copyOf != nullptr ? source.size : bytes.size();
+    if (!HoldsAlready(target, size, {bytes, copyOf, nullptr}, nullptr)) {
+        change = FileChange::Kind::replace;
+        return {};
+    }
+    if (copyOf != nullptr) {
+        sys::SourceFacts old;
+        if (const std::error_code ec = sys::DescribeSource(target, old)) return ec;
+        if (old.mode != source.mode || old.modified != source.modified) change = FileChange::Kind::touch;
+    }
+    return {};
+}
+
 std::optional<std::size_t> FileTransaction::IndexOf(const std::string& path, bool exists) const {
     if (const auto found = m_byTarget.find(path); found != m_byTarget.end()) return found->second;
     // A new file staged before under another letter case is the same file.

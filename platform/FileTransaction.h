@@ -128,6 +128,14 @@ public:
     [[nodiscard]] std::error_code StageCopy(const Place& target, const Place& source);
     [[nodiscard]] std::error_code StageCopy(const std::string& target, const std::string& source);
 
+    // What staging `bytes` (or, with `copyOf`, a copy of that file) over
+    // `target` would change, staging nothing: nothing when the file holds it
+    // already (a copy: with the source's bits and times). A target Stage
+    // would refuse is refused the same way, but a read-only one when
+    // `writable` (the run clears that state first).
+    [[nodiscard]] std::error_code Preview(const Place& target, std::string_view bytes, const Place* copyOf,
+                                          bool writable, std::optional<FileChange::Kind>& change) const;
+
     // Whether new content for `target` waits for Commit.
     bool IsStaged(const Place& target) const;
     bool IsStaged(const std::string& target) const;

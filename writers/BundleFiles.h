@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -26,6 +27,13 @@
 // its new content.
 class BundleFiles {
 public:
+    // A change the run made (or, previewing, would make) to the tree.
+    struct Change {
+        enum class Kind { create, replace, touch, remove, mkdir };
+        Kind kind = Kind::create;
+        std::string path;
+    };
+
     explicit BundleFiles(RunReport& report, std::uint64_t commitBytes = platform::FileTransaction::kDefaultCommitBytes);
     BundleFiles(const BundleFiles&) = delete;
     BundleFiles& operator=(const BundleFiles&) = delete;
@@ -38,6 +46,17 @@ public:
     // False, and noted once, when `path` lies in a confined folder but a link
     // on its way leads out of them all; true otherwise.
     [[nodiscard]] bool Confined(const std::string& path);
+
+    // Previews the run from here on: nothing is written, created, deleted or
+    // made writable; each change the run would make is listed in Changes
+    // instead, and every read, listing and lookup sees the tree as the run
+    // would have left it so far.
+    void PreviewOnly() { m_previewing = true; }
+    bool Previewing() const { return m_previewing; }
+    // What the run changed (or would change) so far, each path once, in the
+    // order first changed; a file made writable and then given the bytes it
+    // held counts as replaced.
+    const std::vector<Change>& Changes() const { return m_changes; }
 
     // Tells `record` (which outlives this; null for none) of every change
     // before it is made: one it cannot keep is not made, and is noted.
@@ -109,7 +128,29 @@ private:
     void CommitWhenFull();
     void NoteKeepProblems();
 
+    // --- Previewing: the tree as the run would have left it ---
+    struct Pending {
+        enum class What { file, folder, removed } what = What::file;
+        std::string path;                       // as the run named it
+        std::optional<std::string> bytes;       // a written file's content
+        std::optional<platform::Place> copyOf;  // or the file it is a copy of
+    };
+    static std::string KeyOf(std::string_view path);
+    const Pending* PendingAt(const std::string& path) const;
+    // Stages (or previews) new content for `path`: `bytes`, or a copy of `copyOf`.
+    [[nodiscard]] bool Put(const std::string& path, std::string_view bytes, const platform::Place* copyOf,
+                           const std::string& action);
+    // Where a path below a folder the preview created would go: true when its folder is one.
+    bool InPendingFolder(const std::string& path) const;
+    void NoteChange(Change::Kind kind, const std::string& path);
+    void NoteCommitted(const std::vector<platform::FileChange>& changes);
+
     RunReport& m_report;
+    bool m_previewing = false;
+    std::map<std::string, Pending> m_pending;  // by KeyOf(path)
+    std::set<std::string> m_madeWritable;      // by KeyOf(path), previewing
+    std::vector<Change> m_changes;
+    std::set<std::string> m_changed;  // by KeyOf(path)
     platform::ChangeRecord* m_record = nullptr;
     int m_commits = 0;
     platform::WriteSession m_session;
