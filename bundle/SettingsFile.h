@@ -3,8 +3,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
+#include "catalogues/LineReader.h"
 #include "writers/BundleFiles.h"
 
 // A course settings file (xml/interface.xml) as the patcher reads it.
@@ -22,6 +24,34 @@ struct SettingsLines {
 // Splits the file's bytes into its header line and lines. A UTF-8 byte-order
 // mark is dropped; CR LF reads like LF; empty lines are dropped.
 SettingsLines ReadSettingsLines(std::string_view bytes);
+
+// What a look through a whole settings file finds before anything is written.
+struct SettingsFileCheck {
+    bool isUtf8 = true;     // as ReadSettingsLines tells it
+    bool hasText = false;   // it has a header line
+    std::error_code error;  // why it could not be read through
+};
+// Looks through the file `read` gives a buffer at a time (never a line at a
+// time: a file of NUL bytes has no line ends).
+SettingsFileCheck CheckSettingsFile(const LineReader::ReadAt& read, std::size_t bufferBytes = LineReader::kBufferBytes);
+
+// Reads a settings file line by line with the rules of ReadSettingsLines,
+// from something read in pieces, so that a file of any size can be patched.
+class SettingsLineReader {
+public:
+    explicit SettingsLineReader(LineReader lines) : m_lines(std::move(lines)) {}
+    // The next line (the header line first) without its line end. False at
+    // the end, when a read failed (Error()), or as soon as the file shows it
+    // is not UTF-8 text (IsUtf8()).
+    bool Next(std::string_view& line);
+    bool IsUtf8() const { return m_isUtf8; }
+    const std::error_code& Error() const { return m_lines.Error(); }
+
+private:
+    LineReader m_lines;
+    bool m_first = true;
+    bool m_isUtf8 = true;
+};
 
 // The text between the first "<name>" and the first "</name>" of the line;
 // empty when the closing tag is missing or stands before the opening one ends.

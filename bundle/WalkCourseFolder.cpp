@@ -53,8 +53,10 @@ std::string VodFolderOf(const std::string& folder) {
 // What the walk does after a bundle.
 enum class AfterBundle { Descend, Skip, Stop };
 
-// Patches the bundle whose settings file xmlFolder/interface.xml holds `settingsBytes`.
-AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::string_view settingsBytes);
+// Patches the bundle whose settings file xmlFolder/interface.xml is open in
+// `opened`, or, when this run staged it, holds `staged`.
+AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, platform::ReadableFile opened,
+                        const std::optional<std::string>& staged);
 
 }  // namespace
 
@@ -128,8 +130,14 @@ void WalkCourseFolder(const std::string& folder, MainJobContext& job) {
         if (IsXmlFolderName(entry.name)) {
             const std::string settingsFile = subfolder + "/interface.xml";
             std::error_code ec;
-            if (const auto bytes = files.Read(settingsFile, ec)) {
-                const AfterBundle next = PatchBundle(job, subfolder, *bytes);
+            // Read in pieces where it is: a settings file can be of any size.
+            // One this run staged (the five-line file of a package, above)
+            // is not on the disk yet, and is read whole.
+            platform::ReadableFile file = files.Open(settingsFile, ec);
+            std::optional<std::string> staged;
+            if (!file && ec == std::errc::no_such_file_or_directory) staged = files.Read(settingsFile, ec);
+            if (file || staged) {
+                const AfterBundle next = PatchBundle(job, subfolder, std::move(file), staged);
                 descend = next == AfterBundle::Descend;
                 goOn = next != AfterBundle::Stop;
             } else if (ec != std::errc::no_such_file_or_directory && ec != std::errc::is_a_directory) {
@@ -152,7 +160,8 @@ AfterBundle Done(MainJobContext& job, const std::string& courseFolder) {
     return job.listener.BundleDone(courseFolder) ? AfterBundle::Descend : AfterBundle::Stop;
 }
 
-AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::string_view settingsBytes) {
+AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, platform::ReadableFile opened,
+                        const std::optional<std::string>& staged) {
     const CourseSettings& settings = job.settings;
     CourseRecord& record = job.record;
     BundleFiles& files = job.files;
@@ -175,16 +184,17 @@ AfterBundle PatchBundle(MainJobContext& job, const std::string& xmlFolder, std::
     }
     record.courseID = courseID;
 
-    const SettingsLines file = ReadSettingsLines(settingsBytes);
-    if (!file.isUtf8) {
+    const RewriteInputs inputs{settings, courseID, job.install.ProgramDate(), job.findDescription};
+    const SettingsFileOutcome rewrite = RewriteSettingsFile(
+        files, xmlFolder + "/interface.xml", staged ? ReadFrom(*staged) : ReadFrom(opened), inputs, record);
+    // Closed before its new version takes its name.
+    opened = platform::ReadableFile();
+    if (rewrite == SettingsFileOutcome::notRead) return AfterBundle::Descend;
+    if (rewrite == SettingsFileOutcome::notUtf8) {
         const std::string note = "Course needs to be converted to UTF-8 in Build: '" + EscapeLogName(courseID) + "'.\n";
         job.report.AddProblem(note);
         job.listener.CourseError(note);
         return AfterBundle::Skip;
-    }
-    const RewriteInputs inputs{settings, courseID, job.install.ProgramDate(), job.findDescription};
-    if (const auto rewritten = RewriteInterfaceXml(file.header.value_or(std::string()), file.lines, inputs, record)) {
-        std::ignore = WriteNormalisedFile(files, xmlFolder + "/interface.xml", *rewritten);
     }
 
     if (platform::Contains(courseID, "_vid_")) return Done(job, courseFolder);

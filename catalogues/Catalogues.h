@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "platform/Text.h"
@@ -22,12 +24,39 @@ struct VodInfoEntry {
 using DescriptionCatalogue = std::vector<DescriptionEntry>;
 using VodCatalogue = std::vector<VodInfoEntry>;
 
-// Lower-cased key -> index of the first entry with that key: a key written
-// again by a later conversion stays hidden behind the first line.
-template <typename Entry>
-std::unordered_map<std::string, std::size_t> IndexFirstEntries(const std::vector<Entry>& entries,
-                                                               std::string Entry::*key) {
-    std::unordered_map<std::string, std::size_t> index;
-    for (std::size_t i = 0; i < entries.size(); ++i) index.emplace(platform::ToLowerText(entries[i].*key), i);
-    return index;
+// Where an entry of a catalogue file starts, and the hash of its lower-cased
+// key: an index of these costs 16 bytes an entry, whatever its text.
+struct CatalogueEntryPlace {
+    std::uint64_t keyHash;
+    std::uint64_t offset;
+    friend bool operator<(const CatalogueEntryPlace& a, const CatalogueEntryPlace& b) {
+        return a.keyHash != b.keyHash ? a.keyHash < b.keyHash : a.offset < b.offset;
+    }
+};
+
+// FNV-1a of the key lower-cased: the same on every system and in every run.
+inline std::uint64_t HashCatalogueKey(std::string_view key) {
+    std::uint64_t hash = 14695981039346656037u;
+    for (const char c : platform::ToLowerText(key)) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211u;
+    }
+    return hash;
+}
+
+// Orders an index for lookups: by hash, entries of one hash in file order.
+inline void SortCatalogueIndex(std::vector<CatalogueEntryPlace>& places) {
+    std::sort(places.begin(), places.end());
+}
+
+// Hands `visit` the offset of each entry whose key may be `key`, in
+// file order, until it returns true (it read the entry and the key matched):
+// keys that share a hash are told apart by reading them.
+template <typename Visit>
+void VisitCatalogueCandidates(const std::vector<CatalogueEntryPlace>& places, std::string_view key, Visit&& visit) {
+    const std::uint64_t hash = HashCatalogueKey(key);
+    auto it = std::lower_bound(places.begin(), places.end(), CatalogueEntryPlace{hash, 0});
+    for (; it != places.end() && it->keyHash == hash; ++it) {
+        if (visit(it->offset)) return;
+    }
 }

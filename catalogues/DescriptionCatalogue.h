@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "catalogues/Catalogues.h"
@@ -9,3 +10,8 @@
 // CRs at line ends, empty lines, TABs in front of the key and lines without a
 // description are skipped.
 DescriptionCatalogue ParseDescriptionCatalogue(std::string_view bytes);
+
+// The entry of one line of the file, without its LF (`first`: the file's
+// first line, which may start with the byte-order mark); nothing for a line
+// that holds none.
+std::optional<DescriptionEntry> ParseDescriptionLine(std::string_view line, bool first);

@@ -1,5 +1,6 @@
 #include "catalogues/SpreadsheetParser.h"
 
+#include "catalogues/LineReader.h"
 #include "platform/Text.h"
 
 namespace {
@@ -119,28 +120,44 @@ SpreadsheetRow SplitRecordLine(std::string_view line) {
 }
 
 std::vector<SpreadsheetRow> ParseSpreadsheetText(std::string_view text) {
-    std::vector<std::string_view> lines;
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t lf = text.find('\n', start);
-        if (lf == std::string_view::npos) lf = text.size();
-        if (lf > start) lines.push_back(text.substr(start, lf - start));
-        start = lf + 1;
-    }
-
+    LineReader lines(ReadFrom(text), 0, text.size());
+    SpreadsheetRows reader([&lines](std::string& line) {
+        std::string_view next;
+        if (!lines.Next(next)) return false;
+        line.assign(next);
+        return true;
+    });
     std::vector<SpreadsheetRow> rows;
-    std::size_t i = 1;  // the header row is not a course
-    while (i < lines.size()) {
-        if (lines[i].front() == '\t') {  // an empty first column: no course here
-            ++i;
-            continue;
-        }
-        SpreadsheetRow row = SplitRecordLine(lines[i++]);
+    for (SpreadsheetRow row; reader.Next(row);) rows.push_back(std::move(row));
+    return rows;
+}
+
+bool SpreadsheetRows::Advance() {
+    while (m_nextLine(m_line)) {
+        if (!m_line.empty()) return m_hasLine = true;
+    }
+    return m_hasLine = false;
+}
+
+bool SpreadsheetRows::Next(SpreadsheetRow& row) {
+    if (!m_started) {
+        m_started = true;
+        if (!Advance()) return false;  // the header row is not a course
+        m_hasLine = false;
+    }
+    while (m_hasLine || Advance()) {
+        m_hasLine = false;
+        if (m_line.front() == '\t') continue;  // an empty first column: no course here
+        row = SplitRecordLine(m_line);
         // Every bullet line that follows belongs to the row, also beyond the
         // tenth; the first other line is the next course.
-        while (i < lines.size() && IsBulletLine(lines[i])) row.bullets.push_back(BulletText(lines[i++]));
-        rows.push_back(std::move(row));
+        while (Advance() && IsBulletLine(m_line)) {
+            row.bullets.push_back(BulletText(m_line));
+            m_hasLine = false;
+        }
+        return true;
     }
-    return rows;
+    return false;
 }
 
 std::string CourseDescriptionLine(const SpreadsheetRow& row) {

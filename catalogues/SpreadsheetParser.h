@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,26 @@ SpreadsheetRow SplitRecordLine(std::string_view line);
 
 // The rows of a decoded export, header line dropped, in file order.
 std::vector<SpreadsheetRow> ParseSpreadsheetText(std::string_view text);
+
+// The rows of an export one at a time, from its decoded lines one at a time
+// (without their LF), so that only a row is held, never the export.
+class SpreadsheetRows {
+public:
+    // Puts the next line in its argument; false at the end.
+    using NextLine = std::function<bool(std::string&)>;
+    explicit SpreadsheetRows(NextLine nextLine) : m_nextLine(std::move(nextLine)) {}
+    // The next row, header line dropped; false at the end.
+    bool Next(SpreadsheetRow& row);
+
+private:
+    // The next line that is not empty into m_line; false at the end.
+    bool Advance();
+
+    NextLine m_nextLine;
+    std::string m_line;
+    bool m_hasLine = false;  // m_line is read and not yet taken
+    bool m_started = false;  // the header line is past
+};
 
 // The catalogue lines of one row, replacements applied, each ending in LF.
 std::string CourseDescriptionLine(const SpreadsheetRow& row);

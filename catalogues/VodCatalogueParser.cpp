@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "catalogues/LineReader.h"
 #include "platform/Text.h"
 
 namespace {
@@ -49,32 +50,37 @@ VodInfoEntry SplitVodCatalogueLine(std::string_view line) {
 }
 
 VodCatalogue ParseVodCatalogue(std::string_view bytes) {
-    std::string text = platform::DecodeUtf8Lossy(bytes);
-    std::string_view rest = text;
-    if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
-
     VodCatalogue catalogue;
-    bool firstLine = true;
-    while (!rest.empty()) {
-        const std::size_t lf = rest.find('\n');
-        const std::string_view rawLine = rest.substr(0, lf);
-        rest = lf == std::string_view::npos ? std::string_view() : rest.substr(lf + 1);
-        if (rawLine.empty()) continue;  // runs of LF
-
-        const std::string_view line = CutAtCarriageReturn(rawLine);
-        if (line.empty()) {
-            // An empty CR LF line ends the catalogue; in front of the first
-            // entry it is only a leading blank line.
-            if (firstLine) continue;
-            break;
-        }
-        VodInfoEntry entry = SplitVodCatalogueLine(line);
-        if (firstLine) {
-            entry.vodKey = std::string(platform::TrimAsciiSpace(entry.vodKey));
-            entry.productCode = std::string(platform::TrimAsciiSpace(entry.productCode));
-            firstLine = false;
-        }
-        catalogue.push_back(std::move(entry));
+    LineReader lines(ReadFrom(bytes), 0, bytes.size());
+    std::string_view line;
+    while (lines.Next(line)) {
+        VodCatalogueLine read = ParseVodCatalogueLine(line, lines.LineOffset() == 0, catalogue.empty());
+        if (read.kind == VodCatalogueLine::Kind::end) break;
+        if (read.kind == VodCatalogueLine::Kind::entry) catalogue.push_back(std::move(read.entry));
     }
     return catalogue;
+}
+
+VodCatalogueLine ParseVodCatalogueLine(std::string_view bytes, bool firstInFile, bool firstEntry) {
+    VodCatalogueLine read;
+    // An LF never stands inside a UTF-8 sequence: a line decodes on its own as in the whole text.
+    const std::string text = platform::DecodeUtf8Lossy(bytes);
+    std::string_view rawLine = text;
+    if (firstInFile && rawLine.starts_with("\xEF\xBB\xBF")) rawLine.remove_prefix(3);
+    if (rawLine.empty()) return read;  // runs of LF
+
+    const std::string_view line = CutAtCarriageReturn(rawLine);
+    if (line.empty()) {
+        // An empty CR LF line ends the catalogue; in front of the first
+        // entry it is only a leading blank line.
+        if (!firstEntry) read.kind = VodCatalogueLine::Kind::end;
+        return read;
+    }
+    read.kind = VodCatalogueLine::Kind::entry;
+    read.entry = SplitVodCatalogueLine(line);
+    if (firstEntry) {
+        read.entry.vodKey = std::string(platform::TrimAsciiSpace(read.entry.vodKey));
+        read.entry.productCode = std::string(platform::TrimAsciiSpace(read.entry.productCode));
+    }
+    return read;
 }

@@ -1,4 +1,5 @@
 #include <string>
+#include <tuple>
 
 #include "FuzzTarget.h"
 #include "bundle/RewriteInterfaceXml.h"
@@ -29,5 +30,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::optional<std::string> bytes = RewriteInterfaceXml(*read.header, read.lines, inputs, record);
     FUZZ_CHECK(platform::IsValidUtf8(record.WebTitle) && platform::IsValidUtf8(record.WebDescription));
     FUZZ_CHECK(!bytes || (platform::IsValidUtf8(*bytes) && bytes->find('\r') == std::string::npos));
+
+    // Read and written in pieces of a few bytes, the file gives the same bytes and record.
+    CourseRecord inPieces;
+    std::string written;
+    const std::error_code ec = RewriteInterfaceXmlFrom(
+        ReadFrom(AsText(data + 1, size - 1)), inputs, inPieces,
+        [&written](std::string_view piece) {
+            written += piece;
+            return std::error_code();
+        },
+        5);
+    FUZZ_CHECK(!ec && bytes && written == *bytes);
+    FUZZ_CHECK(std::tie(inPieces.ProductCode, inPieces.WebTitle, inPieces.Subtitle, inPieces.Language,
+                        inPieces.Description, inPieces.WebDescription) ==
+               std::tie(record.ProductCode, record.WebTitle, record.Subtitle, record.Language, record.Description,
+                        record.WebDescription));
     return 0;
 }

@@ -12,5 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     if (read.isUtf8 && read.header) FUZZ_CHECK(platform::IsValidUtf8(*read.header));
+    // The look a buffer at a time that comes before a rewrite agrees.
+    const SettingsFileCheck check = CheckSettingsFile(ReadFrom(AsText(data, size)), 3);
+    FUZZ_CHECK(check.isUtf8 == read.isUtf8 && check.hasText == read.header.has_value());
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "platform/LockedAppend.h"
 
+#include <algorithm>
 #include <optional>
 #include <tuple>
 #include <utility>
@@ -38,6 +39,16 @@ struct LockedAppend::State {
                 std::to_string(identity.device) + "-" + std::to_string(identity.inode) + std::string(journal::kSuffix)};
     }
 
+    // The append in hand, from BeginAppend to its end.
+    struct Ongoing {
+        std::uint64_t oldLength = 0;
+        journal::Record record;
+        std::uint64_t written = 0;  // of its bytes
+        std::string batch;          // given, not yet written
+        std::optional<JournalPlace> journaled;
+    };
+    std::optional<Ongoing> ongoing;
+
     // The bytes from `offset` to the end, or nothing when they cannot all be read.
     std::optional<std::string> Tail(std::uint64_t offset, std::uint64_t size) {
         std::string bytes(static_cast<std::size_t>(size - offset), '\0');
@@ -53,16 +64,50 @@ struct LockedAppend::State {
     }
 };
 
+namespace {
+
+// An append is written a batch at a time, each a whole number of journal
+// pieces, so that every piece is checked whole against its measure before it
+// goes in; each batch costs one wait for the disk.
+constexpr std::size_t kBatchBytes = std::size_t{256} * journal::kPieceBytes;
+
+}  // namespace
+
+void AppendMeasure::Add(std::string_view bytes) {
+    m_length += bytes.size();
+    while (!bytes.empty()) {
+        // A whole piece is summed up once more bytes follow it: an append of
+        // one piece keeps its bytes, as its journal does.
+        if (m_piece.size() == journal::kPieceBytes) {
+            m_pieces.push_back(journal::Checksum(m_piece));
+            m_piece.clear();
+        }
+        const std::size_t take = std::min<std::size_t>(journal::kPieceBytes - m_piece.size(), bytes.size());
+        m_piece.append(bytes.substr(0, take));
+        bytes.remove_prefix(take);
+    }
+}
+
 LockedAppend::LockedAppend() = default;
 LockedAppend::LockedAppend(LockedAppend&&) noexcept = default;
-LockedAppend& LockedAppend::operator=(LockedAppend&&) noexcept = default;
-LockedAppend::~LockedAppend() = default;
+LockedAppend& LockedAppend::operator=(LockedAppend&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_state = std::move(other.m_state);
+    }
+    return *this;
+}
+LockedAppend::~LockedAppend() {
+    Close();
+}
 
 bool LockedAppend::IsOpen() const {
     return m_state != nullptr && m_state->file != nullptr;
 }
 
 void LockedAppend::Close() {
+    // An append left unfinished is cut back.
+    if (IsOpen() && m_state->ongoing) std::ignore = EndAppend(std::make_error_code(std::errc::operation_canceled));
     m_state.reset();
 }
 
@@ -128,32 +173,105 @@ void LockedAppend::RecoverUnfinishedAppend() {
 
 std::error_code LockedAppend::Append(std::string_view bytes, std::string_view prefixIfEmpty) {
     if (!IsOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
+    const std::optional<std::uint64_t> size = sys::SizeOf(*m_state->file);
+    if (!size) return std::make_error_code(std::errc::io_error);
+    if (*size != 0) prefixIfEmpty = {};
+    AppendMeasure measure;
+    measure.Add(prefixIfEmpty);
+    measure.Add(bytes);
+    std::error_code ec = BeginAppend(measure);
+    if (!ec) ec = AppendMore(prefixIfEmpty);
+    if (!ec) ec = AppendMore(bytes);
+    return ec ? ec : FinishAppend();
+}
+
+std::error_code LockedAppend::BeginAppend(const AppendMeasure& measure) {
+    if (!IsOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
     State& state = *m_state;
+    if (state.ongoing) return std::make_error_code(std::errc::invalid_argument);
     const std::optional<std::uint64_t> size = sys::SizeOf(*state.file);
     if (!size) return std::make_error_code(std::errc::io_error);
-    const std::uint64_t oldLength = *size;
-    std::string data;
-    if (oldLength == 0) data.append(prefixIfEmpty);
-    data.append(bytes);
-    if (data.empty()) return {};
+    State::Ongoing ongoing;
+    ongoing.oldLength = *size;
+    ongoing.record = journal::Record{state.identity.device,    state.identity.inode, *size,
+                                     *size + measure.m_length, measure.m_pieces,     std::nullopt};
+    if (!measure.m_piece.empty()) ongoing.record.pieces.push_back(journal::Checksum(measure.m_piece));
+    if (measure.m_length <= journal::kPieceBytes) ongoing.record.bytes = measure.m_piece;
 
     // Without any journal (no writable place for one) the append still goes
     // in: its lines matter more than the cut-back of a power cut in the middle.
-    const std::string record =
-        journal::Text(journal::Describe(state.identity.device, state.identity.inode, oldLength, data));
-    std::optional<State::JournalPlace> journaled;
-    for (const bool inStateFolder : {false, true}) {
-        State::JournalPlace at = inStateFolder ? state.InStateFolder(true) : state.Beside();
-        if (at.folder && !sys::WriteDurably(*at.folder, at.name, record)) {
-            journaled = std::move(at);
-            break;
+    if (measure.m_length > 0) {
+        const std::string record = journal::Text(ongoing.record);
+        for (const bool inStateFolder : {false, true}) {
+            State::JournalPlace at = inStateFolder ? state.InStateFolder(true) : state.Beside();
+            if (at.folder && !sys::WriteDurably(*at.folder, at.name, record)) {
+                ongoing.journaled = std::move(at);
+                break;
+            }
         }
     }
-    const std::error_code ec = sys::WriteAndSync(*state.file, oldLength, data);
+    state.ongoing = std::move(ongoing);
+    return {};
+}
+
+std::error_code LockedAppend::AppendMore(std::string_view bytes) {
+    if (!IsOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
+    if (!m_state->ongoing) return std::make_error_code(std::errc::invalid_argument);
+    State::Ongoing& ongoing = *m_state->ongoing;
+    const std::uint64_t length = ongoing.record.newLength - ongoing.record.oldLength;
+    if (ongoing.written + ongoing.batch.size() + bytes.size() > length) {
+        return EndAppend(std::make_error_code(std::errc::invalid_argument));
+    }
+    if (!ongoing.batch.empty()) {
+        const std::size_t take = std::min(kBatchBytes - ongoing.batch.size(), bytes.size());
+        ongoing.batch.append(bytes.substr(0, take));
+        bytes.remove_prefix(take);
+        if (ongoing.batch.size() < kBatchBytes) return {};
+        if (const std::error_code ec = WriteChecked(ongoing.batch)) return EndAppend(ec);
+        ongoing.batch.clear();
+    }
+    for (; bytes.size() >= kBatchBytes; bytes.remove_prefix(kBatchBytes)) {
+        if (const std::error_code ec = WriteChecked(bytes.substr(0, kBatchBytes))) return EndAppend(ec);
+    }
+    ongoing.batch.assign(bytes);
+    return {};
+}
+
+std::error_code LockedAppend::FinishAppend() {
+    if (!IsOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
+    if (!m_state->ongoing) return std::make_error_code(std::errc::invalid_argument);
+    State::Ongoing& ongoing = *m_state->ongoing;
+    if (ongoing.written + ongoing.batch.size() != ongoing.record.newLength - ongoing.record.oldLength) {
+        return EndAppend(std::make_error_code(std::errc::invalid_argument));
+    }
+    return EndAppend(ongoing.batch.empty() ? std::error_code() : WriteChecked(ongoing.batch));
+}
+
+std::error_code LockedAppend::WriteChecked(std::string_view bytes) {
+    State& state = *m_state;
+    State::Ongoing& ongoing = *state.ongoing;
+    for (std::size_t at = 0; at < bytes.size(); at += journal::kPieceBytes) {
+        const auto index = static_cast<std::size_t>((ongoing.written + at) / journal::kPieceBytes);
+        if (index >= ongoing.record.pieces.size() ||
+            journal::Checksum(bytes.substr(at, journal::kPieceBytes)) != ongoing.record.pieces[index]) {
+            return std::make_error_code(std::errc::invalid_argument);
+        }
+    }
+    if (const std::error_code ec = sys::WriteAndSync(*state.file, ongoing.oldLength + ongoing.written, bytes)) {
+        return ec;
+    }
+    ongoing.written += bytes.size();
+    return {};
+}
+
+std::error_code LockedAppend::EndAppend(std::error_code ec) {
+    State& state = *m_state;
+    const State::Ongoing ongoing = std::move(*state.ongoing);
+    state.ongoing.reset();
     // The lock is held: nothing can follow the bytes just written.
-    if (ec && sys::CutBack(*state.file, oldLength)) return ec;  // the journal stays: the next run cuts it back
-    if (journaled) sys::RemoveDurably(*journaled->folder, journaled->name);
-    if (ec && oldLength == 0 && state.created) {
+    if (ec && sys::CutBack(*state.file, ongoing.oldLength)) return ec;  // the journal stays: the next run cuts it back
+    if (ongoing.journaled) sys::RemoveDurably(*ongoing.journaled->folder, ongoing.journaled->name);
+    if (ec && ongoing.oldLength == 0 && state.created) {
         // A file made for these bytes alone is not left behind empty.
         std::ignore = RemoveFile(state.place);
         state.created = false;

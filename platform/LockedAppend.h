@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -9,6 +10,21 @@
 namespace platform {
 
 enum class CreateIfMissing { no, yes };
+
+// What an append must be known by before its first byte goes in (its length
+// and the checksums its journal keeps), gathered from its bytes in order and
+// in pieces of any size, for an append too large to hold (see LockedAppend).
+class AppendMeasure {
+public:
+    void Add(std::string_view bytes);
+    std::uint64_t Length() const { return m_length; }
+
+private:
+    friend class LockedAppend;
+    std::uint64_t m_length = 0;
+    std::vector<std::uint64_t> m_pieces;  // checksums of the whole pieces gathered
+    std::string m_piece;                  // the piece being gathered
+};
 
 // Appends to a file in place under an exclusive lock, so that runs at the
 // same time each keep all of their lines. Before the bytes go in, what they
@@ -38,6 +54,17 @@ public:
     // file this Open created is removed again.
     [[nodiscard]] std::error_code Append(std::string_view bytes, std::string_view prefixIfEmpty = {});
 
+    // An append too large to hold, in pieces: BeginAppend with the measure
+    // of all its bytes, then the same bytes again through AppendMore (in
+    // pieces of any size), then FinishAppend. It is one append: the journal
+    // covers all of it, and a failure, a Close before FinishAppend or an
+    // interruption cuts the file back to its length before it. AppendMore
+    // and FinishAppend fail (with invalid_argument, and cut back) where the
+    // bytes differ from those measured.
+    [[nodiscard]] std::error_code BeginAppend(const AppendMeasure& measure);
+    [[nodiscard]] std::error_code AppendMore(std::string_view bytes);
+    [[nodiscard]] std::error_code FinishAppend();
+
     bool IsOpen() const;
     // Releases the lock and the file.
     void Close();
@@ -49,6 +76,10 @@ public:
 private:
     struct State;
     void RecoverUnfinishedAppend();
+    // Checks `bytes`, the next of the append in hand, against its measure and writes them.
+    [[nodiscard]] std::error_code WriteChecked(std::string_view bytes);
+    // Ends the append in hand with `ec`: cut back on failure, its journal removed.
+    std::error_code EndAppend(std::error_code ec);
 
     std::unique_ptr<State> m_state;
 };

@@ -31,6 +31,12 @@ bool WriteNormalisedFile(BundleFiles& files, const std::string& path, std::strin
     return true;
 }
 
+bool WriteNormalisedFileWith(BundleFiles& files, const std::string& path, const platform::FillStagedFile& fill) {
+    if (!files.WriteWith(path, fill)) return false;
+    std::ignore = files.Delete(path + std::string(kNormaliserTempSuffix));
+    return true;
+}
+
 void NormaliseTextFile(BundleFiles& files, const std::string& path) {
     std::error_code ec;
     const auto bytes = files.Read(path, ec);

@@ -21,6 +21,9 @@ std::string FinishedTextBytes(std::string_view text);
 // Writes a generated text file's finished bytes (see FinishedTextBytes) and,
 // as the normaliser would, clears a "<path>_temp" left beside it.
 [[nodiscard]] bool WriteNormalisedFile(BundleFiles& files, const std::string& path, std::string_view finishedBytes);
+// The same for a file too large to hold: `fill` writes its finished bytes.
+[[nodiscard]] bool WriteNormalisedFileWith(BundleFiles& files, const std::string& path,
+                                           const platform::FillStagedFile& fill);
 
 // Rewrites the file at `path` in place by the byte rule. A missing file is not
 // created and is no failure; one that cannot be read is left as it was and

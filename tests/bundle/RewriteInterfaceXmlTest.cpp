@@ -121,6 +121,15 @@ protected:
     DescriptionLookup descriptions;
 };
 
+auto Fields(const CourseRecord& r) {
+    return std::tie(r.courseID, r.ProductCode, r.WebTitle, r.Subtitle, r.Language, r.Description, r.WebDescription);
+}
+
+// A record holding what an earlier bundle left, to see what each rewrite keeps.
+CourseRecord OlderRecord() {
+    return CourseRecord{"older", "OLD-1", "Older title", "Older part", "Dutch", "Older text", "Older web text"};
+}
+
 TEST_F(RewriteInterfaceXmlTest, PretestModeRewritesEveryRuleOfACompleteFile) {
     run->settings = PretestSettings();
     EXPECT_EQ(Rewrite("fire_101", kFullFile),
@@ -310,6 +319,87 @@ TEST_F(RewriteInterfaceXmlTest, AFileWithoutTextIsLeftAsItIs) {
     EXPECT_EQ(run->record.WebTitle, "");
     EXPECT_EQ(run->record.Language, "English");
     EXPECT_TRUE(run->report.updatedList.empty());
+}
+
+TEST_F(RewriteInterfaceXmlTest, TheStreamedRewriteWritesTheBytesOfTheInMemoryOne) {
+    run->settings = PretestSettings();
+    const std::string longText(3 << 20, 'x');  // longer than the buffer a file is read with
+    struct Case {
+        const char* name;
+        std::string bytes;
+        SettingsFileOutcome outcome;
+    };
+    const Case cases[] = {
+        {"complete file, byte-order mark and CR LF", kFullFile, SettingsFileOutcome::rewritten},
+        {"sparse file, LF", kSparseFile, SettingsFileOutcome::rewritten},
+        {"lone CRs and empty lines", "\n<h>\r\r\n\n\t<TimeOut>1</TimeOut>\rjunk\n\r\n\t<Language>Fr</Language>\r\n",
+         SettingsFileOutcome::rewritten},
+        {"no line end at the end", "<h>\n\t<WebTitle>T</WebTitle>", SettingsFileOutcome::rewritten},
+        {"lines longer than any buffer",
+         "<h>\r\n\t<Description>" + longText +
+             " & more</Description>\r\n\t<WebDescription></WebDescription>\r\n\t<Text>" + longText + "</Text>",
+         SettingsFileOutcome::rewritten},
+        {"UTF-16", "\xFF\xFE" + Utf16LeBytes("<h>\r\n"), SettingsFileOutcome::notUtf8},
+        {"invalid UTF-8 far into the file", "<h>\n" + longText + "\n\t<Text>caf\xE9</Text>\n",
+         SettingsFileOutcome::notUtf8},
+        {"only line ends", "\r\n\n", SettingsFileOutcome::withoutText},
+    };
+    const fs::path file = dir() / "course" / "xml" / "interface.xml";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RewriteInputs inputs{run->settings, "course", run->installation.ProgramDate(), {}};
+        const SettingsLines read = ReadSettingsLines(c.bytes);
+        CourseRecord inMemory = OlderRecord();
+        std::string expected = c.bytes;
+        if (read.isUtf8)
+            expected = RewriteInterfaceXml(read.header.value_or(""), read.lines, inputs, inMemory).value_or(c.bytes);
+
+        // In pieces of a few bytes.
+        if (c.outcome == SettingsFileOutcome::rewritten) {
+            CourseRecord inPieces = OlderRecord();
+            std::string written;
+            const auto append = [&written](std::string_view bytes) {
+                written += bytes;
+                return std::error_code();
+            };
+            EXPECT_FALSE(RewriteInterfaceXmlFrom(ReadFrom(c.bytes), inputs, inPieces, append, 7));
+            EXPECT_TRUE(written == expected);
+            EXPECT_EQ(Fields(inPieces), Fields(inMemory));
+        }
+
+        // In place, from the file.
+        WriteBytes(file, c.bytes);
+        std::error_code ec;
+        const platform::ReadableFile opened = run->files.Open(file.generic_string(), ec);
+        ASSERT_TRUE(opened) << ec.message();
+        CourseRecord streamed = OlderRecord();
+        EXPECT_EQ(RewriteSettingsFile(run->files, file.generic_string(), ReadFrom(opened), inputs, streamed),
+                  c.outcome);
+        run->files.Commit();
+        EXPECT_TRUE(ReadBytes(file) == expected);
+        EXPECT_EQ(Fields(streamed), Fields(inMemory));
+    }
+    EXPECT_EQ(run->report.updatedList, "");
+}
+
+TEST_F(RewriteInterfaceXmlTest, AFileThatCannotBeWrittenStillFillsTheRecord) {
+    run->settings = PretestSettings();
+    const fs::path file = dir() / "course" / "xml" / "interface.xml";
+    WriteBytes(file, kFullFile);
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::remove);
+    const RewriteInputs inputs{run->settings, "course", std::nullopt, {}};
+    const SettingsLines read = ReadSettingsLines(kFullFile);
+    CourseRecord expected = OlderRecord();
+    ASSERT_TRUE(RewriteInterfaceXml(*read.header, read.lines, inputs, expected));
+
+    std::error_code ec;
+    const platform::ReadableFile opened = run->files.Open(file.generic_string(), ec);
+    CourseRecord record = OlderRecord();
+    EXPECT_EQ(RewriteSettingsFile(run->files, file.generic_string(), ReadFrom(opened), inputs, record),
+              SettingsFileOutcome::notWritten);
+    EXPECT_EQ(Fields(record), Fields(expected));
+    EXPECT_EQ(ReadBytes(file), kFullFile);
+    EXPECT_EQ(run->report.updatedList, "Could not write '" + file.string() + "': Permission denied.\n");
 }
 
 TEST_F(RewriteInterfaceXmlTest, AReadOnlyFileStaysAndIsNoted) {

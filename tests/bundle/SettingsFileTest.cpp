@@ -41,6 +41,11 @@ TEST(ReadSettingsLinesTest, RefusesWhatIsNotUtf8) {
         {"NUL byte", std::string("<a>\0</a>\n", 9), false},
         {"UTF-8 with mark", "\xEF\xBB\xBF<a>caf\xC3\xA9</a>\n", true},
         {"UTF-8 without mark", "<a>\xE2\x80\xA6</a>\n", true},
+        {"four-byte character", "<a>\xF0\x9F\x98\x80\xF0\x9F\x98\x80</a>", true},
+        {"sequence cut short by the end", "<a>\xF0\x9F\x98", false},
+        {"continuation bytes after a whole sequence", "<a>\xE2\x80\xA6\x80\x80\x80\x80", false},
+        {"mark only", "\xEF\xBB\xBF", true},
+        {"CRs and LFs only", "\r\n\n\r", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -48,6 +53,14 @@ TEST(ReadSettingsLinesTest, RefusesWhatIsNotUtf8) {
         EXPECT_EQ(read.isUtf8, c.isUtf8);
         if (!c.isUtf8) {
             EXPECT_FALSE(read.header.has_value());
+        }
+        // The look through the file before it is rewritten, a buffer at a
+        // time, whatever the sequences the buffers cut.
+        for (const std::size_t buffer : {1, 2, 3, 5, 1 << 20}) {
+            SCOPED_TRACE("buffer " + std::to_string(buffer));
+            const SettingsFileCheck check = CheckSettingsFile(ReadFrom(c.bytes), buffer);
+            EXPECT_EQ(check.isUtf8, c.isUtf8);
+            EXPECT_EQ(check.hasText, read.header.has_value());
         }
     }
 }

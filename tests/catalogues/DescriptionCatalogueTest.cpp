@@ -99,4 +99,19 @@ TEST_F(DescriptionCatalogueTest, ALargeCatalogueIsLookedUpWithoutScanning) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
+TEST_F(DescriptionCatalogueTest, ALookupReadsBackTheLineTheWholeFileGives) {
+    const std::string longText(10000, 'x');  // longer than a lookup's first read
+    WriteBytes(CatalogueFile(),
+               "\xEF\xBB\xBF"
+               "first\t<p>1</p>\r\n\tlong\t" +
+                   longText + "\r\r\nbad\tcaf\xE9\nlast\tno line end");
+    Load();
+    EXPECT_EQ(descriptions.Entries().size(), 4u);
+    const std::pair<std::string, std::string> cases[] = {
+        {"first", "<p>1</p>"}, {"long", longText}, {"bad", "caf\xEF\xBF\xBD"}, {"last", "no line end"}};
+    for (const auto& [key, description] : cases) {
+        EXPECT_EQ(descriptions.FindCourseDescription(key), std::optional<std::string>(description)) << key;
+    }
+}
+
 }  // namespace

@@ -102,4 +102,27 @@ TEST_F(VodCatalogueTest, ReloadingFollowsTheFileAndAMissingFileEmptiesTheTable) 
     EXPECT_EQ(vodInfo.FindVodInfo("b"), nullptr);
 }
 
+TEST_F(VodCatalogueTest, ALookupReadsBackTheEntryTheWholeFileGives) {
+    const std::string longTitle(10000, 't');  // longer than a lookup's first read
+    const std::string bytes = "\xEF\xBB\xBF\r\n  First \t Code \tT\td\r\nlong\tP\t" + longTitle +
+                              "\td\r\nFIRST\tdup\tT\td\n\r\nafter\tP\tT\td\n";
+    WriteBytes(install.installFolder / "VOD info.txt", bytes);
+    VodInfoLookup vodInfo;
+    vodInfo.LoadVodCatalogue(Folder());
+    const VodCatalogue parsed = ParseVodCatalogue(bytes);
+    ASSERT_EQ(parsed.size(), 3u);
+    EXPECT_EQ(vodInfo.Entries().size(), parsed.size());
+    const auto fields = [](const VodInfoEntry& e) {
+        return std::tie(e.vodKey, e.productCode, e.courseTitle, e.htmlDescription);
+    };
+    for (const auto& [title, entry] : {std::pair{"first", 0}, {"FIRST", 0}, {"long", 1}}) {
+        SCOPED_TRACE(title);
+        const VodInfoEntry* found = vodInfo.FindVodInfo(title);
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(fields(*found), fields(parsed[static_cast<std::size_t>(entry)]));
+    }
+    // Past the empty line that ends the catalogue.
+    EXPECT_EQ(vodInfo.FindVodInfo("after"), nullptr);
+}
+
 }  // namespace

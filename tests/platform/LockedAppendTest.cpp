@@ -247,6 +247,59 @@ TEST_F(LockedAppendTest, AFailedAppendIsCutBackAtOnce) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir()), fs::directory_iterator()), 1);  // no journal left
 }
 
+TEST_F(LockedAppendTest, AnAppendGivenInPiecesIsOneAppendOfTheBytesMeasured) {
+    std::string big(std::size_t{16} << 20 | 5, 'b');  // more than is written at a time
+    for (std::size_t at = 0; at < big.size(); at += 4093) big[at] = static_cast<char>('a' + at % 26);
+    const std::string small(3 * 65536 + 123, 's');
+    const auto changedAt = [](std::string bytes, std::size_t at) {
+        bytes[at] = '!';
+        return bytes;
+    };
+    struct Row {
+        const char* name;
+        const std::string& measured;
+        std::string given;
+        bool finish;  // FinishAppend is called (else Close ends it)
+        std::error_code expected;
+    };
+    const std::error_code invalid = std::make_error_code(std::errc::invalid_argument);
+    const Row rows[] = {
+        {"the bytes measured", small, small, true, {}},
+        {"more than one write's worth", big, big, true, {}},
+        {"a byte changed", small, changedAt(small, small.size() - 1), true, invalid},
+        {"a byte changed in the first write", big, changedAt(big, 10), true, invalid},
+        {"a byte more", small, small + "x", true, invalid},
+        {"a byte less", small, small.substr(1), true, invalid},
+        {"closed before it is finished", small, small, false, {}},
+    };
+    const fs::path file = dir() / "VOD info.txt";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteBytes(file, "old\n");
+        LockedAppend append;
+        ASSERT_FALSE(append.Open(file.string(), CreateIfMissing::no));
+        AppendMeasure measure;
+        for (std::size_t at = 0; at < row.measured.size(); at += 100000) measure.Add(row.measured.substr(at, 100000));
+        ASSERT_FALSE(append.BeginAppend(measure));
+        // The journal covers the whole append before any of it goes in.
+        for (const auto& entry : fs::directory_iterator(dir())) {
+            if (entry.path() != file) {
+                EXPECT_TRUE(ReadBytes(entry.path()) == JournalFor(file, 4, row.measured));
+            }
+        }
+        std::error_code ec;
+        for (std::size_t at = 0; !ec && at < row.given.size(); at += 65537) {
+            ec = append.AppendMore(std::string_view(row.given).substr(at, 65537));
+        }
+        if (!ec && row.finish) ec = append.FinishAppend();
+        append.Close();
+        EXPECT_EQ(ec, row.expected);
+        const bool whole = !row.expected && row.finish;
+        EXPECT_TRUE(ReadBytes(file) == (whole ? "old\n" + row.given : "old\n"));
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir()), fs::directory_iterator()), 1);  // no journal left
+    }
+}
+
 TEST_F(LockedAppendTest, AJournalThatCannotGoBesideTheFileGoesToTheStateFolder) {
     // Stands for a writable log in an install folder that is not writable.
     const fs::path file = dir() / "install" / "nb_logfile.txt";
