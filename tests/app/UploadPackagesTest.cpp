@@ -90,6 +90,15 @@ TEST_F(UploadPackagesTest, MainJobZipsEveryBundleAndNamesTheManifestThatFailsIts
                        "'{http://www.imsglobal.org/xsd/imsmd_rootv1p2p1}title': Missing child element(s)."),
               std::string::npos)
         << log;
+    // The schema files the manifest names and what they import, at the root;
+    // the course's own ims_xml.xsd (from the template folder) wins over the installation's.
+    const std::string listing = "\n" + Listing("fire101.zip");
+    for (const char* schema : {"imscp_rootv1p1p2.xsd", "imsmd_rootv1p2p1.xsd", "adlcp_rootv1p2.xsd", "ims_xml.xsd"}) {
+        EXPECT_NE(listing.find(std::string("\n") + schema + "\n"), std::string::npos) << schema << "\n" << listing;
+    }
+    ASSERT_EQ(Shell("unzip -p '" + (uploads() / "fire101.zip").string() + "' ims_xml.xsd >'" + path("ims.xsd") + "'"),
+              0);
+    EXPECT_EQ(ReadBytes(path("ims.xsd")), ReadBytes(courses() / "fire101/ims_xml.xsd"));
     // The course BMP the run deleted is in no package, even where it could not be deleted.
     EXPECT_EQ(Listing("intro101.zip").find(".bmp"), std::string::npos);
     EXPECT_NE(ReadBytes(path("stderr.txt")).find("7 bundles patched, 1 with problems"), std::string::npos)
