@@ -41,6 +41,7 @@ struct CourseSettings {
     // A rewritten manifest keeps the bundle's item and resource identifiers, so
     // that an LMS takes a re-upload as the same course.
     bool keepIdentifiers = false;
+    int uploadSizeLimitMB = 500;
 };
 
 // The wide-to-integer conversion of an edit text: leading blanks skipped, an
