@@ -77,9 +77,10 @@ std::vector<HelpSection> HelpDocument() {
                          46,
                          "A NAME not given leaves its control as the settings dialog opens it.",
                          {},
-                         "A NUMBER is read as the dialog reads its edit box: leading blanks, a sign\n"
-                         "and the digits up to the first other character (12ab gives 12); an empty\n"
-                         "NUMBER keeps the default."};
+                         "A NUMBER is 1 to 9 digits and nothing else: a sign, a letter, a blank or a\n"
+                         "tenth digit is a bad value, and so is a pass mark above 100. An empty NUMBER\n"
+                         "keeps the default. In a settings file, blanks around NAME and VALUE are\n"
+                         "ignored."};
     const CourseSettings defaults = ApplyOkRules(SettingsControls{});
     for (const SettingsField& field : SettingsFields()) {
         std::string text = "default " + FieldValueText(defaults, field);

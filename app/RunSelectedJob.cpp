@@ -3,6 +3,7 @@
 #include "app/PerUserInstall.h"
 #include "app/PrepareVodPackageFolders.h"
 #include "app/QuarvelRun.h"
+#include "bundle/CountBundles.h"
 #include "catalogues/ConvertSpreadsheet.h"
 #include "platform/FileSystem.h"
 #include "platform/LockedAppend.h"
@@ -63,6 +64,7 @@ RunOutcome QuarvelRun::RunSelectedJob() {
 void QuarvelRun::RunVodJob() {
     const auto folder = m_ui.ChooseFolder("Browse to the Starting VOD content folder:", "");
     if (!folder || !platform::FindFirst(*folder)) return;
+    m_ui.SetProgressTotal(CountVodVideos(*folder));
     BuildPackagesFrom(*folder);
     FinishJob();
     m_ui.EndProgress();
@@ -94,6 +96,7 @@ void QuarvelRun::RunMainJob() {
         PrepareVodPackageFolders(m_files, *folder);
         m_files.Commit();
     }
+    m_ui.SetProgressTotal(CountCourseBundles(*folder));
     PatchCourseBundles(*folder);
     FinishJob();
     m_ui.EndProgress();

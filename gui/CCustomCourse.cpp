@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <optional>
 
 #include "gui/DialogBuilder.h"
 #include "gui/QtText.h"
@@ -29,6 +31,7 @@ CCustomCourse::CCustomCourse(QWidget* parent) : QDialog(parent) {
             [this] { OnClickedAssessment(); });
     connect(Button(1), &QAbstractButton::clicked, this, &CCustomCourse::accept);
     connect(Button(2), &QAbstractButton::clicked, this, &QDialog::reject);
+    connect(Button(kUndoLastRunButton), &QAbstractButton::clicked, this, [this] { done(kUndoLastRunButton); });
 
     OnInitDialog();
 }
@@ -87,6 +90,19 @@ SettingsControls CCustomCourse::ReadControls() const {
 }
 
 void CCustomCourse::OnOK() {
-    ApplyOkRules(ReadControls(), settings);
+    const SettingsControls controls = ReadControls();
+    if (const std::optional<RefusedOkValue> refused = FindRefusedOkValue(controls)) {
+        QMessageBox box(QMessageBox::Warning, ToQString(kRefusedOkCaption), ToQString(refused->message),
+                        QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("refusedValueBox"));
+        box.exec();
+        // The dialog stays open at the box to mend.
+        if (auto* edit = qobject_cast<QLineEdit*>(m_controls.value(refused->field->control))) {
+            edit->setFocus(Qt::OtherFocusReason);
+            edit->selectAll();
+        }
+        return;
+    }
+    ApplyOkRules(controls, settings);
     QDialog::accept();
 }

@@ -12,13 +12,15 @@ class QLabel;
 class QLineEdit;
 
 // The course configuration dialog: OK fills `settings`, Cancel leaves it.
+// "Undo last run…" leaves it too, and closes with kUndoLastRunButton as the result.
 class CCustomCourse : public QDialog {
 public:
     explicit CCustomCourse(QWidget* parent = nullptr);
 
     CourseSettings settings;
 
-    // OK: reads the controls into `settings`, then closes with Accepted.
+    // OK: reads the controls into `settings`, then closes with Accepted; a
+    // value OK refuses is named in a message box and the dialog stays open.
     void accept() override;
 
 protected:

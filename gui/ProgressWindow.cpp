@@ -21,6 +21,7 @@ ProgressWindow::ProgressWindow(QWidget* owner)
     : QWidget(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint),
       m_bar(new QProgressBar(this)),
       m_count(new QLabel(this)),
+      m_timeLeft(new QLabel(this)),
       m_folder(new QLabel(this)),
       m_stop(new QPushButton(QStringLiteral("&Stop"), this)) {
     setObjectName(QStringLiteral("progressWindow"));
@@ -28,10 +29,10 @@ ProgressWindow::ProgressWindow(QWidget* owner)
     // Input reaches this window only; the job's own windows wait for it to end.
     setWindowModality(Qt::ApplicationModal);
     m_bar->setObjectName(QStringLiteral("progressBar"));
-    // The number of bundles is not known before the walk is over: a busy bar.
-    m_bar->setRange(0, 0);
     m_bar->setTextVisible(false);
     m_count->setObjectName(QStringLiteral("progressCount"));
+    m_timeLeft->setObjectName(QStringLiteral("progressTimeLeft"));
+    m_timeLeft->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_folder->setObjectName(QStringLiteral("progressFolder"));
     m_folder->setFixedWidth(QFontMetrics(font()).averageCharWidth() * kFolderWidthInChars);
     m_stop->setObjectName(QStringLiteral("progressStop"));
@@ -41,17 +42,29 @@ ProgressWindow::ProgressWindow(QWidget* owner)
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(m_stop);
+    auto* counts = new QHBoxLayout;
+    counts->addWidget(m_count);
+    counts->addStretch(1);
+    counts->addWidget(m_timeLeft);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_bar);
-    layout->addWidget(m_count);
+    layout->addLayout(counts);
     layout->addWidget(m_folder);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    Update(0, std::string());
+    Update(DescribeProgress(0, kTotalUnknown, {}), std::string());
 }
 
-void ProgressWindow::Update(int done, const std::string& currentFolder) {
-    m_count->setText(QStringLiteral("Done so far: %1").arg(done));
+void ProgressWindow::Update(const ProgressView& view, const std::string& currentFolder) {
+    // Without a total the bar is busy; with one it fills.
+    if (view.total == kTotalUnknown) {
+        m_bar->setRange(0, 0);
+    } else {
+        m_bar->setRange(0, view.total);
+        m_bar->setValue(view.done);
+    }
+    m_count->setText(ToQString(view.count));
+    m_timeLeft->setText(ToQString(view.timeLeft));
     const QString folder = ToQString(currentFolder);
     // Long paths lose their middle, so both the top and the bundle stay readable.
     m_folder->setText(QFontMetrics(m_folder->font()).elidedText(folder, Qt::ElideMiddle, m_folder->width()));

@@ -15,7 +15,9 @@ QtUser::~QtUser() = default;
 
 std::optional<CourseSettings> QtUser::ChooseSettings() {
     CCustomCourse dialog(m_owner);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const int result = dialog.exec();
+    m_undoLastRunChosen = result == kUndoLastRunButton;
+    if (result != QDialog::Accepted) return std::nullopt;
     return dialog.settings;
 }
 
@@ -45,9 +47,26 @@ bool QtUser::AcceptPerUserInstall(const PerUserInstallOffer& offer) {
     return box.exec() == QMessageBox::Yes;
 }
 
+bool QtUser::AskYesNo(const std::string& text, const std::string& caption) {
+    QMessageBox box(QMessageBox::Question, ToQString(caption), ToQString(text), QMessageBox::Yes | QMessageBox::No,
+                    m_owner);
+    box.setObjectName(QStringLiteral("yesNoQuestion"));
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void QtUser::SetProgressTotal(int total) {
+    m_expected = total;
+    m_sinceStart.start();
+}
+
 UserInterface::Progress QtUser::ReportProgress(int done, const std::string& currentFolder) {
     if (!m_progress) m_progress = std::make_unique<ProgressWindow>(m_owner);
-    m_progress->Update(done, currentFolder);
+    if (!m_sinceStart.isValid()) m_sinceStart.start();
+    m_progress->Update(DescribeProgress(done, m_expected, std::chrono::milliseconds(m_sinceStart.elapsed())),
+                       currentFolder);
     // The job holds the thread until the next bundle: paint now and take the
     // input that came meanwhile. The progress window is modal, so the input
     // can only press its Stop button.
@@ -56,6 +75,9 @@ UserInterface::Progress QtUser::ReportProgress(int done, const std::string& curr
 }
 
 void QtUser::EndProgress() {
+    // The next job counts afresh.
+    m_expected = kTotalUnknown;
+    m_sinceStart.invalidate();
     if (!m_progress) return;
     m_progress->hide();
     m_progress.reset();

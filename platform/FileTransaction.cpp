@@ -1,6 +1,8 @@
 #include "platform/FileTransaction.h"
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -20,6 +22,11 @@ std::error_code WriteSession::SyncNames() {
     return sys::SyncNames(*m_state, sys::SyncReport::now);
 }
 
+struct FileTransaction::Touch {
+    Place target;
+    sys::SourceFacts facts;
+};
+
 struct FileTransaction::Staged {
     Place target;
     bool existed = false;  // a file was there to be replaced
@@ -37,6 +44,41 @@ std::optional<Place> PlaceOf(const std::string& path, LastLink last) {
 
 std::error_code MissingFolder() {
     return std::make_error_code(std::errc::no_such_file_or_directory);
+}
+
+// Reads up to `length` bytes from `offset`; 0 at the end.
+using ReadPiece =
+    std::function<std::error_code(std::uint64_t offset, char* buffer, std::size_t length, std::size_t& got)>;
+
+// Fills `buffer` from `offset` as far as `read` gives; false on a failure.
+bool ReadFully(const ReadPiece& read, std::uint64_t offset, std::string& buffer) {
+    std::size_t have = 0;
+    while (have < buffer.size()) {
+        std::size_t got = 0;
+        if (read(offset + have, buffer.data() + have, buffer.size() - have, got)) return false;
+        if (got == 0) break;
+        have += got;
+    }
+    buffer.resize(have);
+    return true;
+}
+
+// Whether the file at `target` holds exactly the `size` bytes `read` gives,
+// comparing piece by piece: the old file is read once, and never whole.
+bool SameBytes(const Place& target, std::uint64_t size, const ReadPiece& read) {
+    std::error_code ec;
+    const ReadableFile old = ReadableFile::Open(target, ec);
+    if (!old || old.Size() != size) return false;
+    const ReadPiece readOld = [&old](std::uint64_t offset, char* buffer, std::size_t length, std::size_t& got) {
+        return old.ReadAt(offset, buffer, length, got);
+    };
+    constexpr std::size_t kPiece = std::size_t{1} << 16;
+    for (std::uint64_t at = 0;; at += kPiece) {
+        std::string mine(kPiece, '\0');
+        std::string theirs(kPiece, '\0');
+        if (!ReadFully(readOld, at, mine) || !ReadFully(read, at, theirs) || mine != theirs) return false;
+        if (mine.size() < kPiece) return at + mine.size() == size;
+    }
 }
 
 }  // namespace
@@ -85,6 +127,21 @@ std::error_code FileTransaction::StageFrom(const Place& given, const sys::Conten
         // A new file staged before under another letter case is the same file.
         if (const auto index = IndexOf(target.path, false)) target = m_staged[*index].target;
     }
+    // What the file holds already is not written again.
+    if (info.exists && source.fill == nullptr) {
+        if (source.copyOf != nullptr) {
+            sys::SourceFacts facts;
+            if (!sys::DescribeSource(*source.copyOf, facts) && facts.size == info.size &&
+                HoldsAlready(target, info.size, source, nullptr)) {
+                LeaveAlone(target);
+                if (facts.mode != info.mode || facts.modified != info.modified) m_touches.push_back({target, facts});
+                return {};
+            }
+        } else if (source.bytes.size() == info.size && HoldsAlready(target, info.size, source, nullptr)) {
+            LeaveAlone(target);
+            return {};
+        }
+    }
     Staged staged;
     staged.target = target;
     staged.existed = info.exists;
@@ -93,6 +150,13 @@ std::error_code FileTransaction::StageFrom(const Place& given, const sys::Conten
             sys::MakeStagedFile(m_session.State(), target, info, source, previous, staged.file, staged.facts)) {
         return ec;
     }
+    if (info.exists && source.fill != nullptr && staged.facts.bytes == info.size &&
+        HoldsAlready(target, info.size, source, staged.file.get())) {
+        sys::DropStagedFile(m_session.State(), *staged.file);
+        LeaveAlone(target);
+        return {};
+    }
+    std::erase_if(m_touches, [&](const Touch& touch) { return touch.target.path == target.path; });
     CancelRemoval(target.path);
     m_stagedBytes += staged.facts.bytes;
     if (const auto found = m_byTarget.find(target.path); found != m_byTarget.end()) {
@@ -140,6 +204,39 @@ std::optional<std::string> FileTransaction::ReadStaged(const Place& target) cons
 std::optional<std::string> FileTransaction::ReadStaged(const std::string& target) const {
     const std::optional<Place> place = PlaceOf(target, LastLink::follow);
     return place ? ReadStaged(*place) : std::nullopt;
+}
+
+bool FileTransaction::HoldsAlready(const Place& target, std::uint64_t size, const sys::ContentSource& source,
+                                   const sys::StagedFile* staged) const {
+    if (staged != nullptr) {
+        return SameBytes(target, size, [&](std::uint64_t offset, char* buffer, std::size_t length, std::size_t& got) {
+            return sys::ReadStagedAt(m_session.State(), *staged, offset, buffer, length, got);
+        });
+    }
+    if (source.copyOf == nullptr) {
+        const std::string_view bytes = source.bytes;
+        return SameBytes(
+            target, size, [bytes](std::uint64_t offset, char* buffer, std::size_t length, std::size_t& got) {
+                got = offset >= bytes.size() ? 0 : bytes.copy(buffer, length, static_cast<std::size_t>(offset));
+                return std::error_code{};
+            });
+    }
+    std::error_code ec;
+    const ReadableFile copied = ReadableFile::Open(*source.copyOf, ec);
+    if (!copied) return false;
+    return SameBytes(target, size, [&copied](std::uint64_t offset, char* buffer, std::size_t length, std::size_t& got) {
+        return copied.ReadAt(offset, buffer, length, got);
+    });
+}
+
+void FileTransaction::LeaveAlone(const Place& target) {
+    if (const auto index = IndexOf(target.path, true); index && m_staged[*index].file) {
+        m_stagedBytes -= m_staged[*index].facts.bytes;
+        m_staged[*index].facts.bytes = 0;
+        Drop(m_staged[*index]);
+    }
+    std::erase_if(m_touches, [&](const Touch& touch) { return touch.target.path == target.path; });
+    CancelRemoval(target.path);
 }
 
 void FileTransaction::Drop(Staged& staged) {
@@ -194,6 +291,7 @@ bool FileTransaction::Full() const {
 void FileTransaction::Discard() {
     for (Staged& staged : m_staged) Drop(staged);
     m_removals.clear();
+    m_touches.clear();
     m_staged.clear();
     m_byTarget.clear();
     m_created.clear();
@@ -245,18 +343,33 @@ void FileTransaction::PutAllInPlace(std::vector<CommitFailure>& failures) {
                 failures.push_back({staged.target.path, ec});
             } else {
                 for (KeepProblem& problem : staged.facts.problems) m_problems.push_back(std::move(problem));
+                m_changes.push_back(
+                    {staged.existed ? FileChange::Kind::replace : FileChange::Kind::create, staged.target.path});
             }
             Drop(staged);
         }
     }
-    for (const Place& removal : m_removals) {
-        if (const std::error_code ec = RemoveFile(removal)) {
-            failures.push_back({removal.path, ec, true});
+    for (const Touch& touch : m_touches) {
+        if (const std::error_code ec = sys::TakeSourceFacts(touch.target, touch.facts)) {
+            failures.push_back({touch.target.path, ec, false, true});
         } else {
+            m_changes.push_back({FileChange::Kind::touch, touch.target.path});
+        }
+    }
+    for (const Place& removal : m_removals) {
+        bool removed = false;
+        if (const std::error_code ec = RemoveFile(removal, &removed)) {
+            failures.push_back({removal.path, ec, true});
+        } else if (removed) {
             sys::NoteRemoved(state, removal);
+            m_changes.push_back({FileChange::Kind::remove, removal.path});
         }
     }
     Discard();
+}
+
+std::vector<FileChange> FileTransaction::TakeChanges() {
+    return std::exchange(m_changes, {});
 }
 
 std::vector<KeepProblem> FileTransaction::TakeKeepProblems() {

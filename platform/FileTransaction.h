@@ -16,7 +16,8 @@
 
 namespace platform::sys {
 struct ContentSource;
-}
+struct StagedFile;
+}  // namespace platform::sys
 
 namespace platform {
 
@@ -49,6 +50,18 @@ struct KeepProblem {
     Kind kind = Kind::Owner;
     std::string detail;      // Attribute: its name; OtherNames: how many other names
     std::error_code reason;  // why it could not be kept (none for OtherNames)
+};
+
+// What a commit changed on disk.
+struct FileChange {
+    enum class Kind {
+        create,   // a new file
+        replace,  // new bytes for a file
+        touch,    // a copy's bits and times only: the file held the copy's bytes already
+        remove,
+    };
+    Kind kind = Kind::create;
+    std::string path;
 };
 
 // A staged file that Commit could not put in place; the file keeps its old bytes.
@@ -89,7 +102,9 @@ public:
     FileTransaction& operator=(const FileTransaction&) = delete;
 
     // Stages `bytes` as the new content of `target` (an existing file, or a
-    // new one). The new version keeps the replaced file's owner, group,
+    // new one). A file that holds these bytes already is left alone: nothing
+    // is staged, and it keeps its name, times and everything else. The new
+    // version keeps the replaced file's owner, group,
     // permission bits and extended attributes (ACL included); a file created
     // as root takes the owner and group of its folder. Fails with
     // permission_denied on a read-only target, is_a_directory on a folder, or
@@ -101,7 +116,9 @@ public:
     // does, without holding it in memory.
     [[nodiscard]] std::error_code StageWritten(const Place& target, const FillStagedFile& fill);
     // Stages a copy of the regular file `source` over `target`, with the
-    // source's permission bits and last-write time and the owner as above.
+    // source's permission bits and last-write time and the owner as above. A
+    // target that holds the source's bytes already only takes its bits and
+    // times, when they differ (at the commit, as a `touch`).
     // The bytes may be copied on the way to the commit: a failure to open the
     // source or to make the file is returned here, one while copying by
     // Commit (with `copy` set).
@@ -142,6 +159,8 @@ public:
 
     // What the files put in place so far could not keep, in commit order.
     std::vector<KeepProblem> TakeKeepProblems();
+    // What the commits so far changed, in commit order.
+    std::vector<FileChange> TakeChanges();
 
     // The session's SyncNames.
     [[nodiscard]] std::error_code SyncNames();
@@ -158,6 +177,11 @@ private:
     // to be deleted, then discards the rest.
     void PutAllInPlace(std::vector<CommitFailure>& failures);
     void CancelRemoval(const std::string& path);
+    // Forgets everything asked for `target` so far: it stays as it is.
+    void LeaveAlone(const Place& target);
+    // Whether the file at `target` (existing, `size` bytes) holds the content `source` gives.
+    bool HoldsAlready(const Place& target, std::uint64_t size, const sys::ContentSource& source,
+                      const sys::StagedFile* staged) const;
 
     std::unique_ptr<WriteSession> m_ownSession;
     WriteSession& m_session;
@@ -168,6 +192,10 @@ private:
     std::uint64_t m_stagedBytes = 0;
     std::uint64_t m_commitBytes;
     std::vector<KeepProblem> m_problems;
+    std::vector<FileChange> m_changes;
+    // Copies whose target holds their bytes already: the bits and times they would give it.
+    struct Touch;
+    std::vector<Touch> m_touches;
 };
 
 }  // namespace platform

@@ -367,7 +367,8 @@ std::optional<std::string> ReadFileBytes(const Place& place, std::error_code& ec
     return file.ReadAll(ec);
 }
 
-std::error_code RemoveFile(const Place& place) {
+std::error_code RemoveFile(const Place& place, bool* removed) {
+    if (removed != nullptr) *removed = false;
     // What is there now decides, not what was there when the place was found.
     if (!place.folder) return {};
     if (place.name.empty()) return std::make_error_code(std::errc::is_a_directory);
@@ -379,16 +380,18 @@ std::error_code RemoveFile(const Place& place) {
     listings::FolderChange change(*place.folder);
     // Another run's file in flight is not this run's to delete.
     if (entry->kind == EntryKind::file && IsSafeReplaceTempName(place.name)) {
-        bool removed = false;
-        ec = sys::RemoveStaleEntry(*place.folder, place.name, removed);
-        if (removed) change.Removed(place.name);
+        bool gone = false;
+        ec = sys::RemoveStaleEntry(*place.folder, place.name, gone);
+        if (gone) change.Removed(place.name);
+        if (removed != nullptr) *removed = gone;
         return ec;
     }
-    if ((ec = sys::RemoveEntry(*place.folder, place.name)) && ec != std::errc::no_such_file_or_directory) {
+    if ((ec = sys::RemoveEntry(*place.folder, place.name))) {
         change.Forget();
-        return ec;
+        return ec == std::errc::no_such_file_or_directory ? std::error_code{} : ec;
     }
     change.Removed(place.name);
+    if (removed != nullptr) *removed = true;
     return {};
 }
 

@@ -159,8 +159,9 @@ private:
 
 // Whole content of the regular file at `place`.
 std::optional<std::string> ReadFileBytes(const Place& place, std::error_code& ec);
-// Deletes the file at `place`, as RemoveFile does.
-[[nodiscard]] std::error_code RemoveFile(const Place& place);
+// Deletes the file at `place`, as RemoveFile does; `removed`, when given,
+// says whether there was one.
+[[nodiscard]] std::error_code RemoveFile(const Place& place, bool* removed = nullptr);
 // Creates the folder `place` names in its held folder; one that is there as a
 // folder already is no error. As root, it takes the owner of the folder that holds it.
 [[nodiscard]] std::error_code CreateFolder(const Place& place);

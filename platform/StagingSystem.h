@@ -38,6 +38,8 @@ struct TargetInfo {
     std::uint32_t owner = 0;
     std::uint32_t group = 0;
     std::uint64_t links = 1;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;  // last-write time, in the system's finest unit
 };
 // Looks at `target` (already resolved); refuses a folder (is_a_directory) and
 // a read-only file (permission_denied).
@@ -46,6 +48,18 @@ struct TargetInfo {
 // New content, held open (and where the system has locks, locked) in its
 // target's folder, nameless or under a temporary name until it is put in place.
 struct StagedFile;
+
+// What a copy takes from its source besides the bytes.
+struct SourceFacts {
+    std::uint32_t mode = 0;
+    std::uint64_t size = 0;
+    std::int64_t accessed = 0;  // as TargetInfo::modified
+    std::int64_t modified = 0;
+};
+[[nodiscard]] std::error_code DescribeSource(const Place& source, SourceFacts& facts);
+// Gives the file at `target` the source's bits and times, as a copy would,
+// through the file itself (no link followed).
+[[nodiscard]] std::error_code TakeSourceFacts(const Place& target, const SourceFacts& facts);
 
 // Where a staged file's content comes from.
 struct ContentSource {
@@ -69,6 +83,9 @@ struct StagedFacts {
                                              std::shared_ptr<StagedFile>& file, StagedFacts& facts);
 // The content of a staged file, once any copy into it is done; nothing when it cannot be read.
 std::optional<std::string> ReadStagedFile(SessionState& state, const StagedFile& file);
+// Up to `length` bytes of a staged file from `offset`, once it is filled; 0 at the end.
+[[nodiscard]] std::error_code ReadStagedAt(SessionState& state, const StagedFile& file, std::uint64_t offset,
+                                           char* buffer, std::size_t length, std::size_t& got);
 // Lets the staged file go: its temporary name (if it has one) is removed, nothing else changes.
 void DropStagedFile(SessionState& state, StagedFile& file);
 

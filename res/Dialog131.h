@@ -62,6 +62,12 @@ inline constexpr ControlTemplate kDialog131Controls[] = {
     {1049, ControlKind::Checkbox, "Write upload-ready .zip packages", 412, 255, 170, 10, nullptr},
     // Its letters are all taken by the controls before it: the schema version gives it a mnemonic.
     {1050, ControlKind::Checkbox, "Check generated files against the schemas", 225, 290, 250, 10, nullptr},
+    // The upload packages' third type and their identifiers, with the way
+    // back from the last run, in the right column's free room around the
+    // SCORM type group.
+    {1052, ControlKind::Radio, "SCORM 2004", 409, 226, 98, 10, kGroupScormType},
+    {1051, ControlKind::Checkbox, "Keep item and resource identifiers", 412, 270, 170, 10, nullptr},
+    {1053, ControlKind::PushButton, "Undo last run\u2026", 412, 168, 70, 14, nullptr},
 };
 
 inline constexpr DialogTemplate kDialog131{IDD_CUSTOM_COURSE, "course configuration", 599, 360, kDialog131Controls};

@@ -41,7 +41,11 @@ struct CourseSettings {
     // A rewritten manifest keeps the bundle's item and resource identifiers, so
     // that an LMS takes a re-upload as the same course.
     bool keepIdentifiers = false;
+    // Set by name only (no dialog control): the upload check warns of a
+    // package larger than this many megabytes.
     int uploadSizeLimitMB = 500;
+    // Set by name only: how many runs can be taken back; 0 keeps no record.
+    int keepUndoRuns = 5;
 };
 
 // The wide-to-integer conversion of an edit text: leading blanks skipped, an

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -11,6 +12,14 @@ constexpr FieldValue kFlagValues[] = {{"true", 1}, {"false", 0}};
 constexpr int kFileFormatRadio = 1003;
 constexpr int kPretestRadio = 1011;
 constexpr int kAssessmentRadio = 1012;
+// The pretest pass mark's edit box, whose label says what Assessment mode makes of it.
+constexpr int kPretestScoreEdit = 1009;
+constexpr int kMostPassMark = 100;
+
+constexpr std::string_view kPretestCountText = "Pretest Question Count";
+constexpr std::string_view kPretestScoreText = "Pretest Passing Score";
+constexpr std::string_view kAssessmentCountText = "Postscriptive posttest question count (3-6)";
+constexpr std::string_view kAssessmentScoreText = "Assessment / Prescriptive Posttest Passing Score";
 
 constexpr FieldValue kTestModes[] = {
     {"Pretest", static_cast<int>(TestMode::Pretest), kPretestRadio},
@@ -37,11 +46,13 @@ const SettingsField kFields[] = {
     {.name = "posttestQuestionCount", .kind = K::Number, .member = &S::posttestQuestionCount, .control = 1008,
      .inAssessment = InAssessment::CopyPretest, .copyOf = &S::pretestQuestionCount,
      .note = "with testMode=Assessment: the value of pretestQuestionCount"},
-    {.name = "pretestPassingScore", .kind = K::Number, .member = &S::pretestPassingScore, .control = 1009,
-     .note = "-1: none given"},
+    {.name = "pretestPassingScore", .kind = K::Number, .member = &S::pretestPassingScore,
+     .control = kPretestScoreEdit, .note = "0 to 100; -1: none given", .maximum = kMostPassMark,
+     .label = kPretestScoreText},
     {.name = "posttestPassingScore", .kind = K::Number, .member = &S::posttestPassingScore, .control = 1010,
      .inAssessment = InAssessment::CopyPretest, .copyOf = &S::pretestPassingScore,
-     .note = "-1: none given; with testMode=Assessment: the value of pretestPassingScore"},
+     .note = "0 to 100; -1: none given; with testMode=Assessment: the value of pretestPassingScore",
+     .maximum = kMostPassMark, .label = "Posttest Passing Score"},
     {.name = "testMode", .kind = K::Choice, .member = &S::testMode, .values = kTestModes,
      .source = ChoiceSource::LastClick},
     {.name = "assessmentAutoSkip", .kind = K::Flag, .member = &S::assessmentAutoSkip, .control = kAutoSkipCheckbox,
@@ -83,13 +94,18 @@ const SettingsField kFields[] = {
     {.name = "validatePackages", .kind = K::Flag, .member = &S::validatePackages, .control = 1050,
      .values = kFlagValues, .note = "each generated imsmanifest.xml and tincan.xml checked against the schemas in INSTALL/schemas; "
              "a file that fails is named in the patch log with its first error"},
-    {.name = "keepIdentifiers", .kind = K::Flag, .member = &S::keepIdentifiers, .values = kFlagValues,
+    {.name = "keepIdentifiers", .kind = K::Flag, .member = &S::keepIdentifiers, .control = 1051, .values = kFlagValues,
      .note = "a rewritten imsmanifest.xml keeps the bundle's item and resource identifiers"},
+    {.name = "uploadSizeLimitMB", .kind = K::Number, .member = &S::uploadSizeLimitMB, .batchOnly = true,
+     .note = "the upload check warns of a package larger than this many megabytes; not in the settings dialog"},
+    {.name = "keepUndoRuns", .kind = K::Number, .member = &S::keepUndoRuns, .batchOnly = true,
+     .note = "how many of the last runs can be taken back; 0: none; not in the settings dialog"},
 };
 // clang-format on
 
 constexpr NonFieldControl kNonFieldControls[] = {
     {kFileFormatRadio, "the file format radio: its group's one choice, always selected"},
+    {kUndoLastRunButton, "the Undo last run button: closes the dialog so that the last run is taken back"},
 };
 
 const FieldValue* FindValue(const SettingsField& field, int value) {
@@ -162,6 +178,17 @@ std::string FieldValueChoices(const SettingsField& field) {
     return choices;
 }
 
+std::string CheckNumberText(const SettingsField& field, std::string_view text) {
+    if (text.empty()) return {};
+    const bool digitsOnly = text.size() <= kMostNumberDigits &&
+                            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (digitsOnly && ConvertEditText(text) <= field.maximum) return {};
+    if (field.maximum < kLargestNumber) {
+        return "0 to " + std::to_string(field.maximum) + " in digits, or nothing for the default";
+    }
+    return "1 to " + std::to_string(kMostNumberDigits) + " digits, or nothing for the default";
+}
+
 std::span<const NonFieldControl> NonFieldControls() {
     return kNonFieldControls;
 }
@@ -186,15 +213,17 @@ int AssessmentRadio() {
 }
 
 TestModeView ViewOfTestMode(TestMode mode) {
-    if (mode == TestMode::Pretest) return {false, "Pretest Question Count", "Pretest Passing Score"};
-    return {true, "Postscriptive posttest question count (3-6)", "Assessment / Prescriptive Posttest Passing Score"};
+    if (mode == TestMode::Pretest) return {false, kPretestCountText, kPretestScoreText};
+    return {true, kAssessmentCountText, kAssessmentScoreText};
 }
 
 SettingsControls::SettingsControls() {
     selected.insert(kFileFormatRadio);
     const CourseSettings defaults;
     for (const SettingsField& field : kFields) {
-        if (field.kind == FieldKind::Number) editTexts[field.control] = std::string(field.openingText);
+        if (field.kind == FieldKind::Number && !field.batchOnly) {
+            editTexts[field.control] = std::string(field.openingText);
+        }
         if (field.kind != FieldKind::Choice) continue;
         if (const FieldValue* value = FindValue(field, ReadField(defaults, field))) selected.insert(value->radio);
     }
@@ -203,6 +232,20 @@ SettingsControls::SettingsControls() {
 std::string_view SettingsControls::EditText(int id) const {
     const auto found = editTexts.find(id);
     return found == editTexts.end() ? std::string_view() : std::string_view(found->second);
+}
+
+std::string_view SettingsControls::NumberText(const SettingsField& field) const {
+    if (!field.batchOnly) return EditText(field.control);
+    const auto found = batchOnlyTexts.find(field.name);
+    return found == batchOnlyTexts.end() ? std::string_view() : std::string_view(found->second);
+}
+
+void SettingsControls::SetNumberText(const SettingsField& field, std::string text) {
+    if (field.batchOnly) {
+        batchOnlyTexts[std::string(field.name)] = std::move(text);
+    } else {
+        editTexts[field.control] = std::move(text);
+    }
 }
 
 void SettingsControls::SetSelected(int id, bool on) {
@@ -219,7 +262,7 @@ namespace {
 void ReadControl(const SettingsField& field, const SettingsControls& controls, CourseSettings& settings) {
     switch (field.kind) {
         case FieldKind::Number:
-            if (const std::string_view text = controls.EditText(field.control); !text.empty()) {
+            if (const std::string_view text = controls.NumberText(field); !text.empty()) {
                 WriteField(settings, field, ConvertEditText(text));
             }
             return;
@@ -266,4 +309,21 @@ CourseSettings ApplyOkRules(const SettingsControls& controls) {
     }
     ApplyOkRules(controls, settings);
     return settings;
+}
+
+std::optional<RefusedOkValue> FindRefusedOkValue(const SettingsControls& controls) {
+    for (const SettingsField& field : kFields) {
+        // The edit boxes take whatever is pasted and convert it; only a limit of the field's own is enforced.
+        if (field.kind != FieldKind::Number || field.batchOnly || field.maximum == kLargestNumber) continue;
+        const std::string_view text = controls.EditText(field.control);
+        if (text.empty() || ConvertEditText(text) <= field.maximum) continue;
+        // Assessment mode relabels the pretest box: name it as the person sees it.
+        const std::string_view label = field.control == kPretestScoreEdit && controls.IsSelected(kAssessmentRadio)
+                                           ? kAssessmentScoreText
+                                           : field.label;
+        return RefusedOkValue{&field, "\"" + std::string(label) + "\" holds a pass mark above " +
+                                          std::to_string(field.maximum) + ", which LMSs misread. Enter 0 to " +
+                                          std::to_string(field.maximum) + ", or leave the box empty for none."};
+    }
+    return std::nullopt;
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -18,9 +21,14 @@
 // Id of a field that no control sets.
 inline constexpr int kNoControl = 0;
 
+// A NUMBER given by name is 1 to 9 digits: a count or a score, never a sign,
+// and never more than a 32-bit field holds.
+inline constexpr std::size_t kMostNumberDigits = 9;
+inline constexpr int kLargestNumber = 999'999'999;
+
 // How a control sets its field at OK.
 enum class FieldKind {
-    Number,  // an edit box: its text through ConvertEditText; empty keeps the field
+    Number,  // an edit box (or, batch-only, a text of its own): through ConvertEditText; empty keeps the field
     Flag,    // a checkbox: ticked or cleared (true or false, or one of two texts)
     Choice,  // a group of radios, one per value
 };
@@ -53,7 +61,10 @@ struct SettingsField {
     std::string_view name;  // the member's name
     FieldKind kind;
     FieldMember member;
-    int control = kNoControl;                 // the edit box or checkbox; Choice fields have their radios in `values`
+    int control = kNoControl;  // the edit box or checkbox; Choice fields have their radios in `values`
+    // Number without a control: set only by NAME=VALUE. The dialog leaves it
+    // at its default.
+    bool batchOnly = false;
     std::span<const FieldValue> values = {};  // Flag and Choice: the VALUE spellings, in help order
     // Number: the edit box's text when the dialog opens.
     std::string_view openingText = {};
@@ -66,6 +77,11 @@ struct SettingsField {
     InAssessment inAssessment = InAssessment::Read;
     int CourseSettings::*copyOf = nullptr;  // InAssessment::CopyPretest
     std::string_view note = {};             // one line for the help text, or empty
+    // Number: the largest value taken by name; one below kLargestNumber (a
+    // pass mark's 100) is the field's own limit, which OK enforces too,
+    // naming the field by `label`.
+    int maximum = kLargestNumber;
+    std::string_view label = {};
 };
 
 // Every field of CourseSettings, in the record's order.
@@ -84,6 +100,10 @@ void WriteField(CourseSettings& settings, const SettingsField& field, int value)
 std::string FieldValueText(const CourseSettings& settings, const SettingsField& field);
 // What a VALUE may be: "NUMBER", "true|false", "Pretest|Assessment", ...
 std::string FieldValueChoices(const SettingsField& field);
+// What is wrong with `text` as a NUMBER given by name for `field` (1 to 9
+// digits, nothing else, and at most the field's maximum; empty keeps the
+// default), in words that follow "expected": empty when it is good.
+std::string CheckNumberText(const SettingsField& field, std::string_view text);
 
 // Controls of the dialog's template that set no field, with the reason.
 struct NonFieldControl {
@@ -102,6 +122,10 @@ int TestModeRadio(TestMode mode);
 // The radio whose selection at OK means Assessment mode.
 int AssessmentRadio();
 
+// The "Undo last run…" push button closes the dialog with its own id as the
+// result: the run then takes back the last run instead of starting one.
+inline constexpr int kUndoLastRunButton = 1053;
+
 inline constexpr int kAutoSkipCheckbox = 1013;
 inline constexpr int kQuestionCountLabel = 1014;
 inline constexpr int kPassingScoreLabel = 1015;
@@ -118,14 +142,20 @@ TestModeView ViewOfTestMode(TestMode mode);
 // What the settings dialog's controls hold, by control id. A default-made one
 // holds them as the dialog opens: the default radios selected, every checkbox
 // cleared, "60" in Course Timeout and every other edit box empty.
+// Batch-only numbers have no control: their texts are kept by field name, so
+// that no two of them share a place.
 struct SettingsControls {
     SettingsControls();
-    std::set<int> selected;                // ticked checkboxes and selected radios
-    std::map<int, std::string> editTexts;  // edit box id -> text
+    std::set<int> selected;                                          // ticked checkboxes and selected radios
+    std::map<int, std::string> editTexts;                            // edit box id -> text
+    std::map<std::string, std::string, std::less<>> batchOnlyTexts;  // batch-only field name -> text
 
     bool IsSelected(int id) const { return selected.contains(id); }
     std::string_view EditText(int id) const;
     void SetSelected(int id, bool on);
+    // The text a Number field is read from: its edit box's, or its own when batch-only.
+    std::string_view NumberText(const SettingsField& field) const;
+    void SetNumberText(const SettingsField& field, std::string text);
 };
 
 // The OK rules, walking the table of settings fields: reads the controls into
@@ -136,3 +166,15 @@ void ApplyOkRules(const SettingsControls& controls, CourseSettings& settings);
 // The record OK gives when the test-mode radio selected in `controls` was the
 // last one clicked.
 CourseSettings ApplyOkRules(const SettingsControls& controls);
+
+// An edit box whose value OK refuses: a pass mark above 100 makes a manifest
+// that LMSs misread. Pasted text is converted first, as OK converts it.
+struct RefusedOkValue {
+    const SettingsField* field;
+    std::string message;  // for a message box: names the box by its label
+};
+// The first edit box, in the fields' order, whose value is above its field's
+// maximum; nothing when OK may go ahead.
+std::optional<RefusedOkValue> FindRefusedOkValue(const SettingsControls& controls);
+// The caption of the message box that says why OK was refused.
+inline constexpr const char* kRefusedOkCaption = "Quarvel";

@@ -28,11 +28,15 @@ bool IsSettingsName(std::string_view name) {
 
 std::string ApplySettingsPair(SettingsControls& controls, std::string_view name, std::string_view value) {
     name = TrimBlanks(name);
-    value = TrimBlanks(value);
     const SettingsField* field = FindSettingsField(name);
     if (field == nullptr) return "unknown setting name '" + std::string(name) + "'";
     if (field->kind == FieldKind::Number) {
-        controls.editTexts[field->control] = std::string(value);
+        // The edit box would take more, but a sign, a letter or a stray
+        // blank here is a typing mistake that would patch every course.
+        if (const std::string expected = CheckNumberText(*field, value); !expected.empty()) {
+            return "bad value '" + std::string(value) + "' for " + std::string(name) + " (expected " + expected + ")";
+        }
+        controls.SetNumberText(*field, std::string(value));
         return {};
     }
     const FieldValue* chosen = nullptr;
@@ -75,7 +79,8 @@ std::vector<std::string> ApplySettingsText(SettingsControls& controls, std::stri
         const std::size_t eq = content.find('=');
         if (eq == std::string_view::npos) {
             problems.push_back(where(lineNumber) + "expected NAME=VALUE");
-        } else if (std::string problem = ApplySettingsPair(controls, content.substr(0, eq), content.substr(eq + 1));
+        } else if (std::string problem =
+                       ApplySettingsPair(controls, content.substr(0, eq), TrimBlanks(content.substr(eq + 1)));
                    !problem.empty()) {
             problems.push_back(where(lineNumber) + problem);
         }

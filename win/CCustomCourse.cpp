@@ -1,11 +1,13 @@
 #include "win/CCustomCourse.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "res/Dialog131.h"
 #include "settings/SettingsFields.h"
 #include "win/DialogTemplateBytes.h"
+#include "win/WinText.h"
 
 CCustomCourse::CCustomCourse() : TemplateDialog(kDialog131, kDialogFrameStyle, 0) {}
 
@@ -36,6 +38,10 @@ bool CCustomCourse::OnCommand(int id, int notification) {
         return true;
     }
     if (notification != BN_CLICKED) return false;
+    if (id == kUndoLastRunButton) {
+        Close(kUndoLastRunButton);
+        return true;
+    }
     const bool isRadio = std::any_of(kDialog131.controls.begin(), kDialog131.controls.end(),
                                      [id](const auto& c) { return c.id == id && c.kind == ControlKind::Radio; });
     if (!isRadio) return false;
@@ -82,6 +88,14 @@ SettingsControls CCustomCourse::ReadControls() const {
 }
 
 void CCustomCourse::OnOK() {
-    ApplyOkRules(ReadControls(), settings);
+    const SettingsControls controls = ReadControls();
+    if (const std::optional<RefusedOkValue> refused = FindRefusedOkValue(controls)) {
+        MessageBoxW(hwnd(), Widen(refused->message).c_str(), Widen(kRefusedOkCaption).c_str(),
+                    MB_OK | MB_ICONEXCLAMATION);
+        // The dialog stays open at the box to mend, its text selected.
+        SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(refused->field->control)), TRUE);
+        return;
+    }
+    ApplyOkRules(controls, settings);
     Close(IDOK);
 }

@@ -4,7 +4,9 @@
 #include "win/TemplateDialog.h"
 
 // The course configuration dialog on the native dialog manager: OK fills
-// `settings`, Cancel (the button, Esc, the close box) leaves it.
+// `settings` (a value it refuses is named in a message box, and the dialog
+// stays open), Cancel (the button, Esc, the close box) leaves it. "Undo last
+// run…" leaves it too, and closes with kUndoLastRunButton as the result.
 class CCustomCourse : public TemplateDialog {
 public:
     CCustomCourse();

@@ -1,5 +1,7 @@
 #include "win/WinUser.h"
 
+#include <chrono>
+
 #include "app/PerUserInstall.h"
 #include "platform/FileSystem.h"
 #include "win/CCustomCourse.h"
@@ -13,7 +15,9 @@ WinUser::~WinUser() = default;
 
 std::optional<CourseSettings> WinUser::ChooseSettings() {
     CCustomCourse dialog;
-    if (dialog.DoModal(m_owner) != IDOK) return std::nullopt;
+    const INT_PTR result = dialog.DoModal(m_owner);
+    m_undoLastRunChosen = result == kUndoLastRunButton;
+    if (result != IDOK) return std::nullopt;
     return dialog.settings;
 }
 
@@ -35,9 +39,21 @@ bool WinUser::AcceptPerUserInstall(const PerUserInstallOffer& offer) {
                        MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1 | MB_TOPMOST) == IDYES;
 }
 
+bool WinUser::AskYesNo(const std::string& text, const std::string& caption) {
+    return MessageBoxW(m_owner, Widen(text).c_str(), Widen(caption).c_str(),
+                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1 | MB_TOPMOST) == IDYES;
+}
+
+void WinUser::SetProgressTotal(int total) {
+    m_expected = total;
+    m_started = GetTickCount64();
+}
+
 UserInterface::Progress WinUser::ReportProgress(int done, const std::string& currentFolder) {
     if (!m_progress) m_progress = std::make_unique<ProgressWindow>();
-    m_progress->Update(m_owner, done, platform::DisplayPath(currentFolder));
+    if (m_started == 0) m_started = GetTickCount64();
+    const auto elapsed = std::chrono::milliseconds(static_cast<long long>(GetTickCount64() - m_started));
+    m_progress->Update(m_owner, DescribeProgress(done, m_expected, elapsed), platform::DisplayPath(currentFolder));
     // The job holds the thread until the next bundle: paint now and take the
     // input that came meanwhile.
     m_progress->PumpMessages();
@@ -45,5 +61,8 @@ UserInterface::Progress WinUser::ReportProgress(int done, const std::string& cur
 }
 
 void WinUser::EndProgress() {
+    // The next job counts afresh.
+    m_expected = kTotalUnknown;
+    m_started = 0;
     m_progress.reset();
 }

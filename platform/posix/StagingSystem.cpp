@@ -47,6 +47,21 @@ int Fd(const HeldFolder& folder) {
     return static_cast<int>(folder.Native());
 }
 
+std::int64_t Nanoseconds(const struct timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+struct timespec Timespec(std::int64_t nanoseconds) {
+    struct timespec time {};
+    time.tv_sec = static_cast<time_t>(nanoseconds / 1000000000);
+    time.tv_nsec = static_cast<long>(nanoseconds % 1000000000);
+    if (time.tv_nsec < 0) {
+        time.tv_nsec += 1000000000;
+        --time.tv_sec;
+    }
+    return time;
+}
+
 std::error_code Retrying(int (*call)(int), int fd) {
     while (call(fd) != 0) {
         if (errno != EINTR) return LastError();
@@ -356,8 +371,36 @@ std::error_code InspectTarget(const Place& target, TargetInfo& info) {
     if (S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::is_a_directory);
     if (!S_ISREG(st.st_mode)) return {};
     if ((st.st_mode & S_IWUSR) == 0) return std::make_error_code(std::errc::permission_denied);
-    info = {true, static_cast<std::uint32_t>(st.st_mode & 07777), st.st_uid, st.st_gid,
-            static_cast<std::uint64_t>(st.st_nlink)};
+    info = {true,
+            static_cast<std::uint32_t>(st.st_mode & 07777),
+            st.st_uid,
+            st.st_gid,
+            static_cast<std::uint64_t>(st.st_nlink),
+            static_cast<std::uint64_t>(st.st_size),
+            Nanoseconds(st.st_mtim)};
+    return {};
+}
+
+std::error_code DescribeSource(const Place& source, SourceFacts& facts) {
+    if (!source.folder || source.name.empty()) return std::make_error_code(std::errc::is_a_directory);
+    struct stat st {};
+    std::error_code ec;
+    const UniqueFd in = write::OpenRegularAt(Fd(*source.folder), source.name.c_str(), write::AtLink::refuse, st, ec);
+    if (!in) return ec;
+    facts = {static_cast<std::uint32_t>(st.st_mode & 07777), static_cast<std::uint64_t>(st.st_size),
+             Nanoseconds(st.st_atim), Nanoseconds(st.st_mtim)};
+    return {};
+}
+
+std::error_code TakeSourceFacts(const Place& target, const SourceFacts& facts) {
+    UniqueFd fd(::openat(Fd(*target.folder), target.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) return LastError();
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0) return LastError();
+    if (!S_ISREG(st.st_mode)) return MakeError(FileError::notRegularFile);
+    if ((st.st_mode & 07777) != facts.mode && ::fchmod(fd.Get(), facts.mode) != 0) return LastError();
+    const std::array<struct timespec, 2> times{Timespec(facts.accessed), Timespec(facts.modified)};
+    if (::futimens(fd.Get(), times.data()) != 0) return LastError();
     return {};
 }
 
@@ -450,6 +493,13 @@ std::optional<std::string> ReadStagedFile(SessionState& state, const StagedFile&
         if (n == 0) return bytes;
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
+}
+
+std::error_code ReadStagedAt(SessionState& state, const StagedFile& file, std::uint64_t offset, char* buffer,
+                             std::size_t length, std::size_t& got) {
+    if (file.filling) state.writeBack.Wait();
+    if (file.fillFailure) return file.fillFailure;
+    return ReadAt(file.fd.Get(), offset, buffer, length, got);
 }
 
 void DropStagedFile(SessionState& state, StagedFile& file) {

@@ -124,6 +124,42 @@ std::error_code InspectTarget(const Place& target, TargetInfo& info) {
     if ((*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return std::make_error_code(std::errc::is_a_directory);
     if ((*attributes & FILE_ATTRIBUTE_READONLY) != 0) return std::make_error_code(std::errc::permission_denied);
     info.exists = true;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (::GetFileAttributesExW(PathOf(*target.folder, target.name).c_str(), GetFileExInfoStandard, &data)) {
+        info.size = win32::Join(data.nFileSizeHigh, data.nFileSizeLow);
+        info.modified = static_cast<std::int64_t>(win32::Ticks(data.ftLastWriteTime));
+    }
+    return {};
+}
+
+std::error_code DescribeSource(const Place& source, SourceFacts& facts) {
+    if (!source.folder || source.name.empty()) return std::make_error_code(std::errc::is_a_directory);
+    std::uint64_t size = 0;
+    FileStamp stamp;
+    std::error_code ec;
+    const Handle in(reinterpret_cast<HANDLE>(OpenRegularFile(*source.folder, source.name, size, stamp, ec)));
+    if (ec) return ec;
+    const auto info = win32::Information(in.Get());
+    if (!info) return LastError();
+    facts = {0, size, static_cast<std::int64_t>(win32::Ticks(info->ftLastAccessTime)),
+             static_cast<std::int64_t>(win32::Ticks(info->ftLastWriteTime))};
+    return {};
+}
+
+std::error_code TakeSourceFacts(const Place& target, const SourceFacts& facts) {
+    const Handle file(::CreateFileW(PathOf(*target.folder, target.name).c_str(), FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return LastError();
+    const auto time = [](std::int64_t ticks) {
+        FILETIME out{};
+        out.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks));
+        out.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+        return out;
+    };
+    const FILETIME accessed = time(facts.accessed);
+    const FILETIME modified = time(facts.modified);
+    if (!::SetFileTime(file.Get(), nullptr, &accessed, &modified)) return LastError();
     return {};
 }
 
@@ -173,6 +209,11 @@ std::optional<std::string> ReadStagedFile(SessionState&, const StagedFile& file)
     const auto info = win32::Information(file.file.Get());
     if (!info) return std::nullopt;
     return win32::ReadAt(file.file.Get(), 0, win32::Join(info->nFileSizeHigh, info->nFileSizeLow));
+}
+
+std::error_code ReadStagedAt(SessionState&, const StagedFile& file, std::uint64_t offset, char* buffer,
+                             std::size_t length, std::size_t& got) {
+    return ReadAt(reinterpret_cast<std::intptr_t>(file.file.Get()), offset, buffer, length, got);
 }
 
 void DropStagedFile(SessionState&, StagedFile& file) {

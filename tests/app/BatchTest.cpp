@@ -66,13 +66,19 @@ TEST_F(BatchTest, BadArgumentsAreRefusedBeforeAnythingIsWritten) {
     const std::string storeBefore = ReadBytes(install.storeFile);
     for (const std::string& args :
          {std::string("colour=red courses"), std::string("showNavBar=yes courses"), std::string("testMode=Assessment"),
-          std::string("--settings missing.conf courses"), std::string("updateFromSpreadsheet=true courses")}) {
+          std::string("--settings missing.conf courses"), std::string("updateFromSpreadsheet=true courses"),
+          std::string("courseTimeout=-5 courses"), std::string("posttestPassingScore=101 courses"),
+          std::string("pretestQuestionCount=1234567890 courses")}) {
         const BatchResult r = Batch(args);
         EXPECT_EQ(r.exitCode, 2) << args;
         EXPECT_TRUE(r.output.empty()) << args;
         EXPECT_EQ(r.errors.rfind("quarvel-batch: ", 0), 0u) << args;
     }
     EXPECT_EQ(Batch("colour=red x").errors, "quarvel-batch: unknown setting name 'colour'\n");
+    EXPECT_EQ(Batch("courseTimeout=abc pretestPassingScore=150 x").errors,
+              "quarvel-batch: bad value 'abc' for courseTimeout (expected 1 to 9 digits, or nothing for the default)\n"
+              "quarvel-batch: bad value '150' for pretestPassingScore (expected 0 to 100 in digits, or nothing for "
+              "the default)\n");
     EXPECT_FALSE(fs::exists(install.installFolder / "nb_logfile.txt"));
     EXPECT_EQ(ReadBytes(install.storeFile), storeBefore);
 }

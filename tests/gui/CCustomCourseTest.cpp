@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -16,6 +17,7 @@
 
 #include "gui/CCustomCourse.h"
 #include "gui/DialogBuilder.h"
+#include "gui/ModalDriver.h"
 #include "res/Dialog131.h"
 #include "settings/SettingsFields.h"
 #include "support/SettingsDialogCases.h"
@@ -155,9 +157,9 @@ TEST(CCustomCourseTest, EveryControlSitsWhereTheTemplatePutsItAndShowsItsWholeTe
     // order: rows from top to bottom, each from left to right ("Pretest" is
     // a unit lower than "Assessment / ADL" but beside it). A control added to
     // the template later takes its place by position among these.
-    const std::vector<int> byPosition = {1006, 1022, 1003, 1027, 1028, 1016, 1011, 1012, 1041, 1007, 1047,
-                                         1009, 1018, 1013, 1024, 1008, 1044, 1010, 1025, 1045, 1021, 1019,
-                                         1026, 1033, 1046, 1034, 1043, 1048, 1042, 1,    2};
+    const std::vector<int> byPosition = {1006, 1022, 1003, 1027, 1028, 1016, 1011, 1012, 1041, 1007, 1047, 1009,
+                                         1018, 1013, 1024, 1053, 1008, 1044, 1010, 1025, 1045, 1052, 1021, 1019,
+                                         1026, 1051, 1033, 1046, 1034, 1043, 1048, 1042, 1,    2};
     std::vector<int> round;  // the tab stops met once round the focus chain, from the first
     std::set<QWidget*> met;
     QWidget* stop = Radio(dialog, byPosition.front());
@@ -208,6 +210,12 @@ TEST(CCustomCourseTest, EachRadioGroupKeepsToItself) {
     Radio(dialog, 1045)->click();
     EXPECT_FALSE(Radio(dialog, 1044)->isChecked());
     EXPECT_TRUE(Radio(dialog, 1022)->isChecked());
+    Radio(dialog, 1052)->click();
+    EXPECT_FALSE(Radio(dialog, 1044)->isChecked());
+    EXPECT_FALSE(Radio(dialog, 1045)->isChecked());
+    EXPECT_TRUE(Radio(dialog, 1022)->isChecked());
+    Radio(dialog, 1045)->click();
+    EXPECT_FALSE(Radio(dialog, 1052)->isChecked());
 
     Radio(dialog, 1012)->click();
     EXPECT_TRUE(Radio(dialog, 1022)->isChecked());
@@ -313,11 +321,15 @@ TEST(CCustomCourseTest, OkTurnsTheControlsIntoTheRecord) {
              s.allowVideoSkip = s.showNavBar = s.accessibilityDefault = s.certificatePrinting = true;
              s.skipCongratsScreen = s.isHr = s.enableHrSetting = s.deleteBmp = true;
              s.updateDescriptionsFromHtml = s.updateFromSpreadsheet = s.updateDescriptionsInInterfaceXml = true;
-             s.createVodPackages = s.keepDetailedBookmarking = true;
+             s.createVodPackages = s.keepDetailedBookmarking = s.keepIdentifiers = true;
              s.fullScreenAtStartup = "full screen";
              s.packageType = PackageType::Xapi;
              s.exitStatusMode = ExitStatusMode::PassedNoPosttest;
          }},
+        {"SCORM 2004", [](CCustomCourse& d) { Radio(d, 1052)->click(); },
+         [](CourseSettings& s) { s.packageType = PackageType::Scorm2004; }},
+        {"keep identifiers", [](CCustomCourse& d) { Check(d, 1051)->setChecked(true); },
+         [](CourseSettings& s) { s.keepIdentifiers = true; }},
         {"exit status completed/incomplete", [](CCustomCourse& d) { Radio(d, 1022)->click(); },
          [](CourseSettings& s) { s.exitStatusMode = ExitStatusMode::CompletedIncomplete; }},
         {"exit status passed/incomplete", [](CCustomCourse& d) { Radio(d, 1027)->click(); },
@@ -333,6 +345,42 @@ TEST(CCustomCourseTest, OkTurnsTheControlsIntoTheRecord) {
         row.expect(expected);
         EXPECT_EQ(Describe(dialog.settings), Describe(expected));
     }
+}
+
+TEST(CCustomCourseTest, OkRefusesAPassMarkAboveOneHundredNamingItAndStaysOpen) {
+    CCustomCourse dialog;
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    Edit(dialog, 1009)->setText(QStringLiteral("90"));
+    Paste(Edit(dialog, 1010), QStringLiteral("150abc"));
+    {
+        ModalDriver driver;
+        driver.Then("refusedValueBox", [&dialog](QWidget* widget) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowTitle(), QStringLiteral("Quarvel"));
+            EXPECT_TRUE(
+                box->text().startsWith(QStringLiteral("\"Posttest Passing Score\" holds a pass mark above 100")))
+                << box->text().toStdString();
+            EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+            EXPECT_EQ(box->parentWidget(), &dialog);
+            box->button(QMessageBox::Ok)->click();
+        });
+        Button(dialog, 1)->click();
+        EXPECT_TRUE(driver.AllAnswered());
+    }
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.settings.pretestPassingScore, -1);  // nothing was read
+    EXPECT_EQ(dialog.focusWidget(), Edit(dialog, 1010));
+    EXPECT_EQ(Edit(dialog, 1010)->selectedText(), QStringLiteral("150abc"));
+
+    // Mended, OK goes ahead.
+    QTest::keyClicks(Edit(dialog, 1010), QStringLiteral("100"));
+    QTest::keyClick(Edit(dialog, 1010), Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.settings.pretestPassingScore, 90);
+    EXPECT_EQ(dialog.settings.posttestPassingScore, 100);
 }
 
 TEST(CCustomCourseTest, EditsTakeOnlyDigitsFromTheKeyboardButPastedTextWhole) {
@@ -393,6 +441,8 @@ TEST(CCustomCourseTest, EveryFieldOfTheTableIsReadFromItsControl) {
     // must give each value from the control the table names.
     for (const SettingsField& field : SettingsFields()) {
         SCOPED_TRACE(field.name);
+        // Batch-only numbers stay at their defaults: the "nothing changed" row of the OK test shows it.
+        if (field.batchOnly) continue;
         if (field.kind == FieldKind::Number) {
             CCustomCourse dialog;
             Edit(dialog, field.control)->setText(QStringLiteral("17"));

@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QWindow>
 #include <functional>
+#include <iterator>
+#include <optional>
 
 #include "gui/ModalDriver.h"
 #include "gui/QtUser.h"
@@ -77,6 +79,64 @@ TEST(QtUserTest, TheOfferOfAnOwnInstallFolderIsAYesNoQuestionNamingEachFolder) {
     }
 }
 
+TEST(QtUserTest, TheSettingsDialogTellsUndoLastRunFromCancelAndOk) {
+    QDialog owner;
+    QtUser user(&owner);
+    const struct {
+        const char* name;
+        int button;
+        bool settingsGiven;
+        bool undoChosen;
+    } rows[] = {
+        {"Undo last run", 1053, false, true},
+        {"Cancel after Undo", 2, false, false},
+        {"Undo again", 1053, false, true},
+        {"OK", 1, true, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ModalDriver driver;
+        driver.Then("CCustomCourse", [&row](QWidget* dialog) {
+            auto* button = dialog->findChild<QPushButton*>(QStringLiteral("button%1").arg(row.button));
+            ASSERT_NE(button, nullptr);
+            button->click();
+        });
+        const std::optional<CourseSettings> settings = user.ChooseSettings();
+        EXPECT_TRUE(driver.AllAnswered());
+        EXPECT_EQ(settings.has_value(), row.settingsGiven);
+        EXPECT_EQ(user.UndoLastRunChosen(), row.undoChosen);
+    }
+}
+
+TEST(QtUserTest, AYesNoQuestionIsYesOnlyWhenYesIsChosen) {
+    QDialog owner;
+    QtUser user(&owner);
+    const std::pair<const char*, std::function<void(QMessageBox*)>> rows[] = {
+        {"Yes", [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); }},
+        {"No", [](QMessageBox* box) { box->button(QMessageBox::No)->click(); }},
+        {"Escape", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }},
+        {"Enter", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); }},
+    };
+    const bool expected[] = {true, false, false, true};
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const auto& [name, answer] = rows[i];
+        SCOPED_TRACE(name);
+        ModalDriver driver;
+        driver.Then("yesNoQuestion", [&owner, &answer](QWidget* widget) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowTitle(), QStringLiteral("Undo"));
+            EXPECT_EQ(box->text(), QStringLiteral("Take back the run of 12/09/2026 in 'caf\u00e9'?"));
+            EXPECT_EQ(box->icon(), QMessageBox::Question);
+            EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+            EXPECT_EQ(box->parentWidget(), &owner);
+            answer(box);
+        });
+        EXPECT_EQ(user.AskYesNo("Take back the run of 12/09/2026 in 'caf\xc3\xa9'?", "Undo"), expected[i]);
+        EXPECT_TRUE(driver.AllAnswered());
+    }
+}
+
 namespace {
 
 QWidget* ProgressWindowShown() {
@@ -119,6 +179,43 @@ TEST(QtUserTest, ProgressShowsTheCountAndFolderUntilItEnds) {
     user.EndProgress();
     EXPECT_EQ(progressWindow(), nullptr);
     user.EndProgress();  // twice is harmless
+}
+
+TEST(QtUserTest, WithATotalTheBarFillsAndTheCountNeverPassesIt) {
+    QDialog owner;
+    QtUser user(&owner);
+    user.SetProgressTotal(40);
+    user.ReportProgress(10, "/courses/ten");
+    QWidget* window = ProgressWindowShown();
+    ASSERT_NE(window, nullptr);
+    auto* bar = window->findChild<QProgressBar*>(QStringLiteral("progressBar"));
+    auto* count = window->findChild<QLabel*>(QStringLiteral("progressCount"));
+    auto* timeLeft = window->findChild<QLabel*>(QStringLiteral("progressTimeLeft"));
+    ASSERT_NE(bar, nullptr);
+    ASSERT_NE(count, nullptr);
+    ASSERT_NE(timeLeft, nullptr);
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 40);
+    EXPECT_EQ(bar->value(), 10);
+    EXPECT_EQ(count->text(), QStringLiteral("10 of 40"));
+    // Said once a second of work tells something; its wording is DescribeProgress's.
+    EXPECT_TRUE(timeLeft->text().isEmpty() || timeLeft->text().startsWith(QStringLiteral("about ")));
+
+    // The count was an estimate: the job did more.
+    user.ReportProgress(41, "/courses/more");
+    EXPECT_EQ(count->text(), QStringLiteral("41 of 41"));
+    EXPECT_EQ(bar->maximum(), 41);
+    EXPECT_EQ(bar->value(), 41);
+    EXPECT_EQ(timeLeft->text(), QString());
+    user.EndProgress();
+
+    // The next job, not counted, has a busy bar again.
+    user.ReportProgress(1, "/courses/one");
+    window = ProgressWindowShown();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->findChild<QProgressBar*>(QStringLiteral("progressBar"))->maximum(), 0);
+    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("progressCount"))->text(), QStringLiteral("Done so far: 1"));
+    user.EndProgress();
 }
 
 TEST(QtUserTest, StopEndsTheRunBetweenBundlesAndNoOtherWindowTakesInput) {

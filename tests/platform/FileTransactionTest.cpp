@@ -461,3 +461,73 @@ TEST_F(FileTransactionTest, AFileFilledByItsWriterIsStagedAsWrittenWithItsIndexL
     EXPECT_EQ(ReadBytes(dir() / "package.zip"), "entries|index!");
     EXPECT_FALSE(fs::exists(dir() / "other.zip"));
 }
+
+TEST_F(FileTransactionTest, AFileThatHoldsItsNewBytesAlreadyIsLeftAlone) {
+    WriteBytes(dir() / "template.css", "body{}");
+    SetModifiedDate(dir() / "template.css", 2020, 1, 2);
+    enum class Op { bytes, copy, written };
+    struct Row {
+        const char* name;
+        std::string old;
+        Op op;
+        std::string bytes;   // for bytes and written
+        bool oldDated;       // the old file has the template's date already
+        bool keepsFile;      // same inode, no new file put in place
+        const char* change;  // what the commit reports, or nothing
+    };
+    const Row rows[] = {
+        {"same bytes", "page", Op::bytes, "page", false, true, nullptr},
+        {"different length", "page", Op::bytes, "pages", false, false, "replace"},
+        {"same length, different bytes", "page", Op::bytes, "pagE", false, false, "replace"},
+        {"written by its writer, same bytes", "page", Op::written, "page", false, true, nullptr},
+        {"written by its writer, other bytes", "page", Op::written, "paper", false, false, "replace"},
+        {"copy of the same bytes, other times", "body{}", Op::copy, "", false, true, "touch"},
+        {"copy of the same bytes and times", "body{}", Op::copy, "", true, true, nullptr},
+        {"copy of other bytes", "body{ }", Op::copy, "", true, false, "replace"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const fs::path target = dir() / "target.css";
+        WriteBytes(target, row.old);
+        if (row.oldDated) {
+            SetModifiedDate(target, 2020, 1, 2);
+            fs::permissions(target, fs::status(dir() / "template.css").permissions());
+        } else {
+            SetModifiedDate(target, 2021, 3, 4);
+        }
+        const struct stat before = StatOf(target);
+        FileTransaction transaction;
+        FolderTree tree;
+        const Place place = *tree.Resolve(target.string()).place;
+        switch (row.op) {
+            case Op::bytes:
+                ASSERT_FALSE(transaction.Stage(place, row.bytes));
+                break;
+            case Op::copy:
+                ASSERT_FALSE(transaction.StageCopy(place, *tree.Resolve(path("template.css")).place));
+                break;
+            case Op::written:
+                ASSERT_FALSE(transaction.StageWritten(place, [&](StagedWriter& w) { return w.Write(row.bytes); }));
+                break;
+        }
+        EXPECT_EQ(transaction.StagedFiles(), row.keepsFile ? 0u : 1u);
+        ASSERT_TRUE(transaction.Commit().empty());
+        const struct stat after = StatOf(target);
+        EXPECT_EQ(after.st_ino == before.st_ino, row.keepsFile);
+        EXPECT_EQ(ReadBytes(target), row.op == Op::copy ? ReadBytes(dir() / "template.css") : row.bytes);
+        const std::vector<FileChange> changes = transaction.TakeChanges();
+        if (row.change == nullptr) {
+            EXPECT_TRUE(changes.empty());
+            EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);  // a file left alone keeps its time
+        } else {
+            ASSERT_EQ(changes.size(), 1u);
+            EXPECT_EQ(changes[0].kind, std::string_view(row.change) == "touch"     ? FileChange::Kind::touch
+                                       : std::string_view(row.change) == "replace" ? FileChange::Kind::replace
+                                                                                   : FileChange::Kind::create);
+        }
+        if (row.op == Op::copy) {
+            EXPECT_EQ(after.st_mtim.tv_sec, StatOf(dir() / "template.css").st_mtim.tv_sec);
+        }
+        fs::remove(target);
+    }
+}

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "settings/CourseSettings.h"
 #include "settings/SettingsFields.h"
@@ -140,5 +143,55 @@ TEST(CourseSettingsTest, ExitStatusRadiosAreTestedInTheirOrderAndPackageTypeByIt
         const CourseSettings s = ApplyOkRules(c);
         EXPECT_EQ(s.exitStatusMode, row.exitStatus);
         EXPECT_EQ(s.packageType, row.package);
+    }
+}
+
+TEST(CourseSettingsTest, OkRefusesAPassMarkAboveOneHundredNamingItsBox) {
+    // Pasted text is converted as OK converts it; only the pass marks have a limit.
+    const struct {
+        const char* name;
+        std::vector<std::pair<int, const char*>> texts;
+        bool assessment;
+        int refusedEdit;  // 0: OK goes ahead
+        const char* label;
+    } rows[] = {
+        {"both at 100", {{kPretestScore, "100"}, {kPosttestScore, "100"}}, false, 0, ""},
+        {"pretest 101", {{kPretestScore, "101"}}, false, kPretestScore, "Pretest Passing Score"},
+        {"pasted 150abc in the posttest box",
+         {{kPosttestScore, "150abc"}},
+         false,
+         kPosttestScore,
+         "Posttest Passing Score"},
+        {"both too high: the first in the record's order",
+         {{kPosttestScore, "200"}, {kPretestScore, "300"}},
+         false,
+         kPretestScore,
+         "Pretest Passing Score"},
+        {"Assessment mode names the box as it is labelled then",
+         {{kPretestScore, "150"}},
+         true,
+         kPretestScore,
+         "Assessment / Prescriptive Posttest Passing Score"},
+        {"the posttest box is checked in Assessment mode too",
+         {{kPosttestScore, "150"}},
+         true,
+         kPosttestScore,
+         "Posttest Passing Score"},
+        {"a pasted negative pass mark is converted, not refused", {{kPretestScore, " -5"}}, false, 0, ""},
+        {"text without digits is 0", {{kPosttestScore, "ab"}}, false, 0, ""},
+        {"other numbers have no limit at OK", {{kTimeout, "99999999999"}, {kRetakes, "5000"}}, false, 0, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SettingsControls c;
+        if (row.assessment) Click(c, TestModeRadio(TestMode::Assessment));
+        for (const auto& [id, text] : row.texts) c.editTexts[id] = text;
+        const std::optional<RefusedOkValue> refused = FindRefusedOkValue(c);
+        ASSERT_EQ(refused.has_value(), row.refusedEdit != 0);
+        if (!refused) continue;
+        EXPECT_EQ(refused->field->control, row.refusedEdit);
+        EXPECT_EQ(refused->message, "\"" + std::string(row.label) +
+                                        "\" holds a pass mark above 100, which LMSs misread. Enter 0 to 100, or "
+                                        "leave the box empty for none.");
     }
 }

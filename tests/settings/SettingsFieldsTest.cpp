@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <map>
 #include <set>
+#include <string_view>
+#include <vector>
 
 #include "res/Dialog131.h"
 #include "settings/SettingsFields.h"
@@ -64,8 +66,14 @@ TEST(SettingsFieldsTest, EveryDialogControlMapsToAFieldOrADocumentedNonField) {
     std::map<int, ControlKind> mapped;
     for (const SettingsField& field : SettingsFields()) {
         SCOPED_TRACE(field.name);
+        // Only a number may be batch-only, and then it has no control.
+        EXPECT_TRUE(!field.batchOnly || field.kind == FieldKind::Number);
         switch (field.kind) {
             case FieldKind::Number:
+                if (field.batchOnly) {
+                    EXPECT_EQ(field.control, kNoControl);
+                    break;
+                }
                 ASSERT_NE(field.control, kNoControl);
                 EXPECT_TRUE(mapped.emplace(field.control, ControlKind::Edit).second);
                 break;
@@ -178,4 +186,52 @@ TEST(SettingsFieldsTest, TheTestModeRadiosShowAutoSkipAndRelabelOnlyInAssessment
     EXPECT_EQ(pretest.passingScoreLabel, "Pretest Passing Score");
     EXPECT_EQ(assessment.questionCountLabel, "Postscriptive posttest question count (3-6)");
     EXPECT_EQ(assessment.passingScoreLabel, "Assessment / Prescriptive Posttest Passing Score");
+}
+
+TEST(SettingsDialogTemplateTest, TheUndoIdentifiersAndScorm2004ControlsSitInFreeRoomAroundTheScormTypeGroup) {
+    struct Row {
+        int id;
+        ControlKind kind;
+        std::string_view text;
+        int x, y, width, height;
+        const char* group;
+    };
+    const Row rows[] = {
+        {1052, ControlKind::Radio, "SCORM 2004", 409, 226, 98, 10, kGroupScormType},
+        {1051, ControlKind::Checkbox, "Keep item and resource identifiers", 412, 270, 170, 10, nullptr},
+        {kUndoLastRunButton, ControlKind::PushButton, "Undo last run\u2026", 412, 168, 70, 14, nullptr},
+    };
+    const auto overlap = [](const auto& a, const auto& b) {
+        return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.id);
+        const ControlTemplate* control = FindControl(row.id);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->kind, row.kind);
+        EXPECT_EQ(control->text, row.text);
+        EXPECT_EQ(std::vector<int>({control->x, control->y, control->width, control->height}),
+                  std::vector<int>({row.x, row.y, row.width, row.height}));
+        EXPECT_TRUE(control->tabStop);
+        EXPECT_LE(row.x + row.width, kDialog131.width);
+        EXPECT_LE(row.y + row.height, kDialog131.height);
+        for (const ControlTemplate& other : kDialog131.controls) {
+            if (&other == control) continue;
+            SCOPED_TRACE(other.text);
+            if (other.kind != ControlKind::GroupBox) {
+                EXPECT_FALSE(overlap(*control, other));
+            } else if (row.group != nullptr && std::string_view(other.text) == row.group) {
+                // Inside its group's frame, below the title line.
+                EXPECT_TRUE(row.x > other.x && row.y > other.y + 5 && row.x + row.width < other.x + other.width &&
+                            row.y + row.height < other.y + other.height);
+            } else {
+                EXPECT_FALSE(overlap(*control, other)) << "inside a group box not its own";
+            }
+        }
+    }
+    // The dialog keeps its size and its other controls: the template grew by
+    // exactly these three.
+    EXPECT_EQ(kDialog131.width, 599);
+    EXPECT_EQ(kDialog131.height, 360);
+    EXPECT_EQ(kDialog131.controls.size(), 50u);
 }

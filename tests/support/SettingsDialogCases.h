@@ -8,9 +8,9 @@
 
 namespace dialogcases {
 
-inline constexpr int kRadios[] = {1003, 1011, 1012, 1006, 1022, 1027, 1028, 1044, 1045};
+inline constexpr int kRadios[] = {1003, 1011, 1012, 1006, 1022, 1027, 1028, 1044, 1045, 1052};
 inline constexpr int kCheckboxes[] = {1013, 1016, 1041, 1047, 1018, 1025, 1026, 1033,
-                                      1046, 1048, 1034, 1024, 1040, 1043, 1042};
+                                      1046, 1048, 1034, 1024, 1040, 1043, 1042, 1051};
 inline constexpr int kEdits[] = {1007, 1008, 1009, 1010, 1019, 1021};
 
 // Every field, so that a mismatch shows all of them side by side.

@@ -24,9 +24,9 @@ using namespace dialogcases;
 // left to right ("Pretest" is a unit lower than "Assessment / ADL" but beside
 // it), with the radios of a group together at the place of the first. A
 // control added to the template later takes its place by position among these.
-constexpr int kTabOrder[] = {1006, 1022, 1027, 1028, 1003, 1016, 1011, 1012, 1041, 1007, 1047,
-                             1009, 1018, 1013, 1024, 1008, 1044, 1045, 1010, 1025, 1021, 1019,
-                             1026, 1033, 1046, 1034, 1043, 1048, 1042, 1,    2};
+constexpr int kTabOrder[] = {1006, 1022, 1027, 1028, 1003, 1016, 1011, 1012, 1041, 1007, 1047, 1009,
+                             1018, 1013, 1024, 1053, 1008, 1044, 1045, 1052, 1010, 1025, 1021, 1019,
+                             1026, 1051, 1033, 1046, 1034, 1043, 1048, 1042, 1,    2};
 
 enum class Shown { No, Yes };
 
@@ -205,6 +205,12 @@ TEST(CCustomCourseTest, EachRadioGroupKeepsToItself) {
     dialog.Click(1045);
     EXPECT_FALSE(dialog->IsChecked(1044));
     EXPECT_TRUE(dialog->IsChecked(1022));
+    dialog.Click(1052);
+    EXPECT_FALSE(dialog->IsChecked(1044));
+    EXPECT_FALSE(dialog->IsChecked(1045));
+    EXPECT_TRUE(dialog->IsChecked(1022));
+    dialog.Click(1045);
+    EXPECT_FALSE(dialog->IsChecked(1052));
 
     dialog.Click(1012);
     EXPECT_TRUE(dialog->IsChecked(1022));
@@ -285,11 +291,15 @@ TEST(CCustomCourseTest, OkTurnsTheControlsIntoTheRecord) {
              s.allowVideoSkip = s.showNavBar = s.accessibilityDefault = s.certificatePrinting = true;
              s.skipCongratsScreen = s.isHr = s.enableHrSetting = s.deleteBmp = true;
              s.updateDescriptionsFromHtml = s.updateFromSpreadsheet = s.updateDescriptionsInInterfaceXml = true;
-             s.createVodPackages = s.keepDetailedBookmarking = true;
+             s.createVodPackages = s.keepDetailedBookmarking = s.keepIdentifiers = true;
              s.fullScreenAtStartup = "full screen";
              s.packageType = PackageType::Xapi;
              s.exitStatusMode = ExitStatusMode::PassedNoPosttest;
          }},
+        {"SCORM 2004", [](OpenDialog& d) { d.Click(1052); },
+         [](CourseSettings& s) { s.packageType = PackageType::Scorm2004; }},
+        {"keep identifiers", [](OpenDialog& d) { d.SetChecked(1051, true); },
+         [](CourseSettings& s) { s.keepIdentifiers = true; }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -301,6 +311,41 @@ TEST(CCustomCourseTest, OkTurnsTheControlsIntoTheRecord) {
         row.expect(expected);
         EXPECT_EQ(Describe(dialog->settings), Describe(expected));
     }
+}
+
+TEST(CCustomCourseTest, OkRefusesAPassMarkAboveOneHundredNamingItAndStaysOpen) {
+    OpenDialog dialog(Shown::Yes);
+    dialog.SetText(1009, L"90");
+    dialog.Paste(1010, L"150abc");
+    {
+        ModalDriver driver;
+        driver.Then(L"Quarvel", [&dialog](HWND box) {
+            EXPECT_EQ(GetWindow(box, GW_OWNER), dialog->hwnd());
+            std::wstring text;
+            for (const HWND child : Children(box)) {
+                if (_wcsicmp(ClassName(child).c_str(), L"Static") == 0) text += WindowText(child);
+            }
+            EXPECT_NE(text.find(L"\"Posttest Passing Score\" holds a pass mark above 100"), std::wstring::npos)
+                << Narrow(text);
+            SendMessageW(box, WM_COMMAND, IDOK, 0);
+        });
+        dialog.Click(IDOK);
+        EXPECT_TRUE(driver.AllAnswered());
+    }
+    EXPECT_EQ(dialog->result(), 0);  // still open
+    EXPECT_TRUE(IsWindowVisible(dialog->hwnd()));
+    EXPECT_EQ(dialog->settings.pretestPassingScore, -1);  // nothing was read
+    EXPECT_EQ(GetFocus(), dialog.Item(1010));
+    const LRESULT selection = SendMessageW(dialog.Item(1010), EM_GETSEL, 0, 0);
+    EXPECT_EQ(LOWORD(selection), 0);
+    EXPECT_EQ(HIWORD(selection), 6);
+
+    // Mended, OK goes ahead.
+    dialog.SetText(1010, L"100");
+    dialog.Click(IDOK);
+    EXPECT_EQ(dialog->result(), IDOK);
+    EXPECT_EQ(dialog->settings.pretestPassingScore, 90);
+    EXPECT_EQ(dialog->settings.posttestPassingScore, 100);
 }
 
 TEST(CCustomCourseTest, EditsTakeOnlyDigitsFromTheKeyboardButPastedTextWhole) {
@@ -357,6 +402,8 @@ TEST(CCustomCourseTest, EveryFieldOfTheTableIsReadFromItsControl) {
     // must give each value from the control the table names.
     for (const SettingsField& field : SettingsFields()) {
         SCOPED_TRACE(field.name);
+        // Batch-only numbers stay at their defaults: the "nothing changed" row of the OK test shows it.
+        if (field.batchOnly) continue;
         if (field.kind == FieldKind::Number) {
             OpenDialog dialog;
             dialog.SetText(field.control, L"17");

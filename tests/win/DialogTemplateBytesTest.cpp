@@ -223,9 +223,9 @@ TEST(DialogTemplateBytesTest, TabStopsComeByPositionThenTheRestWithGroupBoxesLas
     // but beside it), with the radios of a group together at the place of
     // the first. A control added to the template later takes its place by
     // position among these.
-    const std::vector<int> byPosition = {1006, 1022, 1027, 1028, 1003, 1016, 1011, 1012, 1041, 1007, 1047,
-                                         1009, 1018, 1013, 1024, 1008, 1044, 1045, 1010, 1025, 1021, 1019,
-                                         1026, 1033, 1046, 1034, 1043, 1048, 1042, 1,    2};
+    const std::vector<int> byPosition = {1006, 1022, 1027, 1028, 1003, 1016, 1011, 1012, 1041, 1007, 1047, 1009,
+                                         1018, 1013, 1024, 1053, 1008, 1044, 1045, 1052, 1010, 1025, 1021, 1019,
+                                         1026, 1051, 1033, 1046, 1034, 1043, 1048, 1042, 1,    2};
     const std::vector<TemplateItem> items = TemplateItems(kDialog131.controls);
     ASSERT_EQ(items.size(), kDialog131.controls.size());
     std::vector<int> stops;
@@ -269,4 +269,40 @@ TEST(DialogTemplateBytesTest, TheKeyboardGroupsAreTheSettingsRadioGroups) {
     std::set<std::set<int>> expected;
     for (const std::vector<int>& group : SettingsRadioGroups()) expected.insert({group.begin(), group.end()});
     EXPECT_EQ(radioGroups, expected);
+}
+
+TEST(DialogTemplateBytesTest, TheUndoIdentifiersAndScorm2004ControlsAreTheseItems) {
+    // Read back from the bytes: the dialog manager makes them where the
+    // template says, with the styles of their kinds; the SCORM 2004 radio
+    // continues the SCORM type group the arrow keys move in.
+    const ReadTemplate t = Read(BuildDialogTemplateBytes(kDialog131, kDialogFrameStyle, 0));
+    const DWORD common = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
+    const struct {
+        WORD id;
+        DWORD style;
+        int x, y, width, height;
+        std::wstring text;
+    } rows[] = {
+        {1052, common | BS_AUTORADIOBUTTON, 409, 226, 98, 10, L"SCORM 2004"},
+        {1051, common | WS_GROUP | BS_AUTOCHECKBOX, 412, 270, 170, 10, L"Keep item and resource identifiers"},
+        {1053, common | WS_GROUP | BS_PUSHBUTTON, 412, 168, 70, 14, L"Undo last run\u2026"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.id);
+        const auto item =
+            std::find_if(t.items.begin(), t.items.end(), [&](const ReadItem& i) { return i.id == row.id; });
+        ASSERT_NE(item, t.items.end());
+        EXPECT_EQ(item->style, row.style);
+        EXPECT_EQ(item->classAtom, kButtonAtom);
+        EXPECT_EQ(std::vector<int>({item->x, item->y, item->width, item->height}),
+                  std::vector<int>({row.x, row.y, row.width, row.height}));
+        EXPECT_EQ(item->text, row.text);
+    }
+    // The radio comes right after the other two of its group.
+    const auto at = [&t](WORD id) {
+        return std::find_if(t.items.begin(), t.items.end(), [id](const ReadItem& i) { return i.id == id; }) -
+               t.items.begin();
+    };
+    EXPECT_EQ(at(1045), at(1044) + 1);
+    EXPECT_EQ(at(1052), at(1045) + 1);
 }

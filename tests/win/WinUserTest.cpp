@@ -4,6 +4,9 @@
 #include <string>
 
 #include "WindowDriver.h"
+// clang-format off
+#include <commctrl.h>  // after windows.h, which it needs
+// clang-format on
 #include "win/WinUser.h"
 
 namespace {
@@ -125,6 +128,70 @@ TEST(WinUserTest, TheProgressWindowStopsTheJobBetweenBundlesAndGoesWhenItEnds) {
     user.EndProgress();
     EXPECT_FALSE(IsWindow(window));
     user.EndProgress();  // nothing left to end
+}
+
+TEST(WinUserTest, AYesNoQuestionIsYesOnlyWhenYesIsChosen) {
+    OwnerWindow owner;
+    WinUser user;
+    user.SetOwner(owner.hwnd());
+    const struct {
+        const char* name;
+        std::function<void(HWND)> answer;
+        bool yes;
+    } rows[] = {
+        {"Yes", [](HWND box) { SendMessageW(box, WM_COMMAND, IDYES, 0); }, true},
+        {"No", [](HWND box) { SendMessageW(box, WM_COMMAND, IDNO, 0); }, false},
+        {"Enter takes the default", [](HWND box) { PressKey(box, VK_RETURN); }, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ModalDriver driver;
+        driver.Then(L"Undo", [&](HWND box) {
+            EXPECT_EQ(Buttons(box), (std::vector<int>{IDYES, IDNO}));
+            EXPECT_TRUE(ShowsIcon(box));
+            EXPECT_EQ(GetWindow(box, GW_OWNER), owner.hwnd());
+            EXPECT_NE(StaticText(box).find(L"Take back the run of 12/09/2026 in 'caf\u00e9'?"), std::wstring::npos);
+            row.answer(box);
+        });
+        EXPECT_EQ(user.AskYesNo("Take back the run of 12/09/2026 in 'caf\xc3\xa9'?", "Undo"), row.yes);
+        EXPECT_TRUE(driver.AllAnswered());
+    }
+}
+
+TEST(WinUserTest, TheSettingsDialogTellsUndoLastRunFromCancelAndOk) {
+    WinUser user;
+    const struct {
+        int press;
+        bool settingsGiven;
+        bool undoChosen;
+    } rows[] = {{1053, false, true}, {IDCANCEL, false, false}, {1053, false, true}, {IDOK, true, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.press);
+        ModalDriver driver;
+        driver.Then(L"course configuration",
+                    [&row](HWND dialog) { SendMessageW(GetDlgItem(dialog, row.press), BM_CLICK, 0, 0); });
+        const std::optional<CourseSettings> settings = user.ChooseSettings();
+        EXPECT_TRUE(driver.AllAnswered());
+        EXPECT_EQ(settings.has_value(), row.settingsGiven);
+        EXPECT_EQ(user.UndoLastRunChosen(), row.undoChosen);
+    }
+}
+
+TEST(WinUserTest, WithATotalTheProgressCountsTowardsIt) {
+    WinUser user;
+    user.SetProgressTotal(3);
+    user.ReportProgress(1, "C:/courses/a");
+    const HWND window = FindProgressWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(WindowText(GetDlgItem(window, 100)), L"1 of 3");
+    EXPECT_EQ(SendMessageW(GetDlgItem(window, 103), PBM_GETPOS, 0, 0), 1);
+    user.ReportProgress(4, "C:/courses/d");
+    EXPECT_EQ(WindowText(GetDlgItem(window, 100)), L"4 of 4");
+    user.EndProgress();
+    // The next job counts afresh.
+    user.ReportProgress(1, "C:/courses/a");
+    EXPECT_EQ(WindowText(GetDlgItem(FindProgressWindow(), 100)), L"Done so far: 1");
+    user.EndProgress();
 }
 
 TEST(WinUserTest, TheSettingsDialogGivesItsRecordOnlyAfterOk) {
