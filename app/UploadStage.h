@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "writers/BundleFiles.h"
 #include "writers/RunReport.h"
 #include "writers/SchemaCheck.h"
+#include "writers/UploadCheck.h"
 #include "writers/UploadPackage.h"
 
 // What a run does for the LMS after its job: the upload packages of the
@@ -27,9 +29,12 @@ public:
     // in a bundle may lead into `roots`, and the installation is `installFolder`.
     void Begin(const std::string& installFolder, std::string base, std::vector<std::string> roots);
     void BundleDone(const std::string& courseFolder, const std::string& courseID);
-    // A manifest or activity file of the bundle in hand, staged at `path`.
+    // A manifest or activity file of the bundle in hand, staged at `path`
+    // (the file it replaces is still on disk).
     void PackageFileGenerated(const std::string& path, PackageFile file);
-    // Zips the bundles done, from the files on disk: the job's files are in place by now.
+    // Zips the bundles done, from the files on disk (the job's files are in
+    // place by now), and checks what each package holds: an "Upload check"
+    // part of the run report, one line per finding.
     void Finish();
 
 private:
@@ -43,6 +48,16 @@ private:
     std::vector<CourseToUpload> m_uploads;
     std::string m_base;
     std::vector<std::string> m_roots;
+    // What the check found of the bundle in hand so far, and of each bundle
+    // done (by its course folder): schema findings, and the identifiers of
+    // the package files the run replaced.
+    struct BundleFindings {
+        std::vector<UploadFinding> schema;
+        PackageIdentifiers replaced;
+        bool replacedAny = false;
+    };
+    BundleFindings m_inHand;
+    std::map<std::string, BundleFindings> m_done;
     // The schemas, parsed once for the run.
     std::unique_ptr<SchemaCheck> m_schemaCheck;
     bool m_schemasMissingNoted = false;

@@ -194,22 +194,29 @@ void CheckIdentifiers(const PackageIdentifiers& ids, std::vector<UploadFinding>&
 
 void CheckNames(const std::vector<std::string>& names, std::vector<UploadFinding>& findings) {
     std::map<std::string, std::string> byUpper;
+    std::set<std::string> warned;
     for (const std::string& name : names) {
         if (const std::string why = WhyUnsafeEntryName(name); !why.empty()) {
             findings.push_back(Problem("name", Quoted(name) + " would be unpacked elsewhere on Windows: " + why));
         }
-        std::vector<std::string> mangled;
-        if (name.find(' ') != std::string::npos) mangled.emplace_back("a space");
-        if (name.find('~') != std::string::npos) mangled.emplace_back("'~'");
-        if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
-            mangled.emplace_back("characters outside ASCII");
-        }
-        if (!mangled.empty()) {
-            std::string holds = mangled.front();
-            for (std::size_t i = 1; i < mangled.size(); ++i) {
-                holds += (i + 1 == mangled.size() ? " and " : ", ") + mangled[i];
+        // Named once for the folder or file that holds the character, not for every file below it.
+        for (std::size_t end = name.find('/');; end = name.find('/', end + 1)) {
+            const std::string prefix = name.substr(0, end);
+            const std::string_view last = std::string_view(prefix).substr(prefix.rfind('/') + 1);
+            std::vector<std::string> mangled;
+            if (last.find(' ') != std::string_view::npos) mangled.emplace_back("a space");
+            if (last.find('~') != std::string_view::npos) mangled.emplace_back("'~'");
+            if (std::any_of(last.begin(), last.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+                mangled.emplace_back("characters outside ASCII");
             }
-            findings.push_back(Warning("name", Quoted(name) + " holds " + holds + ", which some LMSs mangle"));
+            if (!mangled.empty() && warned.insert(prefix).second) {
+                std::string holds = mangled.front();
+                for (std::size_t i = 1; i < mangled.size(); ++i) {
+                    holds += (i + 1 == mangled.size() ? " and " : ", ") + mangled[i];
+                }
+                findings.push_back(Warning("name", Quoted(prefix) + " holds " + holds + ", which some LMSs mangle"));
+            }
+            if (end == std::string::npos) break;
         }
         const auto [first, inserted] = byUpper.emplace(platform::ToUpperText(name), name);
         if (!inserted) {
@@ -269,12 +276,9 @@ std::vector<UploadFinding> CheckPackage(const PackageToCheck& package) {
     return findings;
 }
 
-std::vector<UploadFinding> CompareIdentifiers(const PackageIdentifiers& before, const PackageIdentifiers& now,
-                                              std::string_view since) {
+std::vector<UploadFinding> CompareIdentifiers(const std::vector<EarlierIdentifiers>& earlier,
+                                              const PackageIdentifiers& now) {
     std::vector<UploadFinding> findings;
-    const std::string consequence = " (against " + std::string(since) +
-                                    "); the LMS will take the upload as a new course, and learner records will "
-                                    "not carry over";
     const struct {
         const char* role;
         const std::vector<std::string> PackageIdentifiers::*list;
@@ -285,17 +289,29 @@ std::vector<UploadFinding> CompareIdentifiers(const PackageIdentifiers& before, 
         {"resource identifier", &PackageIdentifiers::resources},
         {"xAPI activity id", &PackageIdentifiers::activities},
     };
-    for (const auto& role : roles) {
-        const std::vector<std::string>& old = before.*role.list;
-        const std::vector<std::string>& current = now.*role.list;
-        for (std::size_t i = 0; i < old.size(); ++i) {
-            if (i < current.size() && old[i] == current[i]) continue;
-            const std::string what = std::string("the ") + role.role;
-            findings.push_back(Warning("identifier change",
-                                       i < current.size() ? what + " changes from " + Quoted(old[i]) + " to " +
-                                                                Quoted(current[i]) + consequence
-                                                          : what + " " + Quoted(old[i]) + " is gone" + consequence));
+    std::set<std::string> named;
+    for (const EarlierIdentifiers& before : earlier) {
+        const std::string consequence = " (against " + before.since +
+                                        "); the LMS will take the upload as a new course, and learner records will "
+                                        "not carry over";
+        for (const auto& role : roles) {
+            const std::vector<std::string>& old = before.identifiers.*role.list;
+            const std::vector<std::string>& current = now.*role.list;
+            for (std::size_t i = 0; i < old.size(); ++i) {
+                if (i < current.size() && old[i] == current[i]) continue;
+                const std::string what = std::string("the ") + role.role;
+                const std::string change = i < current.size()
+                                               ? what + " changes from " + Quoted(old[i]) + " to " + Quoted(current[i])
+                                               : what + " " + Quoted(old[i]) + " is gone";
+                if (!named.insert(change).second) continue;
+                findings.push_back(Warning("identifier change", change + consequence));
+            }
         }
     }
     return findings;
+}
+
+std::string UploadFindingLine(const std::string& package, const UploadFinding& finding) {
+    const char* severity = finding.severity == UploadFinding::Severity::problem ? "problem" : "warning";
+    return "'" + EscapeLogPath(package) + "' " + severity + ", " + finding.rule + ": " + finding.detail + ".\n";
 }

@@ -64,7 +64,16 @@ std::string WhyUnsafeEntryName(std::string_view name);
 // mangle, a size over the limit.
 std::vector<UploadFinding> CheckPackage(const PackageToCheck& package);
 
-// A warning for each identifier of `before` that `now` changes; `since` says
-// where `before` comes from ("the manifest it replaces").
-std::vector<UploadFinding> CompareIdentifiers(const PackageIdentifiers& before, const PackageIdentifiers& now,
-                                              std::string_view since);
+// Identifiers a package had before, and where they come from ("the manifest it replaces").
+struct EarlierIdentifiers {
+    PackageIdentifiers identifiers;
+    std::string since;
+};
+
+// A warning for each identifier of the earlier ones that `now` changes; a
+// change two of them show is named once, against the first.
+std::vector<UploadFinding> CompareIdentifiers(const std::vector<EarlierIdentifiers>& earlier,
+                                              const PackageIdentifiers& now);
+
+// The patch-log line of a finding about `package` (with its line end).
+std::string UploadFindingLine(const std::string& package, const UploadFinding& finding);
