@@ -39,7 +39,8 @@ std::optional<FileAccess> AccessOf(const ReadableFile& file);
 bool OwnerCanRead(const FileOwner& owner, const Place& place, const ReadableFile& file);
 
 // Gives the open `file` the bits `mode` and, where `owner` is set and
-// differs, that owner; the file is reached through its descriptor, no name.
+// differs and the run may give files away (root), that owner; the file is
+// reached through its descriptor, no name.
 [[nodiscard]] std::error_code GiveTo(const ReadableFile& file, const std::optional<FileOwner>& owner,
                                      std::uint32_t mode);
 

@@ -463,7 +463,7 @@ bool IsLeftoverTemporary(const std::vector<platform::DirEntry>& entries, const p
 
 // Adds the schema files the course's manifest names at the package root.
 void AddSchemaFiles(CourseFiles& files, const std::string& courseFolder, const std::string& schemaFolder,
-                    const std::optional<std::string>& manifestText) {
+                    const std::optional<std::string>& manifestText, std::vector<std::string>& notes) {
     const auto atRoot = [&](std::string_view name) {
         return std::find_if(files.entries.begin(), files.entries.end(), [&](const UploadEntry& entry) {
             return entry.name.find('/') == std::string::npos && platform::EqualsIgnoringCase(entry.name, name);
@@ -473,9 +473,9 @@ void AddSchemaFiles(CourseFiles& files, const std::string& courseFolder, const s
     for (const NamedSchemaFile& schema : SchemaFilesNamedBy(*manifestText, schemaFolder)) {
         if (atRoot(schema.name) != files.entries.end()) continue;
         if (schema.path.empty()) {
-            files.notes.push_back("The upload package of '" + EscapeLogPath(courseFolder) +
-                                  "' lacks the schema file '" + EscapeLogName(schema.name) + "' its manifest names: '" +
-                                  EscapeLogPath(schemaFolder) + "' does not hold it.\n");
+            notes.push_back("The upload package of '" + EscapeLogPath(courseFolder) + "' lacks the schema file '" +
+                            EscapeLogName(schema.name) + "' its manifest names: '" + EscapeLogPath(schemaFolder) +
+                            "' does not hold it.\n");
             continue;
         }
         files.entries.push_back({schema.name, schema.path});
@@ -666,6 +666,7 @@ std::vector<GatheredPackage> WriteUploadPackages(const std::vector<CourseToUploa
         std::string zipPath;
         std::optional<platform::FileOwner> owner;
         std::uint32_t mode = 0644;
+        std::vector<std::string> schemaNotes;
     };
     std::vector<Written> written;
 
@@ -697,6 +698,8 @@ std::vector<GatheredPackage> WriteUploadPackages(const std::vector<CourseToUploa
             }
         }
         CourseFiles collected = CollectCourseFiles(course.courseFolder, rules);
+        // Named only for a package that is written.
+        std::vector<std::string> schemaNotes;
         GatheredPackage package;
         package.courseFolder = course.courseFolder;
         package.packageName = options.zip ? course.packageName + ".zip" : course.courseFolder;
@@ -705,7 +708,7 @@ std::vector<GatheredPackage> WriteUploadPackages(const std::vector<CourseToUploa
         AddSchemaFiles(collected, course.courseFolder,
                        options.schemaFolder.empty() ? platform::ParentPath(options.uploadFolder) + "/schemas"
                                                     : options.schemaFolder,
-                       package.package.manifest);
+                       package.package.manifest, schemaNotes);
         for (const std::string& note : collected.notes) report.AddProblem(note);
         for (const UploadEntry& entry : collected.entries) {
             package.package.names.push_back(entry.name);
@@ -755,7 +758,8 @@ std::vector<GatheredPackage> WriteUploadPackages(const std::vector<CourseToUploa
         }
         package.package.bytes = size;
         report.updatedList += "Upload package written: '" + EscapeLogPath(zipPath) + "'\n";
-        written.push_back({zipPath, collected.owner, collected.packageMode});
+
+        written.push_back({zipPath, collected.owner, collected.packageMode, std::move(schemaNotes)});
         gathered.push_back(std::move(package));
     }
     files.Finish();
@@ -764,8 +768,9 @@ std::vector<GatheredPackage> WriteUploadPackages(const std::vector<CourseToUploa
     for (const Written& zip : written) {
         std::error_code ec;
         const platform::ReadableFile file = files.Open(zip.zipPath, ec);
-        if (file) ec = platform::GiveTo(file, zip.owner, zip.mode);
-        if (ec) {
+        if (!file) continue;  // not put in place: that is noted
+        for (const std::string& note : zip.schemaNotes) report.AddProblem(note);
+        if ((ec = platform::GiveTo(file, zip.owner, zip.mode))) {
             report.AddProblem("The upload package '" + EscapeLogPath(zip.zipPath) +
                               "' could not be given its course's owner and permissions (" + ec.message() + ").\n");
         }

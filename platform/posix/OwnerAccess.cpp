@@ -90,7 +90,8 @@ bool OwnerCanRead(const FileOwner& owner, const Place& place, const ReadableFile
 
 std::error_code GiveTo(const ReadableFile& file, const std::optional<FileOwner>& owner, std::uint32_t mode) {
     const int fd = static_cast<int>(file.Native());
-    if (owner && !RunsAs(*owner) && fchown(fd, owner->user, owner->group) != 0) {
+    // Only root may give a file away; another user's run keeps the zip as its own.
+    if (owner && !RunsAs(*owner) && geteuid() == 0 && fchown(fd, owner->user, owner->group) != 0) {
         return {errno, std::generic_category()};
     }
     if (fchmod(fd, mode) != 0) return {errno, std::generic_category()};
