@@ -1,6 +1,5 @@
 #include "app/QuarvelRun.h"
 
-#include <algorithm>
 #include <tuple>
 
 #include "platform/Text.h"
@@ -98,12 +97,7 @@ bool QuarvelRun::BundleDone(const std::string& courseFolder) {
     m_commitsAtBundleStart = m_files.Commits();
     if (problems) ++m_bundlesWithProblems;
     m_uncommitted[courseFolder] = problems;
-    // Two videos of one title build one package folder: it is zipped once.
-    if (m_settings.zipPackages && std::none_of(m_uploads.begin(), m_uploads.end(), [&](const CourseToUpload& upload) {
-            return upload.courseFolder == courseFolder;
-        })) {
-        m_uploads.push_back({courseFolder, UploadPackageName(courseFolder, m_uploadBase), m_record.courseID});
-    }
+    m_upload.BundleDone(courseFolder, m_record.courseID);
     const bool stopPressed = m_ui.ReportProgress(m_bundlesPatched, courseFolder) == UserInterface::Progress::Stop;
     if (!stopPressed && !(m_stopAsked && m_stopAsked())) return true;
     m_stopped = true;
@@ -113,36 +107,12 @@ bool QuarvelRun::BundleDone(const std::string& courseFolder) {
 }
 
 void QuarvelRun::PackageFileGenerated(const std::string& path, PackageFile file) {
-    if (!m_settings.validatePackages) return;
-    std::error_code ec;
-    const std::optional<std::string> bytes = m_files.Read(path, ec);
-    if (!bytes) return;  // not written: that is noted already
-    const std::string schemas = InstallFolder() + "/schemas";
-    if (!m_schemaCheck) m_schemaCheck = std::make_unique<SchemaCheck>(schemas);
-    const SchemaVerdict verdict = m_schemaCheck->Check(file, *bytes);
-    if (verdict.outcome == SchemaVerdict::Outcome::SchemasMissing) {
-        if (m_schemasMissingNoted) return;
-        m_schemasMissingNoted = true;
-        m_report.AddProblem("The schemas '" +
-                            EscapeLogPath(schemas + "/" + std::string(SchemaCheck::SchemaFileOf(file))) +
-                            "' are missing or unreadable; the generated files were not checked against them.\n");
-    } else if (verdict.outcome == SchemaVerdict::Outcome::Invalid) {
-        m_report.AddProblem("'" + EscapeLogPath(path) + "' does not pass the schema check, line " +
-                            std::to_string(verdict.line) + ": " + EscapeLogName(verdict.message) + ".\n");
-    }
-}
-
-void QuarvelRun::WriteUploadPackages() {
-    if (!m_settings.zipPackages) return;
-    ::WriteUploadPackages(m_uploads, {InstallFolder() + "/upload packages", m_uploadRoots, m_settings.deleteBmp},
-                          m_report);
-    m_uploads.clear();
+    m_upload.PackageFileGenerated(path, file);
 }
 
 void QuarvelRun::PatchCourseBundles(const std::string& startFolder) {
     m_files.ConfineTo({startFolder}, "the starting folder");
-    m_uploadBase = startFolder;
-    m_uploadRoots = {startFolder};
+    m_upload.Begin(InstallFolder(), startFolder, {startFolder});
     std::function<std::optional<std::string>(const std::string&)> find;
     if (!m_descriptions.Entries().empty()) {
         find = [this](const std::string& key) { return m_descriptions.FindCourseDescription(key); };
@@ -155,8 +125,7 @@ void QuarvelRun::PatchCourseBundles(const std::string& startFolder) {
 void QuarvelRun::BuildPackagesFrom(const std::string& contentFolder) {
     const std::string packages = InstallFolder() + "/vod packages";
     m_files.ConfineTo({contentFolder, packages}, "the content folder");
-    m_uploadBase = InstallFolder();
-    m_uploadRoots = {contentFolder, packages};
+    m_upload.Begin(InstallFolder(), InstallFolder(), {contentFolder, packages});
     VodJobContext job{m_settings,
                       m_record,
                       m_files,

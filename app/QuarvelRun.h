@@ -3,12 +3,12 @@
 #include <cstddef>
 #include <functional>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/InstallStore.h"
+#include "app/UploadStage.h"
 #include "app/UserInterface.h"
 #include "bundle/CourseRecord.h"
 #include "bundle/WalkCourseFolder.h"
@@ -20,8 +20,6 @@
 #include "writers/BundleFiles.h"
 #include "writers/Installation.h"
 #include "writers/RunReport.h"
-#include "writers/SchemaCheck.h"
-#include "writers/UploadPackage.h"
 
 // What a run did, for a front end's closing words and exit status.
 struct RunSummary {
@@ -102,9 +100,6 @@ private:
     void CourseError(const std::string& note) override;
     bool BundleDone(const std::string& courseFolder) override;
     void PackageFileGenerated(const std::string& path, PackageFile file) override;
-    // Zips the bundles the job patched (zipPackages) from the files on disk,
-    // after the job's files are in place.
-    void WriteUploadPackages();
 
     UserInterface& m_ui;
     const platform::Clock& m_clock;
@@ -136,12 +131,6 @@ private:
     std::map<std::string, bool> m_uncommitted;
     int m_commitsAtBundleStart = 0;
 
-    // Upload packages: the bundles to zip, the folder their names are taken
-    // below, and the folders a link in a bundle may lead into.
-    std::vector<CourseToUpload> m_uploads;
-    std::string m_uploadBase;
-    std::vector<std::string> m_uploadRoots;
-    // The schemas, parsed once for the run (validatePackages).
-    std::unique_ptr<SchemaCheck> m_schemaCheck;
-    bool m_schemasMissingNoted = false;
+    // The upload packages and their check.
+    UploadStage m_upload{m_settings, m_report, m_files};
 };

@@ -114,7 +114,7 @@ void QuarvelRun::RunMainJob() {
 void QuarvelRun::FinishJob() {
     // The bundles are on the disk before the person is told the job is done.
     m_files.Finish();
-    WriteUploadPackages();
+    m_upload.Finish();
     m_otherProblems += SettleProblems(nullptr);
 }
 

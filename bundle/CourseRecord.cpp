@@ -13,5 +13,6 @@ ManifestInputs ManifestFromRecord(const CourseRecord& record, const CourseSettin
     inputs.descriptionFromWebDescription =
         settings.updateDescriptionsInInterfaceXml || settings.updateDescriptionsFromHtml;
     inputs.playerDate = install.PlayerScriptDate();
+    inputs.keepIdentifiers = settings.keepIdentifiers;
     return inputs;
 }

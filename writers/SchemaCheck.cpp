@@ -212,6 +212,9 @@ struct SchemaSet {
     std::string_view folder;  // below the installation's schemas folder
 };
 constexpr SchemaSet kSchemaSets[] = {
+    {"http://www.imsproject.org/xsd/imscp_rootv1p1p2", "scorm12"},
+    {"http://www.imsglobal.org/xsd/imsmd_rootv1p2p1", "scorm12"},
+    {"http://www.adlnet.org/xsd/adlcp_rootv1p2", "scorm12"},
     {"http://www.imsglobal.org/xsd/imscp_v1p1", "scorm2004-4th"},
     {"http://www.adlnet.org/xsd/adlcp_v1p3", "scorm2004-4th"},
     {"http://www.adlnet.org/xsd/adlseq_v1p3", "scorm2004-4th"},

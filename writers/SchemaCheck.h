@@ -60,8 +60,8 @@ struct NamedSchemaFile {
 };
 
 // The schema files a manifest's xsi:schemaLocation names, for the namespaces
-// whose schemas an installation ships below `schemaFolder` (the SCORM 2004
-// 4th Edition ones, in scorm2004-4th), and the files those include, import
+// whose schemas an installation ships below `schemaFolder` (SCORM 1.2 in
+// scorm12, SCORM 2004 4th Edition in scorm2004-4th), and the files those include, import
 // or load as DTDs from beside them, each once, in the order first met. Only
 // plain file names are taken: no folders, no addresses.
 std::vector<NamedSchemaFile> SchemaFilesNamedBy(std::string_view manifestText, const std::string& schemaFolder);

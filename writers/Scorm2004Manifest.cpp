@@ -109,6 +109,8 @@ std::string Scorm2004ManifestText(const Scorm2004ManifestValues& v) {
     const std::string id = EscapeXmlText(v.courseID);
     const std::string page = EscapeXmlText(PercentEncodeUrlChars(v.courseID));
     const std::string lang = Cat({"<string language=\"", v.languageCode, "\">"});
+    const std::string item = v.itemIdentifier.empty() ? id + "_" + v.dateStamp : v.itemIdentifier;
+    const std::string resource = v.resourceIdentifier.empty() ? "DORVANE" + v.dateStamp : v.resourceIdentifier;
 
     std::string sequencing;
     if (v.passMark >= 0) {
@@ -165,14 +167,14 @@ std::string Scorm2004ManifestText(const Scorm2004ManifestValues& v) {
         "\t<organizations default=\"", id, "_org\">\n",
         "\t\t<organization identifier=\"", id, "_org\">\n",
         "\t\t\t<title>", v.title, "</title>\n",
-        "\t\t\t<item identifier=\"", id, "_", v.dateStamp, "\" identifierref=\"DORVANE", v.dateStamp, "\">\n",
+        "\t\t\t<item identifier=\"", item, "\" identifierref=\"", resource, "\">\n",
         "\t\t\t\t<title>", v.title, "</title>\n",
         sequencing,
         "\t\t\t</item>\n",
         "\t\t</organization>\n",
         "\t</organizations>\n",
         "\t<resources>\n",
-        "\t\t<resource identifier=\"DORVANE", v.dateStamp, "\" type=\"webcontent\" adlcp:scormType=\"sco\" href=\"",
+        "\t\t<resource identifier=\"", resource, "\" type=\"webcontent\" adlcp:scormType=\"sco\" href=\"",
         page, ".htm\">\n",
         metadata,
         "\t\t\t<file href=\"", page, ".htm\"/>\n",
@@ -218,5 +220,8 @@ void WriteScorm2004Manifest(BundleFiles& files, const std::string& path, const M
     values.dateStamp = PlayerDateStamp(inputs.playerDate);
     values.passMark = inputs.masteryScore < 0 ? -1 : inputs.masteryScore;
     values.satisfiedByMeasure = exitStatusMode == ExitStatusMode::ScormConformant;
+    const KeptIdentifiers kept = FindKeptIdentifiers(oldBytes, inputs);
+    values.itemIdentifier = kept.item;
+    values.resourceIdentifier = kept.resource;
     std::ignore = WriteNormalisedFile(files, path, FinishedTextBytes(Scorm2004ManifestText(values)));
 }

@@ -33,6 +33,10 @@ struct Scorm2004ManifestValues {
     int passMark = -1;  // posttest passing score in percent; -1: none given
     // The LMS decides success from the score against the pass mark.
     bool satisfiedByMeasure = false;
+    // Identifiers kept from the old manifest (XML text); empty: the course key
+    // and the date stamp make them.
+    std::string itemIdentifier;
+    std::string resourceIdentifier;
 };
 
 // The pass mark as a normalized measure: 80 gives "0.8", 5 "0.05", 100 "1",

@@ -5,6 +5,7 @@
 #include "platform/Text.h"
 #include "writers/Escape.h"
 #include "writers/NormaliseTextFile.h"
+#include "writers/UploadCheck.h"
 
 namespace {
 
@@ -91,6 +92,8 @@ std::string ScormManifestText(const ManifestValues& v) {
     // The course key is a folder name: plain text in the identifiers, a file name in the hrefs.
     const std::string id = EscapeXmlText(v.courseID);
     const std::string page = EscapeXmlText(PercentEncodeUrlChars(v.courseID));
+    const std::string item = v.itemIdentifier.empty() ? id + "_" + v.dateStamp : v.itemIdentifier;
+    const std::string resource = v.resourceIdentifier.empty() ? "DORVANE" + v.dateStamp : v.resourceIdentifier;
     // One source line per manifest line, so the layout reads as written.
     // clang-format off
     return Cat({
@@ -110,14 +113,14 @@ std::string ScormManifestText(const ManifestValues& v) {
         "<organizations default=\"", id, "_org\">\n",
         "\t<organization identifier=\"", id, "_org\">\n",
         v.titleLine, "\n",
-        "\t\t<item identifier=\"", id, "_", v.dateStamp, "\" identifierref=\"DORVANE", v.dateStamp, "\">\n",
+        "\t\t<item identifier=\"", item, "\" identifierref=\"", resource, "\">\n",
         v.titleLine, "\n",
         "\t\t\t<adlcp:masteryscore>", mastery, "</adlcp:masteryscore>\n",
         "\t\t</item>\n",
         "\t</organization>\n",
         "</organizations>\n\n",
         "<resources>\n",
-        "\t<resource identifier=\"DORVANE", v.dateStamp, "\" adlcp:scormtype=\"sco\" type=\"webcontent\" href=\"",
+        "\t<resource identifier=\"", resource, "\" adlcp:scormtype=\"sco\" type=\"webcontent\" href=\"",
         page, ".htm\">\n",
         "\t\t<metadata>\n",
         "\t\t\t<lom xmlns=\"", kImsmdNamespace, "\">\n",
@@ -140,6 +143,15 @@ std::string ScormManifestText(const ManifestValues& v) {
         "</manifest>\n",
     });
     // clang-format on
+}
+
+KeptIdentifiers FindKeptIdentifiers(const std::optional<std::string>& oldBytes, const ManifestInputs& inputs) {
+    if (!inputs.keepIdentifiers || !oldBytes) return {};
+    const std::optional<PackageFileFacts> old = ReadPackageFile(*oldBytes);
+    if (!old) return {};
+    const PackageIdentifiers& ids = old->identifiers;
+    return {ids.items.empty() ? "" : EscapeXmlText(ids.items.front()),
+            ids.resources.empty() ? "" : EscapeXmlText(ids.resources.front())};
 }
 
 void WriteScormManifest(BundleFiles& files, const std::string& path, const ManifestInputs& inputs) {
@@ -165,5 +177,8 @@ void WriteScormManifest(BundleFiles& files, const std::string& path, const Manif
     values.dateStamp = PlayerDateStamp(inputs.playerDate);
     values.masteryScore = inputs.masteryScore;
     values.language = inputs.language;
+    const KeptIdentifiers kept = FindKeptIdentifiers(oldBytes, inputs);
+    values.itemIdentifier = kept.item;
+    values.resourceIdentifier = kept.resource;
     std::ignore = WriteNormalisedFile(files, path, FinishedTextBytes(ScormManifestText(values)));
 }

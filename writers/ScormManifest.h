@@ -51,6 +51,10 @@ struct ManifestValues {
     std::string dateStamp;
     int masteryScore = -1;  // -1: none given, written as 0
     std::string language;
+    // Identifiers kept from the old manifest (XML text); empty: the course key
+    // and the date stamp make them.
+    std::string itemIdentifier;
+    std::string resourceIdentifier;
 };
 
 // The whole manifest text (UTF-8, LF line ends).
@@ -68,7 +72,18 @@ struct ManifestInputs {
     // A description option is set: the description from WebDescription, not the old manifest.
     bool descriptionFromWebDescription = false;
     std::optional<platform::LocalDate> playerDate;  // the player script's last-write date
+    // The old manifest's item and resource identifiers are kept, so that a new
+    // player date does not make the LMS take the course for a new one.
+    bool keepIdentifiers = false;
 };
+
+// The item and resource identifiers of an old manifest that a rewrite keeps
+// (XML text; empty where it has none), when `inputs` asks for that.
+struct KeptIdentifiers {
+    std::string item;
+    std::string resource;
+};
+KeptIdentifiers FindKeptIdentifiers(const std::optional<std::string>& oldBytes, const ManifestInputs& inputs);
 
 // Regenerates the manifest at `path`, carrying over the old manifest's lines.
 void WriteScormManifest(BundleFiles& files, const std::string& path, const ManifestInputs& inputs);

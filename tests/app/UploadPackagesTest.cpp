@@ -90,6 +90,15 @@ TEST_F(UploadPackagesTest, MainJobZipsEveryBundleAndNamesTheManifestThatFailsIts
                        "'{http://www.imsglobal.org/xsd/imsmd_rootv1p2p1}title': Missing child element(s)."),
               std::string::npos)
         << log;
+    // The schema files the manifest names and what they import, at the root;
+    // the course's own ims_xml.xsd (from the template folder) wins over the installation's.
+    const std::string listing = "\n" + Listing("fire101.zip");
+    for (const char* schema : {"imscp_rootv1p1p2.xsd", "imsmd_rootv1p2p1.xsd", "adlcp_rootv1p2.xsd", "ims_xml.xsd"}) {
+        EXPECT_NE(listing.find(std::string("\n") + schema + "\n"), std::string::npos) << schema << "\n" << listing;
+    }
+    ASSERT_EQ(Shell("unzip -p '" + (uploads() / "fire101.zip").string() + "' ims_xml.xsd >'" + path("ims.xsd") + "'"),
+              0);
+    EXPECT_EQ(ReadBytes(path("ims.xsd")), ReadBytes(courses() / "fire101/ims_xml.xsd"));
     // The course BMP the run deleted is in no package, even where it could not be deleted.
     EXPECT_EQ(Listing("intro101.zip").find(".bmp"), std::string::npos);
     EXPECT_NE(ReadBytes(path("stderr.txt")).find("7 bundles patched, 1 with problems"), std::string::npos)
@@ -145,4 +154,43 @@ TEST_F(UploadPackagesTest, MissingSchemasAreNotedOnceAndCountAsAProblem) {
     const std::string note = "/schemas/xapi/tincan.xsd' are missing or unreadable";
     ASSERT_NE(log.find(note), std::string::npos) << log;
     EXPECT_EQ(log.find(note, log.find(note) + 1), std::string::npos) << log;
+}
+
+// What an LMS would refuse, and what would lose learner records, named by
+// package in the check's part of the log; keepIdentifiers keeps them across a
+// template refresh.
+TEST_F(UploadPackagesTest, TheCheckNamesBrokenPackagesAndIdentifiersATemplateDateChanges) {
+    fs::copy(courses() / "fire101", courses() / "101fire", fs::copy_options::recursive);
+    WriteBytes(courses() / "fire101/Fire101.htm", "a page the run finds in any letter case");
+    const fs::path player = install() / "web/scripts/NimbrelWebPlayer.js";
+    const auto runOn = [&](const char* date, const std::string& extra) {
+        EXPECT_EQ(Shell("touch -d '" + std::string(date) + " 12:00' '" + player.string() + "'"), 0);
+        fs::remove(install() / "nb_logfile.txt");
+        Batch("zipPackages=true validatePackages=true " + extra + "'" + courses().string() + "'");
+        const std::string log = Log();
+        return log.substr(log.find("Upload check:\n"));
+    };
+    std::string check = runOn("2025-11-28", "");
+    EXPECT_NE(check.find("'101fire.zip' problem, identifier: identifier '101fire_org' is not a valid xs:ID: it starts "
+                         "with a digit.\n"),
+              std::string::npos)
+        << check;
+    EXPECT_NE(check.find("'fire101.zip' problem, missing file: the manifest's href 'fire101.htm' names no file of "
+                         "the package ('Fire101.htm' differs from it in letter case).\n"),
+              std::string::npos)
+        << check;
+
+    check = runOn("2026-03-05", "");
+    EXPECT_NE(check.find("'dept/fire101.zip' warning, identifier change: the item identifier changes from "
+                         "'fire101_11282025' to 'fire101_03052026' (against the file it replaces); the LMS will take "
+                         "the upload as a new course, and learner records will not carry over.\n"),
+              std::string::npos)
+        << check;
+    // Named once, though the earlier zip had the same identifier.
+    EXPECT_EQ(check.find("'dept/fire101.zip' warning, identifier change: the item identifier changes",
+                         check.find("'dept/fire101.zip' warning, identifier change: the item") + 1),
+              std::string::npos);
+
+    check = runOn("2026-04-07", "keepIdentifiers=true ");
+    EXPECT_EQ(check.find("identifier change"), std::string::npos) << check;
 }

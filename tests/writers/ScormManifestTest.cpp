@@ -1,8 +1,11 @@
 #include "WriterFixture.h"
 #include "XmlLint.h"
+#include "bundle/CourseRecord.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "writers/Scorm2004Manifest.h"
 #include "writers/ScormManifest.h"
+#include "writers/UploadCheck.h"
 
 TEST(ManifestPartsTest, LanguageLines) {
     const struct {
@@ -201,4 +204,57 @@ TEST_F(ScormManifestTest, UnwritableManifestIsNoted) {
     Commit();
     EXPECT_FALSE(fs::exists(course()));
     EXPECT_NE(run->report.updatedList.find(manifest().string()), std::string::npos) << run->report.updatedList;
+}
+
+// A new player date changes the item and resource identifiers, unless the
+// bundle keeps the ones it has (as an LMS tracks the course by them); both
+// formats, either way round.
+TEST_F(ScormManifestTest, KeptIdentifiersOutliveANewPlayerDate) {
+    const auto write = [&](bool scorm2004) {
+        const ManifestInputs inputs = ManifestFromRecord(run->record, run->settings, run->installation);
+        if (scorm2004) {
+            WriteScorm2004Manifest(run->files, manifest().string(), inputs, ExitStatusMode::ScormConformant);
+        } else {
+            WriteScormManifest(run->files, manifest().string(), inputs);
+        }
+        Commit();
+        const std::optional<PackageFileFacts> facts = ReadPackageFile(ReadBytes(manifest()));
+        EXPECT_TRUE(facts.has_value());
+        return facts ? facts->identifiers : PackageIdentifiers{};
+    };
+    const struct {
+        bool scorm2004Before, scorm2004After, keep;
+        std::string item, resource;
+    } rows[] = {
+        {false, false, false, "fire101_11282025", "DORVANE11282025"},
+        {false, false, true, "fire101_03052026", "DORVANE03052026"},
+        {true, true, true, "fire101_03052026", "DORVANE03052026"},
+        {false, true, true, "fire101_03052026", "DORVANE03052026"},
+        {true, false, false, "fire101_11282025", "DORVANE11282025"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.scorm2004Before) + std::to_string(row.scorm2004After) +
+                     std::to_string(row.keep));
+        fs::remove(manifest());
+        SetModifiedDate(player(), 2026, 3, 5);
+        StartRun();
+        run->record = {"fire101", "NB-FIRE-101", "", "", "English", "", ""};
+        std::ignore = write(row.scorm2004Before);
+        SetModifiedDate(player(), 2025, 11, 28);
+        StartRun();
+        run->record = {"fire101", "NB-FIRE-101", "", "", "English", "", ""};
+        run->settings.keepIdentifiers = row.keep;
+        const PackageIdentifiers ids = write(row.scorm2004After);
+        EXPECT_EQ(ids.items, std::vector<std::string>{row.item});
+        EXPECT_EQ(ids.resources, std::vector<std::string>{row.resource});
+        // The item still refers to its resource.
+        EXPECT_NE(ReadBytes(manifest()).find("identifierref=\"" + row.resource + "\""), std::string::npos);
+    }
+    // Kept as text, whatever they hold.
+    run->settings.keepIdentifiers = true;
+    WriteBytes(manifest(),
+               "<manifest><organizations><organization><item identifier=\"a&amp;b\"/></organization>"
+               "</organizations><resources><resource identifier='x\"y'/></resources></manifest>");
+    EXPECT_EQ(write(false).resources, std::vector<std::string>{"x\"y"});
+    EXPECT_EQ(write(true).items, std::vector<std::string>{"a&b"});
 }

@@ -191,3 +191,61 @@ TEST_F(UploadPackageTest, InstallFolderReachedThroughALinkAndNamesThatDifferOnly
     EXPECT_EQ(report.problemNotes, 1) << report.updatedList;
     EXPECT_NE(report.updatedList.find("its name differs only in letter case"), std::string::npos) << report.updatedList;
 }
+
+// Streamed into the staged file, the archive is the one built in memory,
+// also where a file is larger than any piece libzip reads or writes at once.
+TEST_F(UploadPackageTest, StreamedPackageEqualsTheOneBuiltInMemory) {
+    std::vector<UploadEntry> entries = WriteCourse();
+    std::string big(3u << 20, '\0');
+    unsigned state = 12345;
+    for (char& c : big) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
+    WriteBytes(course() / "media/video.mp4", big);
+    entries.push_back({"media/video.mp4", (course() / "media/video.mp4").string()});
+    const std::string inMemory = Build(entries);
+
+    const fs::path upload = dir() / "install" / "upload packages";
+    fs::create_directories(dir() / "install");
+    RunReport report;
+    WriteUploadPackages({{course().string(), "course", "course"}}, {upload.string(), {dir().string()}, false}, report);
+    EXPECT_TRUE(ReadBytes(upload / "course.zip") == inMemory) << report.updatedList;
+}
+
+// A name an unzip on Windows would put elsewhere refuses the package, naming the file.
+TEST_F(UploadPackageTest, NameThatWindowsWouldUnpackElsewhereRefusesThePackage) {
+    WriteCourse();
+    WriteBytes(course() / "media\\..\\..\\evil.js", "x");
+    const fs::path upload = dir() / "install" / "upload packages";
+    fs::create_directories(dir() / "install");
+    RunReport report;
+    WriteUploadPackages({{course().string(), "course", "course"}}, {upload.string(), {dir().string()}, false}, report);
+    EXPECT_FALSE(fs::exists(upload / "course.zip"));
+    EXPECT_EQ(report.problemNotes, 1) << report.updatedList;
+    EXPECT_NE(report.updatedList.find("an unzip on Windows would put it elsewhere: its name holds a backslash ('" +
+                                      (course() / "media\\..\\..\\evil.js").string() + "')"),
+              std::string::npos)
+        << report.updatedList;
+}
+
+// Run as root over another user's course: what that user could not read
+// stays out (named), and the package is theirs, no more readable than its files.
+TEST_F(UploadPackageTest, AsRootTheOwnersAccessDecidesWhatIsPacked) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+    WriteCourse();
+    WriteBytes(dir() / "private.txt", "root's own");
+    ::chmod(path("private.txt").c_str(), 0600);
+    fs::create_symlink(dir() / "private.txt", course() / "link-to-private.txt");
+    WriteBytes(course() / "notes.txt", "the owner's private notes");
+    ASSERT_EQ(std::system(("chown -R 65534:65534 '" + course().string() + "'").c_str()), 0);
+    ::chmod((course() / "notes.txt").c_str(), 0600);
+    const fs::path upload = dir() / "install" / "upload packages";
+    fs::create_directories(dir() / "install");
+    RunReport report;
+    WriteUploadPackages({{course().string(), "course", "course"}}, {upload.string(), {dir().string()}, false}, report);
+    EXPECT_EQ(report.problemNotes, 1) << report.updatedList;
+    EXPECT_NE(report.updatedList.find("link-to-private.txt' cannot be read by the owner"), std::string::npos)
+        << report.updatedList;
+    struct stat st {};
+    ASSERT_EQ(::stat((upload / "course.zip").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
