@@ -66,6 +66,12 @@ std::vector<HelpSection> HelpDocument() {
                              "${XDG_DATA_HOME:-~/.local/share}/quarvel/install from it (copying what a run reads; "
                              "files already there are kept), record it in the per-user store and run with it; "
                              "without this option such a run says so on standard error and goes on"},
+                            {"-n, --dry-run",
+                             "go through the run without writing anything (no course file, patch log, catalogue, "
+                             "store or upload package); print on standard output one line per change it would "
+                             "make (create, replace, touch, delete, mkdir or append, and the path), then what it "
+                             "would refuse and why, then how many bundles would be patched and files would change; "
+                             "the message boxes go to standard error"},
                             {"-h, --help", "display this help and exit"},
                             {"    --version", "output version information and exit"},
                             {"    --", "end of options: the next argument is FOLDER"},
@@ -266,6 +272,7 @@ struct CommandLine {
     std::vector<std::string> pairs;
     std::vector<std::string> folders;
     bool makeUserInstall = false;
+    bool preview = false;
     std::optional<std::string> answer;
 };
 
@@ -285,6 +292,8 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args, Problems& prob
             return line;
         } else if (arg == "--make-user-install") {
             line.makeUserInstall = true;
+        } else if (arg == "--dry-run" || arg == "-n") {
+            line.preview = true;
         } else if (arg == "--") {
             onlyFolder = true;
         } else if (arg == "--settings") {
@@ -387,6 +396,19 @@ std::string SummaryLine(Job job, const RunSummary& summary) {
     return {};
 }
 
+// The preview's list, on standard output.
+void PrintPreview(Job job, const RunSummary& summary) {
+    std::string out;
+    for (const std::string& change : summary.changes) out += change + "\n";
+    for (const std::string& problem : summary.problems) out += problem;
+    if (job != Job::Spreadsheet) {
+        out += job == Job::Vod ? Plural(summary.bundlesPatched, "VOD package", "VOD packages") + " would be built, "
+                               : Plural(summary.bundlesPatched, "bundle", "bundles") + " would be patched, ";
+    }
+    out += Plural(summary.filesChanged, "file", "files") + " would change\n";
+    Print(out);
+}
+
 }  // namespace
 
 int RunBatch(int argc, char** argv) {
@@ -415,21 +437,25 @@ int RunBatch(int argc, char** argv) {
         return 2;
     }
 
-    BatchUser user(settings, folder, stdout, platform::StandardErrorIsTerminal(), line.makeUserInstall);
+    // A preview's standard output is its list; the boxes of a run that did not happen go aside.
+    BatchUser user(settings, folder, line.preview ? stderr : stdout, platform::StandardErrorIsTerminal(),
+                   line.makeUserInstall && !line.preview);
     platform::SystemClock clock;
     // Ctrl+C, a kill or a closed terminal stop the run between bundles, so
     // that the patch log still says which courses were changed.
     const StopSignals signals;
     QuarvelRun run(user, clock, InstallStore::ForPrograms());
     run.StopWhen([&signals] { return signals.Received() != 0; });
+    if (line.preview) run.PreviewOnly();
     if (run.RunSelectedJob() == RunOutcome::NotStarted) {
         PrintError(run.Summary().whyNotStarted);
         return 1;
     }
     const RunSummary summary = run.Summary();
+    if (line.preview) PrintPreview(job, summary);
     if (!summary.patchLogProblem.empty()) PrintError(summary.patchLogProblem);
     // A run that ended without a word (the file-system root) gets no summary either.
-    if (user.MessagesShown() > 0) std::fprintf(stderr, "%s\n", SummaryLine(job, summary).c_str());
+    if (user.MessagesShown() > 0 && !line.preview) std::fprintf(stderr, "%s\n", SummaryLine(job, summary).c_str());
     if (const int signal = signals.Received()) return 128 + signal;
     return summary.problemNotes > 0 || !summary.patchLogProblem.empty() ? 3 : 0;
 }

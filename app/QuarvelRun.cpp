@@ -33,6 +33,11 @@ std::string QuarvelRun::PatchLogPath() {
     return InstallFolder() + "/nb_logfile.txt";
 }
 
+void QuarvelRun::PreviewOnly() {
+    m_previewing = true;
+    m_files.PreviewOnly();
+}
+
 RunSummary QuarvelRun::Summary() const {
     RunSummary summary;
     summary.bundlesPatched = m_bundlesPatched;
@@ -42,6 +47,15 @@ RunSummary QuarvelRun::Summary() const {
     summary.stopped = m_stopped;
     summary.patchLogProblem = m_patchLogProblem;
     summary.whyNotStarted = m_whyNotStarted;
+    for (const BundleFiles::Change& change : m_files.Changes()) {
+        static constexpr const char* kVerbs[] = {"create", "replace", "touch", "delete", "mkdir"};
+        summary.changes.push_back(std::string(kVerbs[static_cast<int>(change.kind)]) + " " +
+                                  platform::DisplayPath(change.path));
+        if (change.kind != BundleFiles::Change::Kind::mkdir) ++summary.filesChanged;
+    }
+    for (const std::string& path : m_appended) summary.changes.push_back("append " + platform::DisplayPath(path));
+    summary.filesChanged += static_cast<int>(m_appended.size());
+    summary.problems = m_report.problems;
     if (m_installFolder) {
         summary.installFolder = *m_installFolder;
         summary.patchLog = *m_installFolder + "/nb_logfile.txt";

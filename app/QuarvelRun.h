@@ -38,6 +38,13 @@ struct RunSummary {
     std::string patchLogProblem;
     // Why the run could not start (RunOutcome::NotStarted), as its message box says.
     std::string whyNotStarted;
+    // What the run changed, or (previewing) would change, one line each:
+    // "create PATH", "replace PATH", "touch PATH", "delete PATH", "mkdir PATH"
+    // or "append PATH"; and how many of them are files (all but mkdir).
+    std::vector<std::string> changes;
+    int filesChanged = 0;
+    // The notes of what was (or would be) refused or not done, as the patch log has them.
+    std::vector<std::string> problems;
 };
 
 // Why this build cannot run with `settings`: an option that needs a writer
@@ -67,6 +74,10 @@ public:
     // Also stops the job after the bundle in hand, as the progress window's
     // Stop does, once `asked` answers true (a signal to the batch program).
     void StopWhen(std::function<bool()> asked) { m_stopAsked = std::move(asked); }
+    // Makes the run a preview: it goes its whole way, and writes nothing
+    // (no bundle file, patch log, catalogue, store or upload package); the
+    // summary lists what it would change.
+    void PreviewOnly();
     RunOutcome RunSelectedJob();
     RunSummary Summary() const;
 
@@ -116,6 +127,8 @@ private:
     BundleFiles m_files{m_report, platform::CommitBytesFromEnvironment(platform::FileTransaction::kDefaultCommitBytes)};
 
     std::function<bool()> m_stopAsked;
+    bool m_previewing = false;
+    std::vector<std::string> m_appended;  // the files the run appended to (or would)
     int m_bundlesPatched = 0;
     int m_bundlesWithProblems = 0;
     int m_otherProblems = 0;

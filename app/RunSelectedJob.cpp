@@ -35,7 +35,8 @@ RunOutcome QuarvelRun::RunSelectedJob() {
     // A shared installation the user cannot write would lose the patch log,
     // the catalogues and the VOD packages: offer a folder of the user's own,
     // and go on with it as later runs will.
-    if (const auto offer = PerUserInstallOfferFor(install);
+    // A preview makes no install folder.
+    if (const auto offer = m_previewing ? std::nullopt : PerUserInstallOfferFor(install);
         offer && MakePerUserInstallIfAccepted(m_ui, *offer, m_store)) {
         m_store = PerUserStoreOf(*offer);
         m_installFolder = offer->perUserFolder;  // `install` names it from here on
@@ -76,8 +77,11 @@ void QuarvelRun::RunVodJob() {
 }
 
 void QuarvelRun::RunSpreadsheetJob() {
-    const SpreadsheetResult result = ConvertSpreadsheet(InstallFolder());
+    const SpreadsheetResult result =
+        m_previewing ? PreviewSpreadsheet(InstallFolder()) : ConvertSpreadsheet(InstallFolder());
     if (result.updated) {
+        m_appended.push_back(InstallFolder() + "/HTML course descriptions.txt");
+        m_appended.push_back(InstallFolder() + "/VOD info.txt");
         m_ui.ShowMessage("'HTML course descriptions.txt' and 'VOD info.txt updated'", "Files updated",
                          MessageStyle::Plain);
     } else {
@@ -130,6 +134,10 @@ bool QuarvelRun::AppendPatchLog(std::string_view heading) {
     std::strftime(stamp, sizeof stamp, "%m/%d/%Y %H:%M", &now);
     std::string section = "\n\n" + std::string(heading) + stamp + ":\n" + m_report.updatedList;
     const std::string logPath = PatchLogPath();
+    if (m_previewing) {
+        m_appended.push_back(logPath);
+        return true;
+    }
     platform::LockedAppend log;
     std::error_code ec = log.Open(logPath, platform::CreateIfMissing::yes);
     if (!ec) {
@@ -138,7 +146,10 @@ bool QuarvelRun::AppendPatchLog(std::string_view heading) {
         for (const std::string& note : log.TakeNotes()) section += EscapeLogName(note) + "\n";
         ec = log.Append(platform::EncodeUtf16LeText(section), "\xFF\xFE");
     }
-    if (!ec) return true;
+    if (!ec) {
+        m_appended.push_back(logPath);
+        return true;
+    }
     m_patchLogProblem =
         "The patch log '" + platform::DisplayPath(logPath) + "' could not be written: " + ec.message() + ".";
     return false;

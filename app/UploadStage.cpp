@@ -69,6 +69,7 @@ void UploadStage::Finish() {
     if (!m_settings.zipPackages && !m_settings.validatePackages) return;
     UploadOptions options{m_installFolder + "/upload packages", m_roots, m_settings.deleteBmp};
     options.zip = m_settings.zipPackages;
+    options.run = &m_files;
     std::vector<GatheredPackage> packages = WriteUploadPackages(m_uploads, options, m_report);
     m_uploads.clear();
     if (!m_settings.validatePackages) return;

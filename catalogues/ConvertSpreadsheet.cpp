@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <tuple>
 
 #include "catalogues/LineReader.h"
@@ -71,29 +72,42 @@ std::error_code AppendRows(const platform::ReadableFile& spreadsheet, platform::
     return catalogue.FinishAppend();
 }
 
-}  // namespace
+// The export, open, with what each catalogue's append would be; or why it cannot be converted.
+struct MeasuredExport {
+    platform::ReadableFile spreadsheet;
+    platform::AppendMeasure course;
+    platform::AppendMeasure vod;
+    std::optional<SpreadsheetResult> refused;
+};
 
-SpreadsheetResult ConvertSpreadsheet(const std::string& install) {
+MeasuredExport MeasureExport(const std::string& install) {
+    MeasuredExport measured;
     const std::string spreadsheetPath = install + "/spreadsheet.txt";
     std::error_code ec;
     // Read line by line, three times (to measure the appends, then once for
     // each catalogue): an export of any size costs its longest row.
-    const platform::ReadableFile spreadsheet = OpenForReading(spreadsheetPath, ec);
-    if (!spreadsheet) return {false, Problem(spreadsheetPath, "read", ec)};
+    measured.spreadsheet = OpenForReading(spreadsheetPath, ec);
+    const platform::ReadableFile& spreadsheet = measured.spreadsheet;
+    const auto refuse = [&measured](std::string why) {
+        measured.refused = SpreadsheetResult{false, std::move(why)};
+        return std::move(measured);
+    };
+    if (!spreadsheet) return refuse(Problem(spreadsheetPath, "read", ec));
     std::string head(2, '\0');
     std::size_t got = 0;
     if ((ec = spreadsheet.ReadAt(0, head.data(), head.size(), got)))
-        return {false, Problem(spreadsheetPath, "read", ec)};
+        return refuse(Problem(spreadsheetPath, "read", ec));
     head.resize(got);
     // Decoded as one byte per character, UTF-16 or binary data would become
     // lines of rubbish in both catalogues.
     if (head == "\xFF\xFE" || head == "\xFE\xFF") {
-        return {false, "'" + platform::DisplayPath(spreadsheetPath) +
-                           "' is UTF-16 text (saved as \"Unicode text\"): save the course list as \"Text (Tab "
-                           "delimited)\" and run again." +
-                           kUnchanged};
+        return refuse("'" + platform::DisplayPath(spreadsheetPath) +
+                      "' is UTF-16 text (saved as \"Unicode text\"): save the course list as \"Text (Tab "
+                      "delimited)\" and run again." +
+                      kUnchanged);
     }
-    platform::AppendMeasure courseMeasure, vodMeasure;
+    platform::AppendMeasure& courseMeasure = measured.course;
+    platform::AppendMeasure& vodMeasure = measured.vod;
     courseMeasure.Add("\n");
     vodMeasure.Add("\n");
     ec = ForEachRow(spreadsheet, [&](const SpreadsheetRow& row) {
@@ -102,10 +116,33 @@ SpreadsheetResult ConvertSpreadsheet(const std::string& install) {
         return true;
     });
     if (ec == std::errc::illegal_byte_sequence) {
-        return {false,
-                "'" + platform::DisplayPath(spreadsheetPath) + "' is not text: it holds NUL bytes." + kUnchanged};
+        return refuse("'" + platform::DisplayPath(spreadsheetPath) + "' is not text: it holds NUL bytes." + kUnchanged);
     }
-    if (ec) return {false, Problem(spreadsheetPath, "read", ec)};
+    if (ec) return refuse(Problem(spreadsheetPath, "read", ec));
+    return measured;
+}
+
+}  // namespace
+
+SpreadsheetResult PreviewSpreadsheet(const std::string& install) {
+    const MeasuredExport measured = MeasureExport(install);
+    if (measured.refused) return *measured.refused;
+    for (const char* name : {"/HTML course descriptions.txt", "/VOD info.txt"}) {
+        if (!platform::FindFirst(install + name)) {
+            return {false,
+                    Problem(install + name, "opened", std::make_error_code(std::errc::no_such_file_or_directory))};
+        }
+    }
+    return {true, {}};
+}
+
+SpreadsheetResult ConvertSpreadsheet(const std::string& install) {
+    MeasuredExport measured = MeasureExport(install);
+    if (measured.refused) return *measured.refused;
+    const platform::ReadableFile& spreadsheet = measured.spreadsheet;
+    const platform::AppendMeasure& courseMeasure = measured.course;
+    const platform::AppendMeasure& vodMeasure = measured.vod;
+    std::error_code ec;
 
     // Both catalogues must open before either receives anything; they are
     // always locked in this order, so two runs at once cannot wait on each other.

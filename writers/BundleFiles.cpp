@@ -69,6 +69,15 @@ void BundleFiles::ConfineTo(const std::vector<std::string>& folders, std::string
     m_where = std::move(where);
 }
 
+void BundleFiles::Join(BundleFiles& run) {
+    m_previewing = run.m_previewing;
+    KeepRecordIn(run.m_record);
+}
+
+void BundleFiles::AddChanges(const std::vector<Change>& changes) {
+    for (const Change& change : changes) NoteChange(change.kind, change.path);
+}
+
 void BundleFiles::KeepRecordIn(platform::ChangeRecord* record) {
     m_record = record;
     m_transaction.KeepRecordIn(record);
@@ -158,6 +167,7 @@ bool BundleFiles::Copy(const std::string& source, const std::string& destination
                                                     : platform::MakeError(platform::FileError::notRegularFile));
         return false;
     }
+    if (m_previewing && InPendingFolder(destination)) return Put(destination, {}, &*from, "copy to");
     const std::optional<Place> place = Reach(destination, LastLink::follow, ec);
     if (!place) {
         if (ec != platform::MakeError(platform::FileError::leadsOut)) NoteFailure("copy to", destination, ec);
@@ -188,6 +198,11 @@ bool BundleFiles::Delete(const std::string& path) {
     if (!place) return !LeadsOut(ec);  // a folder on the way is missing: so is the file
     if (!m_previewing) {
         m_transaction.StageRemoval(*place);
+    } else if (place->kind == EntryKind::folder) {
+        NoteFailure("delete", place->path, std::make_error_code(std::errc::is_a_directory));  // as the commit would
+    } else if (place->kind == EntryKind::file && platform::IsReadOnly(*place) &&
+               !m_madeWritable.contains(KeyOf(path))) {
+        NoteFailure("delete", place->path, std::make_error_code(std::errc::permission_denied));
     } else if (place->kind != EntryKind::missing) {
         NoteChange(Change::Kind::remove, place->path);
         m_pending[KeyOf(path)] = {Pending::What::removed, path, std::nullopt, std::nullopt};
@@ -239,6 +254,14 @@ void BundleFiles::MakeWritable(const std::string& path) {
     }
     // The file's read-only state changes even where its bytes do not.
     NoteChange(Change::Kind::replace, place->path);
+}
+
+std::error_code BundleFiles::GiveTo(const std::string& path, const std::optional<platform::FileOwner>& owner,
+                                    std::uint32_t mode) {
+    if (m_previewing) return {};
+    std::error_code ec;
+    const platform::ReadableFile file = Open(path, ec);
+    return file ? platform::GiveTo(file, owner, mode) : ec;
 }
 
 std::optional<std::string> BundleFiles::Read(const std::string& path, std::error_code& ec) {

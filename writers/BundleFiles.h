@@ -13,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "platform/FileTransaction.h"
 #include "platform/FolderTree.h"
+#include "platform/OwnerAccess.h"
 #include "platform/WriteSession.h"
 #include "writers/RunReport.h"
 
@@ -52,6 +53,11 @@ public:
     // instead, and every read, listing and lookup sees the tree as the run
     // would have left it so far.
     void PreviewOnly() { m_previewing = true; }
+    // Works as `run` does from here on (a preview, the same record): a part
+    // of the run that keeps its own confinement. Its changes become the run's
+    // with run.AddChanges.
+    void Join(BundleFiles& run);
+    void AddChanges(const std::vector<Change>& changes);
     bool Previewing() const { return m_previewing; }
     // What the run changed (or would change) so far, each path once, in the
     // order first changed; a file made writable and then given the bytes it
@@ -76,6 +82,11 @@ public:
     // Creates the folder when a find-first query does not find it; a folder
     // that cannot be created is noted with its own reason.
     [[nodiscard]] bool EnsureFolder(const std::string& path);
+
+    // Gives the file at `path` its owner (where one is given and the run may
+    // give it) and permission bits.
+    [[nodiscard]] std::error_code GiveTo(const std::string& path, const std::optional<platform::FileOwner>& owner,
+                                         std::uint32_t mode);
 
     // Clears the read-only attribute of an existing file before it is
     // regenerated; a file that is not there is no failure.

@@ -650,6 +650,7 @@ std::vector<GatheredPackage> WriteUploadPackages(const std::vector<CourseToUploa
     RunReport report;
     // A package is written only into the upload folder, never out of it through a link.
     BundleFiles files(report);
+    if (options.run != nullptr) files.Join(*options.run);
     if (options.zip) {
         // Made first, so that the confinement holds the folder as the kernel resolves it.
         if (!files.EnsureFolder(options.uploadFolder)) {
@@ -766,11 +767,9 @@ std::vector<GatheredPackage> WriteUploadPackages(const std::vector<CourseToUploa
     // The package belongs to its course's owner, and lets read it no one who
     // could not read all its files.
     for (const Written& zip : written) {
-        std::error_code ec;
-        const platform::ReadableFile file = files.Open(zip.zipPath, ec);
-        if (!file) continue;  // not put in place: that is noted
+        if (!files.Exists(zip.zipPath)) continue;  // not put in place: that is noted
         for (const std::string& note : zip.schemaNotes) report.AddProblem(note);
-        if ((ec = platform::GiveTo(file, zip.owner, zip.mode))) {
+        if (const std::error_code ec = files.GiveTo(zip.zipPath, zip.owner, zip.mode)) {
             report.AddProblem("The upload package '" + EscapeLogPath(zip.zipPath) +
                               "' could not be given its course's owner and permissions (" + ec.message() + ").\n");
         }
@@ -778,5 +777,7 @@ std::vector<GatheredPackage> WriteUploadPackages(const std::vector<CourseToUploa
     runReport.updatedList += report.updatedList;
     runReport.problemNotes += report.problemNotes;
     runReport.problemPaths.insert(runReport.problemPaths.end(), report.problemPaths.begin(), report.problemPaths.end());
+    runReport.problems.insert(runReport.problems.end(), report.problems.begin(), report.problems.end());
+    if (options.run != nullptr) options.run->AddChanges(files.Changes());
     return gathered;
 }

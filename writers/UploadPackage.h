@@ -11,6 +11,8 @@
 #include "platform/FolderTree.h"
 #include "platform/OwnerAccess.h"
 #include "writers/RunReport.h"
+
+class BundleFiles;
 #include "writers/UploadCheck.h"
 
 // One file of an upload package: its name in the archive (UTF-8, "/"
@@ -101,6 +103,9 @@ struct UploadOptions {
     std::string schemaFolder = {};
     // False: the packages are only gathered, for the check, not zipped.
     bool zip = true;
+    // The run's files, when the packages are part of a run: a preview stays
+    // one, the run's record keeps what is replaced, and the changes are the run's.
+    BundleFiles* run = nullptr;
 };
 
 // What the check before an upload judges of one course's package.
