@@ -82,6 +82,50 @@ bool SameBytes(const Place& target, std::uint64_t size, const ReadPiece& read) {
     }
 }
 
+// Takes what a fill writes and compares it with the file it would replace,
+// writing nothing: a file that would be given its own bytes is not staged.
+// It stops the fill at the first byte that differs.
+class ComparingWriter final : public StagedWriter {
+public:
+    explicit ComparingWriter(const ReadableFile& old) : m_old(old) {}
+
+    bool Differs() const { return m_differs; }
+    // Whether everything written so far is the old file, whole.
+    bool SameAsOld() const { return !m_differs && m_end == m_old.Size(); }
+
+    std::error_code Write(std::string_view bytes) override {
+        if (!m_differs) {
+            std::string old(bytes.size(), '\0');
+            const ReadPiece read = [this](std::uint64_t offset, char* buffer, std::size_t length, std::size_t& got) {
+                return m_old.ReadAt(offset, buffer, length, got);
+            };
+            m_differs = !ReadFully(read, m_at, old) || old != bytes;
+        }
+        if (m_differs) return std::make_error_code(std::errc::operation_canceled);
+        m_at += bytes.size();
+        m_end = std::max(m_end, m_at);
+        return {};
+    }
+    std::error_code Seek(std::uint64_t offset) override {
+        m_at = offset;
+        return {};
+    }
+    std::uint64_t Tell() const override { return m_at; }
+    std::error_code ReadAt(std::uint64_t offset, char* buffer, std::size_t length, std::size_t& got) override {
+        // What was written so far is the old file's bytes.
+        got = 0;
+        if (offset >= m_end) return {};
+        return m_old.ReadAt(offset, buffer, static_cast<std::size_t>(std::min<std::uint64_t>(length, m_end - offset)),
+                            got);
+    }
+
+private:
+    const ReadableFile& m_old;
+    std::uint64_t m_at = 0;
+    std::uint64_t m_end = 0;
+    bool m_differs = false;
+};
+
 }  // namespace
 
 FileTransaction::FileTransaction(WriteSession& session, std::uint64_t commitBytes)
@@ -141,6 +185,22 @@ std::error_code FileTransaction::StageFrom(const Place& given, const sys::Conten
         } else if (source.bytes.size() == info.size && HoldsAlready(target, info.size, source, nullptr)) {
             LeaveAlone(target);
             return {};
+        }
+    } else if (info.exists) {
+        // The fill is first compared with the file as it goes, and run again
+        // into a staged file only when it differs: an unchanged file costs
+        // reading it, not a staged copy.
+        std::error_code ec;
+        if (const ReadableFile old = ReadableFile::Open(target, ec); old && old.Size() == info.size) {
+            ComparingWriter comparing(old);
+            const std::error_code filled = (*source.fill)(comparing);
+            if (!comparing.Differs()) {
+                if (filled) return filled;
+                if (comparing.SameAsOld()) {
+                    LeaveAlone(target);
+                    return {};
+                }
+            }
         }
     }
     Staged staged;
