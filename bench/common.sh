@@ -25,10 +25,11 @@ sectors_written() {
 
 # measure cold|warm STAT CMD...: runs CMD after a sync (and, for cold, a dropped page
 # cache), then syncs again, so that the write-back of what CMD wrote counts for it.
-# Prints "seconds device_MB process_MB": the time including the final sync, what the
-# device wrote over that time, and what the process wrote (write_bytes, which the
-# kernel reports to the parent as ru_oublock in 512-byte units; /usr/bin/time's %O,
-# its threads included). The exit status is left in $work/status, its output in
+# Prints "seconds device_MB process_MB cpu_seconds": the time including the final
+# sync, what the device wrote over that time, what the process wrote (write_bytes,
+# which the kernel reports to the parent as ru_oublock in 512-byte units;
+# /usr/bin/time's %O, its threads included) and its user and system time, which
+# other work on the machine moves less than the elapsed time. The exit status is left in $work/status, its output in
 # $work/stdout and $work/stderr.
 measure() {
   local cache=$1 stat=$2
@@ -38,13 +39,13 @@ measure() {
   local s0 s1 t0 t1 status=0
   s0=$(sectors_written "$stat")
   t0=$(date +%s%N)
-  /usr/bin/time -f %O -o "$work/io" "$@" >"$work/stdout" 2>"$work/stderr" || status=$?
+  /usr/bin/time -f '%O %U %S' -o "$work/io" "$@" >"$work/stdout" 2>"$work/stderr" || status=$?
   sync
   t1=$(date +%s%N)
   s1=$(sectors_written "$stat")
   echo "$status" >"$work/status"
-  awk -v a="$t0" -v b="$t1" -v s="$((s1 - s0))" -v o="$(tail -n 1 "$work/io")" \
-    'BEGIN {printf "%.3f %.2f %.2f\n", (b - a) / 1e9, s * 512 / 1e6, o * 512 / 1e6}'
+  tail -n 1 "$work/io" | awk -v a="$t0" -v b="$t1" -v s="$((s1 - s0))" \
+    '{printf "%.3f %.2f %.2f %.2f\n", (b - a) / 1e9, s * 512 / 1e6, $1 * 512 / 1e6, $2 + $3}'
 }
 
 # median: the median of the numbers on standard input.

@@ -44,8 +44,8 @@ step() {
     tail -n 5 "$work/stderr" >&2
     exit 1
   fi
-  read -r seconds device process <<<"$figures"
-  printf '%-10s %8.3f s, device %10.2f MB, process %10.2f MB\n' "$label" "$seconds" "$device" "$process"
+  read -r seconds device process cpu <<<"$figures"
+  printf '%-10s %8.3f s (CPU %.2f s), device %10.2f MB, process %10.2f MB\n' "$label" "$seconds" "$cpu" "$device" "$process"
 }
 # shared: of the asset files in the bundles (below controls/ and scripts/), how many have every extent
 # shared, and their bytes.

@@ -12,7 +12,7 @@
 # and, on another fresh copy, the durable floor. Each row gives the time (including
 # a final sync), the bytes the device holding the work folder wrote over that time
 # (its sectors-written counter: clean only on a device nothing else uses, such as
-# bench/image.sh's loop device) and the process's own write_bytes.
+# bench/image.sh's loop device), the process's own write_bytes and its CPU time.
 # QUARVEL_BENCH_DIR: where the work folder is made (default /var/tmp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -83,15 +83,15 @@ done
 # column NAME K: the median of field K of row NAME.
 column() { printf '%s' "${rows[$1]}" | awk -v k="$2" 'NF {print $k}' | median; }
 echo "main job N=$n, $files files in the library after a run, medians of $reps"
-printf '%-30s %9s %12s %13s %s\n' "" seconds "device MB" "process MB" "files changed"
+printf '%-12s %9s %12s %13s %12s %s\n' "" seconds "device MB" "process MB" "CPU seconds" "files changed"
 for name in idle durable first second-cold second-warm tenth; do
   files_changed=""
   case $name in
     second-*) files_changed=$(printf '%s' "${rows[second-files]}" | median) ;;
     tenth) files_changed=$(printf '%s' "${rows[tenth-files]}" | median) ;;
   esac
-  printf '%-30s %9.3f %12.2f %13.2f %s\n' "$name" "$(column "$name" 1)" "$(column "$name" 2)" \
-    "$(column "$name" 3)" "$files_changed"
+  printf '%-12s %9.3f %12.2f %13.2f %12.2f %s\n' "$name" "$(column "$name" 1)" "$(column "$name" 2)" \
+    "$(column "$name" 3)" "$(column "$name" 4)" "$files_changed"
 done
 first=$(column first 1) durable=$(column durable 1)
 echo "second run: $(awk -v a="$(column second-warm 1)" -v d="$durable" 'BEGIN {printf "%.3f", a / d}')x" \
