@@ -55,7 +55,7 @@ row() {
   echo "  $name: $figures" >&2
 }
 # changed: files below the library whose status changed after the stamp.
-changed() { find "$work/lib" -cnewer "$work/stamp" | wc -l; }
+changed() { find "$work/lib" -cnewer "$work/stamp" -type f | wc -l; }
 
 row idle cold true
 for ((i = 0; i < reps; i++)); do
