@@ -8,6 +8,8 @@
 void DescriptionLookup::LoadDescriptionCatalogue(const std::string& installFolder) {
     m_entries.clear();
     std::error_code ec;
+    // Closed first: on Windows a file deleted while open is still there until then.
+    m_file = platform::ReadableFile();
     m_file = OpenForReading(installFolder + "/HTML course descriptions.txt", ec);
     if (!m_file) return;
     LineReader lines(ReadFrom(m_file));

@@ -5,13 +5,18 @@
 
 void VodInfoLookup::LoadVodCatalogue(const std::string& installFolder) {
     const std::string path = installFolder + "/VOD info.txt";
+    // Closed first: on Windows a file deleted while open is still there until then.
+    m_file = platform::ReadableFile();
+    std::error_code ec;
     // Same size, time stamp and inode: the index already holds what the file says.
     const std::optional<platform::FileStamp> stamp = platform::ReadableFileStamp(path);
-    if (stamp && m_stamp && *stamp == *m_stamp) return;
+    if (stamp && m_stamp && *stamp == *m_stamp) {
+        m_file = OpenForReading(path, ec);
+        if (m_file && m_file.Stamp() == *stamp) return;
+    }
     m_entries.clear();
     m_found.clear();
     m_stamp.reset();
-    std::error_code ec;
     m_file = OpenForReading(path, ec);
     if (!m_file) return;  // no catalogue: every video gets the defaults
 

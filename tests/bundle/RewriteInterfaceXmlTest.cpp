@@ -103,6 +103,11 @@ protected:
         SetModifiedDate(install.installFolder / "web" / "quarvel.exe", 2024, 3, 15);
         run = std::make_unique<RunState>(install.installFolder.generic_string());
     }
+    // The lookup keeps its catalogue open; Windows lets the folder go only once it is closed.
+    void TearDown() override {
+        descriptions = DescriptionLookup();
+        TempDirTest::TearDown();
+    }
     // Reads and rewrites `bytes` as the settings file of `courseID` with the
     // run's options and record; returns what the file would then hold.
     std::string Rewrite(const std::string& courseID, const std::string& bytes) {

@@ -47,6 +47,11 @@ protected:
         TempDirTest::SetUp();
         install = MakeInstall(dir());
     }
+    // The lookup keeps its catalogue open; Windows lets the folder go only once it is closed.
+    void TearDown() override {
+        descriptions = DescriptionLookup();
+        TempDirTest::TearDown();
+    }
     void Load() { descriptions.LoadDescriptionCatalogue(install.installFolder.generic_string()); }
     fs::path CatalogueFile() const { return install.installFolder / "HTML course descriptions.txt"; }
 
