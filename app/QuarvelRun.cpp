@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <tuple>
 
+#include "app/RunRecord.h"
 #include "platform/Text.h"
 #include "vod/BuildVodPackages.h"
 #include "writers/Escape.h"

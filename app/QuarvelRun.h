@@ -23,6 +23,8 @@
 #include "writers/SchemaCheck.h"
 #include "writers/UploadPackage.h"
 
+class RunRecord;
+
 // What a run did, for a front end's closing words and exit status.
 struct RunSummary {
     int bundlesPatched = 0;  // course bundles patched, or VOD packages built
@@ -105,6 +107,13 @@ private:
     // Zips the bundles the job patched (zipPackages) from the files on disk,
     // after the job's files are in place.
     void WriteUploadPackages();
+    // The undo record of the job (UndoRun.cpp): kept from here on, unless
+    // keepUndoRuns is 0, of the files below `roots`; finished once the job's
+    // files are in place, its notes going to the run report.
+    void KeepUndoRecord(const std::string& job, const std::string& folder, std::vector<std::string> roots);
+    void FinishUndoRecord();
+    // "Undo last run…" in the settings dialog.
+    RunOutcome UndoLastRun();
 
     UserInterface& m_ui;
     const platform::Clock& m_clock;
@@ -143,5 +152,6 @@ private:
     std::vector<std::string> m_uploadRoots;
     // The schemas, parsed once for the run (validatePackages).
     std::unique_ptr<SchemaCheck> m_schemaCheck;
+    std::unique_ptr<RunRecord> m_undoRecord;
     bool m_schemasMissingNoted = false;
 };
