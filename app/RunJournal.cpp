@@ -1,5 +1,6 @@
 #include "app/RunJournal.h"
 
+#include <algorithm>
 #include <charconv>
 #include <map>
 
@@ -182,7 +183,9 @@ Run Parse(std::string_view text) {
             after.exists = kind == "after";
             run.files[found->second].after = after;
         } else if (kind == "folder") {
-            run.folders.push_back(std::move(path));
+            if (std::find(run.folders.begin(), run.folders.end(), path) == run.folders.end()) {
+                run.folders.push_back(std::move(path));
+            }
         } else if (kind == "append" && fields.size() == 5) {
             Append append{std::move(path), 0, 0, {}};
             if (!ToNumber(fields[2], append.oldLength) || !ToNumber(fields[3], append.newLength)) continue;

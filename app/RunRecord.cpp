@@ -164,6 +164,7 @@ std::error_code RunRecord::Record(const std::vector<platform::PlannedChange>& ch
 }
 
 std::error_code RunRecord::BeforeChanges(const std::vector<platform::PlannedChange>& changes) {
+    if (changes.empty()) return {};
     std::error_code ec = Start();
     // A short disk costs the oldest records first, not the run's changes.
     while (!ec && (ec = Record(changes)) == std::errc::no_space_on_device && MakeRoom()) {

@@ -188,11 +188,11 @@ UndoResult UndoRun(const std::string& installFolder, const std::string& wanted, 
     for (auto folder = run->folders.rbegin(); folder != run->folders.rend(); ++folder) {
         const platform::Resolution reached = tree.Resolve(*folder, platform::LastLink::keep);
         if (!reached.place || reached.place->kind != platform::EntryKind::folder) continue;
-        if ((ec = platform::RemoveEmptyFolder(*reached.place))) {
+        if ((ec = platform::RemoveEmptyFolder(*reached.place)) && ec != std::errc::no_such_file_or_directory) {
             note("The folder '" + EscapeLogPath(*folder) + "' was left: " +
                      (ec == std::errc::directory_not_empty ? std::string("it is not empty") : ec.message()) + ".\n",
                  ec != std::errc::directory_not_empty);
-        } else {
+        } else if (!ec) {
             ++result.folders;
         }
     }
