@@ -127,6 +127,14 @@ std::string UndoneLine(std::string_view date) {
     return Line({"undone", Escape(date)});
 }
 
+std::string VoidLine(std::string_view path) {
+    return Line({"void", Escape(path)});
+}
+
+std::string ClosedLine() {
+    return "closed\n";
+}
+
 Run Parse(std::string_view text) {
     Run run;
     std::map<std::string, std::size_t> byPath;
@@ -150,6 +158,7 @@ Run Parse(std::string_view text) {
         }
         const std::vector<std::string_view> fields = Fields(line);
         const std::string_view kind = fields[0];
+        if (kind == "closed") run.closed = true;
         if (fields.size() < 2) continue;
         std::string path = Unescape(fields[1]);
         if (kind == "run" && fields.size() == 4) {
@@ -199,10 +208,17 @@ Run Parse(std::string_view text) {
                 sums.remove_prefix(comma == std::string_view::npos ? sums.size() : comma + 1);
             }
             if (good) run.appends.push_back(std::move(append));
+        } else if (kind == "void") {
+            // Its next line, if any, starts it afresh.
+            if (const auto found = byPath.find(path); found != byPath.end()) {
+                run.files[found->second].path.clear();
+                byPath.erase(found);
+            }
         } else if (kind == "undone") {
             run.undone.push_back(std::move(path));
         }
     }
+    std::erase_if(run.files, [](const File& file) { return file.path.empty(); });
     return run;
 }
 

@@ -50,6 +50,7 @@ struct Run {
     std::vector<std::string> folders;
     std::vector<Append> appends;
     std::vector<std::string> undone;  // when the run was taken back
+    bool closed = false;              // the run ended, or its record was checked after it was cut short
 };
 
 // The lines, each ending in LF.
@@ -62,6 +63,9 @@ std::string AfterLine(std::string_view path, const platform::EntryFacts& facts);
 std::string FolderLine(std::string_view path);
 std::string AppendLine(const Append& append);
 std::string UndoneLine(std::string_view date);
+// The change to `path` was not made after all: what the run kept of it is gone.
+std::string VoidLine(std::string_view path);
+std::string ClosedLine();
 
 // The run a journal tells of; a torn last line is left out, so are lines it does not know.
 Run Parse(std::string_view text);

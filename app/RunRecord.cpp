@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <set>
 #include <tuple>
 #include <utility>
 
 #include "platform/FileSystem.h"
+#include "platform/FolderTree.h"
 #include "writers/Escape.h"
 
 namespace {
@@ -21,6 +23,10 @@ std::string DateText(const std::tm& date) {
 bool IsRunId(const std::string& name) {
     return !name.empty() && name.size() < 12 &&
            std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+platform::Place KeptPlace(const platform::FolderRef& folder, const std::string& name) {
+    return {folder, name, platform::JoinPath(folder->Path(), name), platform::EntryKind::file};
 }
 
 unsigned long long RunNumber(const std::string& id) {
@@ -125,16 +131,21 @@ std::error_code RunRecord::Record(const std::vector<platform::PlannedChange>& ch
         if (const auto found = m_seen.find(path); found != m_seen.end()) return found->second;
         return std::nullopt;
     };
-    bool kept = false;
     bool copies = false;
     int keptNumber = m_kept;
+    std::vector<std::pair<std::string, std::string>> keptNow;
+    // What was kept for changes that are then not made would count among their files' other names.
+    const auto fail = [&](std::error_code ec) {
+        for (const auto& [path, name] : keptNow) std::ignore = platform::RemoveFile(KeptPlace(m_folder, name));
+        return ec;
+    };
     for (const platform::PlannedChange& change : changes) {
         const std::string& path = change.target.path;
         const std::optional<bool> was = known(path);
         // What a path was before the run is recorded once: its first change.
         if (was && (*was || change.kind == Kind::touch || change.kind == Kind::create)) continue;
         platform::EntryFacts facts;
-        if (const std::error_code ec = platform::DescribeEntry(change.target, facts)) return ec;
+        if (const std::error_code ec = platform::DescribeEntry(change.target, facts)) return fail(ec);
         if (!facts.exists || !facts.regular) {
             // New, or a dangling link replaced as it stands: undo removes what the run puts there.
             lines += runjournal::CreatedLine(path);
@@ -145,19 +156,21 @@ std::error_code RunRecord::Record(const std::vector<platform::PlannedChange>& ch
         } else {
             const std::string name = "k" + std::to_string(++keptNumber);
             bool copied = false;
-            if (const std::error_code ec = platform::KeepFile(change.target, *m_folder, name, copied)) return ec;
-            kept = true;
+            if (const std::error_code ec = platform::KeepFile(change.target, *m_folder, name, copied)) return fail(ec);
+            keptNow.emplace_back(path, name);
             copies |= copied;
             lines += runjournal::KeptLine(path, name, facts);
             seen[path] = true;
         }
     }
+    m_lastKept.clear();
     if (lines.empty()) return {};
-    if (kept) {
-        if (const std::error_code ec = platform::SyncRecord(*m_folder, copies)) return ec;
+    if (!keptNow.empty()) {
+        if (const std::error_code ec = platform::SyncRecord(*m_folder, copies)) return fail(ec);
     }
-    if (const std::error_code ec = Write(lines, true)) return ec;
+    if (const std::error_code ec = Write(lines, true)) return fail(ec);
     m_kept = keptNumber;
+    m_lastKept = std::move(keptNow);
     seen.merge(m_seen);
     m_seen = std::move(seen);
     return {};
@@ -176,9 +189,17 @@ std::error_code RunRecord::BeforeChanges(const std::vector<platform::PlannedChan
 void RunRecord::AfterChanges(const std::vector<platform::PlannedChange>& made) {
     if (!m_folder) return;
     std::string lines;
+    std::set<std::string> madePaths;
     for (const platform::PlannedChange& change : made) {
         platform::EntryFacts facts;
         if (!platform::DescribeEntry(change.target, facts)) lines += runjournal::AfterLine(change.target.path, facts);
+        madePaths.insert(change.target.path);
+    }
+    for (const auto& [path, name] : std::exchange(m_lastKept, {})) {
+        if (madePaths.contains(path)) continue;
+        std::ignore = platform::RemoveFile(KeptPlace(m_folder, name));
+        lines += runjournal::VoidLine(path);
+        m_seen.erase(path);
     }
     // Made durable with the next change's lines, or at Finish: until then a
     // file with no line of its own is restored without the check for later edits.
@@ -219,8 +240,52 @@ std::error_code RunRecord::NoteAppend(const std::string& path, std::uint64_t old
 
 void RunRecord::Finish() {
     if (!m_journal.IsOpen()) return;
-    if (const std::error_code ec = m_journal.Sync()) NoteFailure(ec);
+    if (const std::error_code ec = Write(runjournal::ClosedLine(), true)) NoteFailure(ec);
     m_journal.Close();
+}
+
+void RunRecord::CloseCutShortRecords(const std::string& installFolder) {
+    std::error_code ec;
+    const platform::FolderRef records = OpenRunRecords(installFolder, false, ec);
+    if (!records) return;
+    for (const std::string& id : KeptRunIds(*records)) {
+        const std::optional<runjournal::Run> run = ReadRunJournal(records, id, ec);
+        if (!run || run->closed) continue;
+        const platform::FolderRef folder = platform::OpenPrivateFolder(records, id, platform::PrivateFolder::open, ec);
+        platform::RecordJournal journal;
+        if (!folder || journal.Open(*folder, kRunJournalName)) continue;
+        platform::FolderTree tree;
+        std::ignore = tree.ConfineTo(run->roots);
+        std::string lines;
+        for (const runjournal::File& file : run->files) {
+            if (file.was != runjournal::File::Was::kept || file.after) continue;
+            const platform::Resolution reached = tree.Resolve(file.path, platform::LastLink::keep);
+            platform::EntryFacts inTree;
+            platform::EntryFacts kept;
+            const platform::Place keptPlace = KeptPlace(folder, file.kept);
+            if (!reached.place || platform::DescribeEntry(*reached.place, inTree) ||
+                platform::DescribeEntry(keptPlace, kept) || !inTree.exists || !kept.exists ||
+                inTree.device != kept.device || inTree.index != kept.index) {
+                continue;
+            }
+            // The file was never replaced: it is its own old version.
+            std::ignore = platform::RemoveFile(keptPlace);
+            lines += runjournal::VoidLine(file.path);
+        }
+        // Second names made just before the cut, whose lines never reached the journal.
+        std::set<std::string> named = {kRunJournalName};
+        for (const runjournal::File& file : run->files) named.insert(file.kept);
+        if (const std::vector<platform::DirEntry>* entries = platform::ListFolder(*folder, ec)) {
+            const std::vector<platform::DirEntry> listed = *entries;
+            for (const platform::DirEntry& entry : listed) {
+                if (!entry.isDirectory && !named.contains(entry.name)) {
+                    std::ignore = platform::RemoveFile(KeptPlace(folder, entry.name));
+                }
+            }
+        }
+        std::ignore = journal.Append(lines + runjournal::ClosedLine());
+        std::ignore = journal.Sync();
+    }
 }
 
 bool RunRecord::MakeRoom() {

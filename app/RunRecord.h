@@ -56,6 +56,11 @@ public:
     // The run's number among the records; empty until the record is made.
     const std::string& Id() const { return m_id; }
 
+    // Before a run: a record of a run cut short (a kill, a power cut) may
+    // keep a second name of a file the run never got to replace, which would
+    // count among the file's other names; it is let go, and the record closed.
+    static void CloseCutShortRecords(const std::string& installFolder);
+
 private:
     [[nodiscard]] std::error_code Start();
     // Appends `lines` to the journal, durably when `sync` is set.
@@ -79,6 +84,8 @@ private:
     platform::RecordJournal m_journal;
     std::error_code m_startFailure;
     std::map<std::string, bool> m_seen;  // paths recorded, with whether their old version is kept
+    // What the last BeforeChanges kept: each path with its name in the record.
+    std::vector<std::pair<std::string, std::string>> m_lastKept;
     int m_kept = 0;
     std::vector<std::string> m_notes;
     bool m_failureNoted = false;

@@ -279,6 +279,7 @@ bool TakeBackRun(UserInterface& ui, const platform::Clock& clock, const std::str
 
 void QuarvelRun::KeepUndoRecord(const std::string& job, const std::string& folder, std::vector<std::string> roots) {
     if (m_settings.keepUndoRuns <= 0) return;
+    RunRecord::CloseCutShortRecords(InstallFolder());
     for (std::string& root : roots) root = platform::AbsolutePath(root);
     m_undoRecord = std::make_unique<RunRecord>(InstallFolder(), m_clock.LocalNow(), job, platform::AbsolutePath(folder),
                                                std::move(roots), m_settings.keepUndoRuns);

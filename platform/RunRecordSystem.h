@@ -26,6 +26,8 @@ struct EntryFacts {
     std::uint64_t size = 0;
     std::int64_t accessed = 0;  // in the system's finest unit
     std::int64_t modified = 0;
+    std::uint64_t device = 0;  // with `index`: which file it is, whatever its names
+    std::uint64_t index = 0;
 };
 // What is at `place` now; a missing entry is no error (`exists` stays false).
 [[nodiscard]] std::error_code DescribeEntry(const Place& place, EntryFacts& facts);

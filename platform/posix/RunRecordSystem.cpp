@@ -49,7 +49,9 @@ EntryFacts FactsOf(const struct stat& st) {
             static_cast<std::uint64_t>(st.st_nlink),
             static_cast<std::uint64_t>(st.st_size),
             Nanoseconds(st.st_atim),
-            Nanoseconds(st.st_mtim)};
+            Nanoseconds(st.st_mtim),
+            static_cast<std::uint64_t>(st.st_dev),
+            static_cast<std::uint64_t>(st.st_ino)};
 }
 
 // Held folders are path descriptors, which neither sync nor list: the folder opened for that.

@@ -55,6 +55,8 @@ std::error_code DescribeEntry(const Place& place, EntryFacts& facts) {
     facts.size = win32::Join(info->nFileSizeHigh, info->nFileSizeLow);
     facts.accessed = static_cast<std::int64_t>(win32::Ticks(info->ftLastAccessTime));
     facts.modified = static_cast<std::int64_t>(win32::Ticks(info->ftLastWriteTime));
+    facts.device = info->dwVolumeSerialNumber;
+    facts.index = win32::Join(info->nFileIndexHigh, info->nFileIndexLow);
     return {};
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/RunRecord.h"
 #include "app/UndoRun.h"
+#include "platform/FolderTree.h"
 #include "support/TestSupport.h"
 
 #ifndef _WIN32
@@ -239,6 +240,33 @@ TEST_F(UndoRunTest, TheRecordsOwnLinksAreNotCountedAsOtherNames) {
     EXPECT_NE(first, std::string::npos);
     EXPECT_EQ(log.find(note, first + 1), std::string::npos);
     EXPECT_TRUE(UndoRun(Install(), "", false).Whole());
+}
+
+TEST_F(UndoRunTest, ARecordCutShortLetsGoOfTheFilesItsRunNeverReplaced) {
+    const fs::path file = dir() / "courses/fire101/xml/interface.xml";
+    for (const bool journalLost : {false, true}) {
+        SCOPED_TRACE(journalLost ? "its lines lost" : "its lines written");
+        {
+            // Killed between keeping the old version and putting the new one in place.
+            RunRecord record(Install(), TestTime(), "main", path("courses"), {path("courses")}, 5);
+            platform::FolderTree tree;
+            const platform::Resolution reached = tree.Resolve(file.generic_string());
+            ASSERT_TRUE(reached.place);
+            ASSERT_FALSE(record.BeforeChanges({{platform::FileChange::Kind::replace, *reached.place}}));
+            if (journalLost) {
+                const fs::path journal = dir() / "install/undo runs" / record.Id() / "journal";
+                const std::string text = ReadBytes(journal);
+                WriteBytes(journal, text.substr(0, text.find("keep\t")));
+            }
+        }
+        EXPECT_EQ(fs::hard_link_count(file), 2u);
+        const fs::path logPath = dir() / "install/nb_logfile.txt";
+        const std::size_t logged = fs::exists(logPath) ? fs::file_size(logPath) : 0;
+        CourseSettings settings = DefaultOkSettings();
+        settings.courseTimeout = journalLost ? 11 : 12;
+        Run(settings);
+        EXPECT_EQ(ReadBytes(logPath).find(Utf16LeBytes("other names"), logged), std::string::npos);
+    }
 }
 
 TEST_F(UndoRunTest, AnAppendIsCutOnlyWhileItIsStillTheTail) {
