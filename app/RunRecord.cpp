@@ -118,7 +118,7 @@ std::error_code RunRecord::Start() {
 }
 
 std::error_code RunRecord::Write(const std::string& lines, bool sync) {
-    if (const std::error_code ec = m_journal.Append(lines)) return ec;
+    if (const std::error_code ec = m_journal.Append(std::exchange(m_afterLines, {}) + lines)) return ec;
     return sync ? m_journal.Sync() : std::error_code{};
 }
 
@@ -201,9 +201,10 @@ void RunRecord::AfterChanges(const std::vector<platform::PlannedChange>& made) {
         lines += runjournal::VoidLine(path);
         m_seen.erase(path);
     }
-    // Made durable with the next change's lines, or at Finish: until then a
-    // file with no line of its own is restored without the check for later edits.
-    std::ignore = Write(lines, false);
+    // Written with the next lines, once the commit has made its names durable:
+    // until then nothing is written that could take the space of what it
+    // replaced. A file whose line is lost is restored without the check for later edits.
+    m_afterLines += lines;
 }
 
 std::error_code RunRecord::BeforeFolderCreated(const platform::Place& place) {

@@ -86,6 +86,7 @@ private:
     std::map<std::string, bool> m_seen;  // paths recorded, with whether their old version is kept
     // What the last BeforeChanges kept: each path with its name in the record.
     std::vector<std::pair<std::string, std::string>> m_lastKept;
+    std::string m_afterLines;  // what the last commit did, for the next write
     int m_kept = 0;
     std::vector<std::string> m_notes;
     bool m_failureNoted = false;
