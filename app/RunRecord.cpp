@@ -145,7 +145,10 @@ std::error_code RunRecord::Record(const std::vector<platform::PlannedChange>& ch
         // What a path was before the run is recorded once: its first change.
         if (was && (*was || change.kind == Kind::touch || change.kind == Kind::create)) continue;
         platform::EntryFacts facts;
-        if (const std::error_code ec = platform::DescribeEntry(change.target, facts)) return fail(ec);
+        // A new file needs no look: there is nothing to keep.
+        if (change.kind != Kind::create) {
+            if (const std::error_code ec = platform::DescribeEntry(change.target, facts)) return fail(ec);
+        }
         if (!facts.exists || !facts.regular) {
             // New, or a dangling link replaced as it stands: undo removes what the run puts there.
             lines += runjournal::CreatedLine(path);
