@@ -101,91 +101,101 @@ UndoResult UndoRun(const std::string& installFolder, const std::string& wanted, 
 
     // Reached as the run reached them: through the folders it could change,
     // never through a link that leads out of them.
-    platform::FolderTree tree;
-    std::ignore = tree.ConfineTo(run->roots);
-    platform::FileTransaction transaction;
-    std::vector<Step> steps;
-    int done = 0;
-    for (const File& file : run->files) {
-        if (progress) progress(++done, file.path);
-        platform::Resolution reached = tree.Resolve(file.path, platform::LastLink::keep);
-        if (!reached.place && file.was == File::Was::missing && !reached.out &&
-            (reached.error == std::errc::no_such_file_or_directory || reached.error == std::errc::not_a_directory)) {
-            continue;  // its folder is gone already, and the file with it
-        }
-        if (!reached.place) {
-            note("'" + EscapeLogPath(file.path) + "' could not be reached: " +
-                     (reached.out ? "a link on its way leads out" : reached.error.message()) + ".\n",
-                 true);
-            continue;
-        }
-        platform::Place& place = *reached.place;
-        platform::EntryFacts now;
-        if ((ec = platform::DescribeEntry(place, now))) {
-            note("'" + EscapeLogPath(file.path) + "' could not be looked at: " + ec.message() + ".\n", true);
-            continue;
-        }
-        const bool asBefore = file.was != File::Was::missing && Matches(now, file.before.size, file.before.modified);
-        if (file.was == File::Was::missing && !now.exists) continue;  // gone already
-        if (now.exists && !now.regular) {
-            note("'" + EscapeLogPath(file.path) + "' is no longer a file; it was left as it is.\n", true);
-            continue;
-        }
-        if (!AsTheRunLeftIt(file, now) && !asBefore && !force) {
-            result.refused.push_back(file.path);
-            note("'" + EscapeLogPath(file.path) + "' was changed since the run and was left as it is.\n", false);
-            continue;
-        }
-        if (file.was == File::Was::missing) {
-            transaction.StageRemoval(place);
-            steps.push_back({&file, place, Step::Action::remove});
-            continue;
-        }
-        if (file.was == File::Was::same) {
-            if (!now.exists) {
-                note("'" + EscapeLogPath(file.path) + "' is gone; its old bits and times cannot be put back.\n", true);
-            } else {
-                steps.push_back({&file, place, Step::Action::facts});
+    {
+        platform::FolderTree tree;
+        std::ignore = tree.ConfineTo(run->roots);
+        platform::FileTransaction transaction;
+        std::vector<Step> steps;
+        int done = 0;
+        for (const File& file : run->files) {
+            if (progress) progress(++done, file.path);
+            platform::Resolution reached = tree.Resolve(file.path, platform::LastLink::keep);
+            if (!reached.place && file.was == File::Was::missing && !reached.out &&
+                (reached.error == std::errc::no_such_file_or_directory ||
+                 reached.error == std::errc::not_a_directory)) {
+                continue;  // its folder is gone already, and the file with it
             }
-            continue;
+            if (!reached.place) {
+                note("'" + EscapeLogPath(file.path) + "' could not be reached: " +
+                         (reached.out ? "a link on its way leads out" : reached.error.message()) + ".\n",
+                     true);
+                continue;
+            }
+            platform::Place& place = *reached.place;
+            platform::EntryFacts now;
+            if ((ec = platform::DescribeEntry(place, now))) {
+                note("'" + EscapeLogPath(file.path) + "' could not be looked at: " + ec.message() + ".\n", true);
+                continue;
+            }
+            const bool asBefore =
+                file.was != File::Was::missing && Matches(now, file.before.size, file.before.modified);
+            if (file.was == File::Was::missing && !now.exists) continue;  // gone already
+            if (now.exists && !now.regular) {
+                note("'" + EscapeLogPath(file.path) + "' is no longer a file; it was left as it is.\n", true);
+                continue;
+            }
+            if (!AsTheRunLeftIt(file, now) && !asBefore && !force) {
+                result.refused.push_back(file.path);
+                note("'" + EscapeLogPath(file.path) + "' was changed since the run and was left as it is.\n", false);
+                continue;
+            }
+            if (file.was == File::Was::missing) {
+                transaction.StageRemoval(place);
+                steps.push_back({&file, place, Step::Action::remove});
+                continue;
+            }
+            if (file.was == File::Was::same) {
+                if (!now.exists) {
+                    note("'" + EscapeLogPath(file.path) + "' is gone; its old bits and times cannot be put back.\n",
+                         true);
+                } else {
+                    steps.push_back({&file, place, Step::Action::facts});
+                }
+                continue;
+            }
+            // A file made read-only since is replaced all the same (--force, or its old state).
+            if (now.exists && platform::IsReadOnly(place)) std::ignore = platform::ClearReadOnly(place);
+            const platform::Place kept{recordFolder, file.kept, platform::JoinPath(recordFolder->Path(), file.kept),
+                                       platform::EntryKind::file};
+            if ((ec = transaction.StageCopy(place, kept))) {
+                note("'" + EscapeLogPath(file.path) + "' could not be restored: " + ec.message() + ".\n", true);
+                continue;
+            }
+            steps.push_back({&file, place, Step::Action::restore});
         }
-        // A file made read-only since is replaced all the same (--force, or its old state).
-        if (now.exists && platform::IsReadOnly(place)) std::ignore = platform::ClearReadOnly(place);
-        const platform::Place kept{recordFolder, file.kept, platform::JoinPath(recordFolder->Path(), file.kept),
-                                   platform::EntryKind::file};
-        if ((ec = transaction.StageCopy(place, kept))) {
-            note("'" + EscapeLogPath(file.path) + "' could not be restored: " + ec.message() + ".\n", true);
-            continue;
-        }
-        steps.push_back({&file, place, Step::Action::restore});
-    }
 
-    std::vector<std::string> failed;
-    for (const platform::CommitFailure& failure : transaction.Commit()) {
-        failed.push_back(failure.path);
-        note("'" + EscapeLogPath(failure.path) + "' could not be " + (failure.removal ? "deleted" : "restored") + ": " +
-                 failure.error.message() + ".\n",
-             true);
-    }
-    for (const Step& step : steps) {
-        if (std::find(failed.begin(), failed.end(), step.place.path) != failed.end()) continue;
-        if (step.action == Step::Action::remove) {
-            ++result.removed;
-            note("deleted '" + EscapeLogPath(step.place.path) + "'\n", false);
-            continue;
-        }
-        // The copy took the kept file's bits and times; the owner, and bits
-        // changed before the file was kept, come from the journal.
-        if ((ec = platform::SetEntryFacts(step.place, step.file->before, true))) {
-            note("'" + EscapeLogPath(step.place.path) + "' was restored but not its bits or times: " + ec.message() +
-                     ".\n",
+        std::vector<std::string> failed;
+        for (const platform::CommitFailure& failure : transaction.Commit()) {
+            failed.push_back(failure.path);
+            note("'" + EscapeLogPath(failure.path) + "' could not be " + (failure.removal ? "deleted" : "restored") +
+                     ": " + failure.error.message() + ".\n",
                  true);
         }
-        ++result.restored;
-        note("restored '" + EscapeLogPath(step.place.path) + "'\n", false);
+        for (const Step& step : steps) {
+            if (std::find(failed.begin(), failed.end(), step.place.path) != failed.end()) continue;
+            if (step.action == Step::Action::remove) {
+                ++result.removed;
+                note("deleted '" + EscapeLogPath(step.place.path) + "'\n", false);
+                continue;
+            }
+            // The copy took the kept file's bits and times; the owner, and bits
+            // changed before the file was kept, come from the journal.
+            if ((ec = platform::SetEntryFacts(step.place, step.file->before, true))) {
+                note("'" + EscapeLogPath(step.place.path) +
+                         "' was restored but not its bits or times: " + ec.message() + ".\n",
+                     true);
+            }
+            ++result.restored;
+            note("restored '" + EscapeLogPath(step.place.path) + "'\n", false);
+        }
+        if ((ec = transaction.SyncNames()))
+            note("The restored files' names may not be on the disk: " + ec.message() + ".\n", true);
     }
-    // The deepest first: a folder the run made in another it made.
+    // The deepest first: a folder the run made in another it made. Each
+    // reached afresh: a folder held open cannot be removed on Windows.
     for (auto folder = run->folders.rbegin(); folder != run->folders.rend(); ++folder) {
+        platform::FolderTree tree;
+        std::ignore = tree.ConfineTo(run->roots);
         const platform::Resolution reached = tree.Resolve(*folder, platform::LastLink::keep);
         if (!reached.place || reached.place->kind != platform::EntryKind::folder) continue;
         if ((ec = platform::RemoveEmptyFolder(*reached.place)) && ec != std::errc::no_such_file_or_directory) {
@@ -214,8 +224,6 @@ UndoResult UndoRun(const std::string& installFolder, const std::string& wanted, 
                 false);
         }
     }
-    if ((ec = transaction.SyncNames()))
-        note("The restored files' names may not be on the disk: " + ec.message() + ".\n", true);
     if (result.Whole()) {
         platform::RecordJournal journal;
         if (!journal.Open(*recordFolder, kRunJournalName)) {
