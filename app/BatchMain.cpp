@@ -9,6 +9,7 @@
 #include "app/InstallStore.h"
 #include "app/QuarvelRun.h"
 #include "app/StopSignals.h"
+#include "app/UndoRun.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/InstallRegistry.h"
@@ -72,6 +73,15 @@ std::vector<HelpSection> HelpDocument() {
                              "make (create, replace, touch, delete, mkdir or append, and the path), then what it "
                              "would refuse and why, then how many bundles would be patched and files would change; "
                              "the message boxes go to standard error"},
+                            {"    --undo[=RUN]",
+                             "take back the last run (or run RUN of --list-runs) instead of running a job: the files "
+                             "it replaced or deleted get their old content, owner, bits and times back, and the "
+                             "files and folders it created are removed; a file changed since the run is left as it "
+                             "is and named (exit 3); a \"restored\" section goes to the patch log"},
+                            {"    --force", "with --undo, restore files changed since the run too"},
+                            {"    --list-runs",
+                             "list the runs that can be taken back: number, date, job, starting folder, files "
+                             "changed and the size of the record (keepUndoRuns sets how many are kept)"},
                             {"-h, --help", "display this help and exit"},
                             {"    --version", "output version information and exit"},
                             {"    --", "end of options: the next argument is FOLDER"},
@@ -273,6 +283,9 @@ struct CommandLine {
     std::vector<std::string> folders;
     bool makeUserInstall = false;
     bool preview = false;
+    std::optional<std::string> undo;  // the run to take back; empty for the last
+    bool listRuns = false;
+    bool force = false;
     std::optional<std::string> answer;
 };
 
@@ -294,6 +307,10 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args, Problems& prob
             line.makeUserInstall = true;
         } else if (arg == "--dry-run" || arg == "-n") {
             line.preview = true;
+        } else if (arg == "--undo" || arg.starts_with("--undo=")) {
+            line.undo = eq == std::string::npos ? std::string() : arg.substr(eq + 1);
+        } else if (arg == "--list-runs" || arg == "--force") {
+            (arg == "--force" ? line.force : line.listRuns) = true;
         } else if (arg == "--") {
             onlyFolder = true;
         } else if (arg == "--settings") {
@@ -409,6 +426,50 @@ void PrintPreview(Job job, const RunSummary& summary) {
     Print(out);
 }
 
+std::string SizeText(std::uint64_t bytes) {
+    if (bytes < 1024) return std::to_string(bytes) + " B";
+    char text[32];
+    const double kib = static_cast<double>(bytes) / 1024;
+    std::snprintf(text, sizeof text, kib < 1024 ? "%.1f KiB" : "%.1f MiB", kib < 1024 ? kib : kib / 1024);
+    return text;
+}
+
+// --list-runs and --undo: no job runs, only the install folder is needed.
+int RunUndoCommand(const CommandLine& line) {
+    if (!line.pairs.empty() || !line.folders.empty() || !line.settingsFiles.empty()) {
+        PrintError(std::string(line.listRuns ? "--list-runs" : "--undo") + " takes no settings and no FOLDER");
+        return 2;
+    }
+    if (line.force && !line.undo) {
+        PrintError("--force goes with --undo");
+        return 2;
+    }
+    const InstallFolderLookup found = InstallStore::ForPrograms().LookUpInstallFolder();
+    if (found.Unreadable() || found.folder.empty()) {
+        PrintError("the install folder is not set or cannot be read: its undo records are not known");
+        return 1;
+    }
+    if (line.listRuns) {
+        for (const KeptRun& run : ListKeptRuns(found.folder)) {
+            char columns[128];
+            std::snprintf(columns, sizeof columns, "%-5s %-16s  %-4s %6d %11s  ", run.id.c_str(), run.date.c_str(),
+                          run.job.c_str(), run.files, SizeText(run.bytes).c_str());
+            Print(columns + platform::DisplayPath(run.folder) + (run.undone ? "  (taken back)" : "") + "\n");
+        }
+        return 0;
+    }
+    BatchUser user(CourseSettings{}, std::nullopt, stdout, false, false);
+    platform::SystemClock clock;
+    UndoResult result;
+    if (TakeBackRun(user, clock, found.folder, *line.undo, line.force, false, &result)) return 0;
+    if (!result.run) {
+        PrintError(result.problem);
+        return 2;
+    }
+    for (const std::string& path : result.refused) PrintError(path + ": changed since the run; left as it is");
+    return 3;
+}
+
 }  // namespace
 
 int RunBatch(int argc, char** argv) {
@@ -419,6 +480,11 @@ int RunBatch(int argc, char** argv) {
     if (line.answer) {
         Print(*line.answer);
         return 0;
+    }
+    if (line.undo || line.listRuns || line.force) {
+        if (line.preview)
+            problems.messages.push_back("--dry-run previews a job; it does not go with --undo or --list-runs");
+        return problems.messages.empty() ? RunUndoCommand(line) : problems.Report();
     }
     const SettingsControls controls = ReadSettings(line, problems);
     // What FOLDER means depends on the job, which the settings choose.

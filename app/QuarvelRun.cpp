@@ -2,6 +2,7 @@
 
 #include <tuple>
 
+#include "app/RunRecord.h"
 #include "platform/Text.h"
 #include "vod/BuildVodPackages.h"
 #include "writers/Escape.h"

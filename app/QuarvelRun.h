@@ -21,6 +21,8 @@
 #include "writers/Installation.h"
 #include "writers/RunReport.h"
 
+class RunRecord;
+
 // What a run did, for a front end's closing words and exit status.
 struct RunSummary {
     int bundlesPatched = 0;  // course bundles patched, or VOD packages built
@@ -111,6 +113,13 @@ private:
     void CourseError(const std::string& note) override;
     bool BundleDone(const std::string& courseFolder) override;
     void PackageFileGenerated(const std::string& path, PackageFile file) override;
+    // The undo record of the job (UndoRun.cpp): kept from here on, unless
+    // keepUndoRuns is 0, of the files below `roots`; finished once the job's
+    // files are in place, its notes going to the run report.
+    void KeepUndoRecord(const std::string& job, const std::string& folder, std::vector<std::string> roots);
+    void FinishUndoRecord();
+    // "Undo last run…" in the settings dialog.
+    RunOutcome UndoLastRun();
 
     UserInterface& m_ui;
     const platform::Clock& m_clock;
@@ -146,4 +155,5 @@ private:
 
     // The upload packages and their check.
     UploadStage m_upload{m_settings, m_report, m_files};
+    std::unique_ptr<RunRecord> m_undoRecord;
 };

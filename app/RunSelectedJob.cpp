@@ -1,12 +1,10 @@
-#include <ctime>
-
+#include "app/PatchLog.h"
 #include "app/PerUserInstall.h"
 #include "app/PrepareVodPackageFolders.h"
 #include "app/QuarvelRun.h"
 #include "bundle/CountBundles.h"
 #include "catalogues/ConvertSpreadsheet.h"
 #include "platform/FileSystem.h"
-#include "platform/LockedAppend.h"
 #include "platform/Text.h"
 #include "writers/Escape.h"
 
@@ -42,7 +40,7 @@ RunOutcome QuarvelRun::RunSelectedJob() {
         m_installFolder = offer->perUserFolder;  // `install` names it from here on
     }
     const std::optional<CourseSettings> chosen = m_ui.ChooseSettings();
-    if (!chosen) return RunOutcome::Ran;
+    if (!chosen) return m_ui.UndoLastRunChosen() ? UndoLastRun() : RunOutcome::Ran;
     m_settings = *chosen;
     // The main job and the VOD job build from the template folder; the
     // spreadsheet job needs only the catalogues.
@@ -65,9 +63,11 @@ RunOutcome QuarvelRun::RunSelectedJob() {
 void QuarvelRun::RunVodJob() {
     const auto folder = m_ui.ChooseFolder("Browse to the Starting VOD content folder:", "");
     if (!folder || !platform::FindFirst(*folder)) return;
+    KeepUndoRecord("vod", *folder, {*folder, InstallFolder() + "/vod packages"});
     m_ui.SetProgressTotal(CountVodVideos(*folder));
     BuildPackagesFrom(*folder);
     FinishJob();
+    FinishUndoRecord();
     m_ui.EndProgress();
     // What could not be done as asked (or was left alone) must be written
     // somewhere the person can find it; a clean run leaves the log as it was.
@@ -95,6 +95,7 @@ void QuarvelRun::RunMainJob() {
                                           "Reminder:    BACK UP ALL COURSE FILES before proceeding");
     if (!folder || !platform::FindFirst(*folder)) return;
     if (m_settings.updateDescriptionsFromHtml) m_descriptions.LoadDescriptionCatalogue(InstallFolder());
+    KeepUndoRecord("main", *folder, {*folder, InstallFolder() + "/upload packages"});
     if (platform::Contains(*folder, "vod packages")) {
         m_files.ConfineTo({*folder}, "the starting folder");
         PrepareVodPackageFolders(m_files, *folder);
@@ -103,6 +104,7 @@ void QuarvelRun::RunMainJob() {
     m_ui.SetProgressTotal(CountCourseBundles(*folder));
     PatchCourseBundles(*folder);
     FinishJob();
+    FinishUndoRecord();
     m_ui.EndProgress();
     // The record is on the disk before the person is told where it is: its
     // stamp is the job's end, and a box left open loses nothing. A log that
@@ -129,28 +131,14 @@ RunOutcome QuarvelRun::CannotStart(const std::string& why) {
 }
 
 bool QuarvelRun::AppendPatchLog(std::string_view heading) {
-    const std::tm now = m_clock.LocalNow();
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%m/%d/%Y %H:%M", &now);
-    std::string section = "\n\n" + std::string(heading) + stamp + ":\n" + m_report.updatedList;
     const std::string logPath = PatchLogPath();
     if (m_previewing) {
         m_appended.push_back(logPath);
         return true;
     }
-    platform::LockedAppend log;
-    std::error_code ec = log.Open(logPath, platform::CreateIfMissing::yes);
-    if (!ec) {
-        // An interrupted append of another run that something follows is left
-        // as it is: the section says so.
-        for (const std::string& note : log.TakeNotes()) section += EscapeLogName(note) + "\n";
-        ec = log.Append(platform::EncodeUtf16LeText(section), "\xFF\xFE");
+    if (!AppendPatchLogSection(logPath, heading, m_clock.LocalNow(), m_report.updatedList, m_patchLogProblem)) {
+        return false;
     }
-    if (!ec) {
-        m_appended.push_back(logPath);
-        return true;
-    }
-    m_patchLogProblem =
-        "The patch log '" + platform::DisplayPath(logPath) + "' could not be written: " + ec.message() + ".";
-    return false;
+    m_appended.push_back(logPath);
+    return true;
 }

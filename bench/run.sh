@@ -34,6 +34,7 @@ build() {
 build "$PWD" build-bench quarvel-batch quarvel-bench-gen quarvel-bench-floor
 bin="$PWD/build-bench/bin"
 previous=""
+undo_off=""
 if [ -n "$vs" ]; then
   # The other revision from git's own copy of it, built in a folder of its own laid
   # out like this one, so that the compiler cache serves the files both share.
@@ -95,12 +96,14 @@ compare() {
   local -A times=() kbs=()
   local kinds=(run floor durable)
   [ -n "$previous" ] && kinds=(previous run floor durable)
+  [ -n "$undo_off" ] && kinds+=(undo_off)
   for ((i = 0; i < reps; i++)); do
     for kind in "${kinds[@]}"; do
       prepare
       case $kind in
         run) read -r t kb < <(timed "$bin/quarvel-batch" "${run_args[@]}") ;;
         previous) read -r t kb < <(timed "$previous" "${run_args[@]}") ;;
+        undo_off) read -r t kb < <(timed "$bin/quarvel-batch" keepUndoRuns=0 "${run_args[@]}") ;;
         floor) read -r t kb < <(timed "$bin/quarvel-bench-floor" "${floor_args[@]}") ;;
         durable) read -r t kb < <(timed "$bin/quarvel-bench-floor" --durable "${floor_args[@]}") ;;
       esac
@@ -131,6 +134,7 @@ report() {
   [ -n "$previous" ] && line+=$(printf ' | previous %8.3f s, %.2fx' "${med[previous]}" "${ratio[previous]}")
   line+=$(printf ' | floor %8.3f s, %.2fx | durable floor %8.3f s, %.2fx' \
     "${med[floor]}" "${ratio[floor]}" "${med[durable]}" "${ratio[durable]}")
+  [ -n "$undo_off" ] && line+=$(printf ' | undo record off %8.3f s, %.2fx' "${med[undo_off]}" "${ratio[undo_off]}")
   [ -n "$per" ] && line+=" | $per"
   echo "$line | peak ${peak[run]} MB"
 }
@@ -138,7 +142,9 @@ report() {
 declare -A perbundle summary
 run_args=(updateDescriptionsFromHtml=true exitStatusMode=PassedIncomplete "$work/lib")
 floor_args=(bundles "$work/install" "$work/lib")
-prepare() { rm -rf "$work/lib" && cp -a "$work/master" "$work/lib"; }
+# The main job keeps its undo record (the default); it is timed without one too.
+undo_off=1
+prepare() { rm -rf "$work/lib" "$work/install/undo runs" && cp -a "$work/master" "$work/lib"; }
 for n in "${sizes[@]}"; do
   # A patched bundle takes about 2.7 MB (its assets): say so rather than fill the disk half way.
   need=$((n * 3)) have=$(($(df -k --output=avail "$work" | tail -n 1) / 1024))
@@ -154,12 +160,14 @@ for n in "${sizes[@]}"; do
   rm -rf "$work/lib" "$work/master"
   perbundle[$n]=$(awk -v a="${med[run]}" -v n="$n" 'BEGIN {printf "%.2f", a * 1000 / n}')
   report "main job N=$n" "${perbundle[$n]} ms/bundle"
-  summary[$n]=$(printf '%.2fx floor, %.2fx durable floor' "${ratio[floor]}" "${ratio[durable]}")
+  summary[$n]=$(printf '%.2fx floor, %.2fx durable floor, %.2fx without the undo record' "${ratio[floor]}" \
+    "${ratio[durable]}" "${ratio[undo_off]}")
   [ -n "$previous" ] && summary[$n]+=$(printf ', %.2fx previous' "${ratio[previous]}")
   summary[$n]+=", ${perbundle[$n]} ms/bundle, peak ${peak[run]} MB"
 done
 
 # VOD job: 1000 videos, once each.
+undo_off=
 "$bin/quarvel-bench-gen" videos "$work/videos" 1000
 run_args=(createVodPackages=true "$work/videos")
 floor_args=(vod "$work/install" "$work/videos" "$work/floor-packages")

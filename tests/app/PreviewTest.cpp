@@ -11,6 +11,8 @@ std::map<std::string, std::string> Snapshot(const std::vector<fs::path>& roots) 
     for (const fs::path& root : roots) {
         for (const auto& entry : fs::recursive_directory_iterator(root)) {
             const fs::path& path = entry.path();
+            if (path.generic_string().find("/undo runs") != std::string::npos)
+                continue;  // the run's record, not the tree
             if (entry.is_directory()) {
                 entries[path.generic_string()] = "folder";
             } else {
