@@ -104,11 +104,12 @@ compare_log() {
 
 # compare_trees JOB: the two copies hold the same names (folders included,
 # letter case included), the same files read-only (no owner write permission,
-# the read-only attribute under Wine) and the same bytes.
+# the read-only attribute under Wine) and the same bytes. The undo records are
+# each system's own (its paths, its order of commits), not the run's output.
 compare_trees() {
   local side path
   for side in linux windows; do
-    (cd "$work/$side" && find . -mindepth 1 \( -type d -printf '%P/\n' \) -o \
+    (cd "$work/$side" && find . -mindepth 1 -path './install/undo runs' -prune -o \( -type d -printf '%P/\n' \) -o \
       \( ! -perm -u=w -printf '%P (read-only)\n' \) -o -printf '%P\n' | LC_ALL=C sort) >"$work/names.$side"
   done
   while IFS= read -r path; do fail "$1: only on Linux: $path"; done \
