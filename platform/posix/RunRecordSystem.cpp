@@ -18,26 +18,13 @@
 namespace platform {
 
 using write::LastError;
+using write::Nanoseconds;
+using write::Timespec;
 
 namespace {
 
 int Fd(const HeldFolder& folder) {
     return static_cast<int>(folder.Native());
-}
-
-std::int64_t Nanoseconds(const struct timespec& time) {
-    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
-struct timespec Timespec(std::int64_t nanoseconds) {
-    struct timespec time {};
-    time.tv_sec = static_cast<time_t>(nanoseconds / 1000000000);
-    time.tv_nsec = static_cast<long>(nanoseconds % 1000000000);
-    if (time.tv_nsec < 0) {
-        time.tv_nsec += 1000000000;
-        --time.tv_sec;
-    }
-    return time;
 }
 
 EntryFacts FactsOf(const struct stat& st) {

@@ -27,6 +27,8 @@
 namespace platform::sys {
 
 using write::LastError;
+using write::Nanoseconds;
+using write::Timespec;
 
 struct StagedFile {
     UniqueFd fd;                   // the new content, locked
@@ -45,21 +47,6 @@ constexpr std::string_view kAclAttribute = "system.posix_acl_access";
 
 int Fd(const HeldFolder& folder) {
     return static_cast<int>(folder.Native());
-}
-
-std::int64_t Nanoseconds(const struct timespec& time) {
-    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
-struct timespec Timespec(std::int64_t nanoseconds) {
-    struct timespec time {};
-    time.tv_sec = static_cast<time_t>(nanoseconds / 1000000000);
-    time.tv_nsec = static_cast<long>(nanoseconds % 1000000000);
-    if (time.tv_nsec < 0) {
-        time.tv_nsec += 1000000000;
-        --time.tv_sec;
-    }
-    return time;
 }
 
 std::error_code Retrying(int (*call)(int), int fd) {

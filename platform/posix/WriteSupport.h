@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -13,6 +15,21 @@ namespace platform::write {
 
 // errno as an error code.
 [[nodiscard]] std::error_code LastError();
+
+// A time as the stat structures give it, in nanoseconds since the epoch, and back.
+inline std::int64_t Nanoseconds(const struct timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+inline struct timespec Timespec(std::int64_t nanoseconds) {
+    struct timespec time {};
+    time.tv_sec = static_cast<time_t>(nanoseconds / 1000000000);
+    time.tv_nsec = static_cast<long>(nanoseconds % 1000000000);
+    if (time.tv_nsec < 0) {
+        time.tv_nsec += 1000000000;
+        --time.tv_sec;
+    }
+    return time;
+}
 
 // Writes all of `bytes`, going on after short writes and interruptions.
 [[nodiscard]] std::error_code WriteAll(int fd, std::string_view bytes);
