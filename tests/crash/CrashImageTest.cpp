@@ -375,34 +375,42 @@ TEST_P(CrashImageTest, EveryFileOldOrNewAtEveryInstant) {
     ASSERT_FALSE(HasFailure());
     ASSERT_NE(before, after) << "the run changed nothing";
 
-    const fs::path live = work / "live.img";
-    ASSERT_TRUE(Clone(base, live));
-    std::vector<Shot> shots;
-    double liveSeconds = 0;
-    {
-        LoopMount m(live, mnt, c.fs.mountOptions);
-        ASSERT_TRUE(m.mounted());
-        Snapshotter snapshotter(live, work / "shots", Seconds(runSeconds / (c.job.minimumInside + 4)),
-                                Seconds(45.0 / c.job.tailSnapshots));
-        EXPECT_EQ(RunBatch(config, Args()).exitCode, 0);
-        shots = snapshotter.Finish();
-        liveSeconds = snapshotter.RunSeconds();
-        EXPECT_FALSE(snapshotter.failed()) << "cp --reflink=always failed (is the outer file system xfs with reflink?)";
-    }
-    fs::remove(live);
-
-    const auto checkStart = Clock::now();
     Totals& totals = g_totals[c.fs.name];
     int inside = 0;
-    for (const Shot& shot : shots) {
-        inside += shot.inside ? 1 : 0;
-        CheckSnapshot(shot, totals);
-        fs::remove(shot.image);
+    // A slow or busy machine leaves fewer snapshots inside a run: the run is
+    // made again on a fresh copy until enough have fallen inside.
+    for (int round = 0; round < 6 && inside < c.job.minimumInside && !HasFailure(); ++round) {
+        const fs::path live = work / "live.img";
+        ASSERT_TRUE(Clone(base, live));
+        std::vector<Shot> shots;
+        double liveSeconds = 0;
+        {
+            LoopMount m(live, mnt, c.fs.mountOptions);
+            ASSERT_TRUE(m.mounted());
+            Snapshotter snapshotter(live, work / "shots", Seconds(runSeconds / (c.job.minimumInside + 4)),
+                                    Seconds(45.0 / c.job.tailSnapshots));
+            EXPECT_EQ(RunBatch(config, Args()).exitCode, 0);
+            shots = snapshotter.Finish();
+            liveSeconds = snapshotter.RunSeconds();
+            EXPECT_FALSE(snapshotter.failed())
+                << "cp --reflink=always failed (is the outer file system xfs with reflink?)";
+        }
+        fs::remove(live);
+
+        const auto checkStart = Clock::now();
+        int insideNow = 0;
+        for (const Shot& shot : shots) {
+            insideNow += shot.inside ? 1 : 0;
+            CheckSnapshot(shot, totals);
+            fs::remove(shot.image);
+        }
+        inside += insideNow;
+        totals.snapshots += static_cast<int>(shots.size());
+        totals.inside += insideNow;
+        std::cout << c.fs.name << " " << c.job.name << ": run " << liveSeconds << " s, " << shots.size()
+                  << " snapshots, " << insideNow << " inside the run, checked in "
+                  << Seconds(Clock::now() - checkStart).count() << " s\n";
     }
-    totals.snapshots += static_cast<int>(shots.size());
-    totals.inside += inside;
-    std::cout << c.fs.name << " " << c.job.name << ": run " << liveSeconds << " s, " << shots.size() << " snapshots, "
-              << inside << " inside the run, checked in " << Seconds(Clock::now() - checkStart).count() << " s\n";
     EXPECT_GE(inside, c.job.minimumInside) << "the run is too short for its snapshots";
 }
 
