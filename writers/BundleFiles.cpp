@@ -1,6 +1,7 @@
 #include "writers/BundleFiles.h"
 
 #include <algorithm>
+#include <functional>
 #include <tuple>
 
 #include "platform/FileSystem.h"
@@ -102,27 +103,12 @@ std::optional<Place> BundleFiles::Reach(const std::string& path, LastLink last, 
 
 bool BundleFiles::Confined(const std::string& path) {
     std::error_code ec;
-    return Reach(path, LastLink::follow, ec) || ec != platform::MakeError(platform::FileError::leadsOut);
+    return Reach(path, LastLink::follow, ec) || !LeadsOut(ec);
 }
 
 bool BundleFiles::Write(const std::string& path, std::string_view bytes) {
     if (m_previewing) return Put(path, bytes, nullptr, "write");
-    std::error_code ec;
-    const std::optional<Place> place = Reach(path, LastLink::follow, ec);
-    if (!place) {
-        if (ec != platform::MakeError(platform::FileError::leadsOut)) NoteFailure("write", path, ec);
-        return false;
-    }
-    // A FIFO or a device where a bundle file belongs stays what it is, also
-    // behind a link (a dangling link is replaced as it stands).
-    if (place->kind == EntryKind::special) ec = platform::MakeError(platform::FileError::notRegularFile);
-    if (!ec) ec = m_transaction.Stage(*place, bytes);
-    if (ec) {
-        NoteFailure("write", path, ec);
-        return false;
-    }
-    CommitWhenFull();
-    return true;
+    return StageAt(path, [&](const Place& place) { return m_transaction.Stage(place, bytes); });
 }
 
 bool BundleFiles::WriteWith(const std::string& path, const platform::FillStagedFile& fill) {
@@ -134,14 +120,20 @@ bool BundleFiles::WriteWith(const std::string& path, const platform::FillStagedF
         }
         return Put(path, held.bytes, nullptr, "write");
     }
+    return StageAt(path, [&](const Place& place) { return m_transaction.StageWritten(place, fill); });
+}
+
+bool BundleFiles::StageAt(const std::string& path, const std::function<std::error_code(const Place&)>& stage) {
     std::error_code ec;
     const std::optional<Place> place = Reach(path, LastLink::follow, ec);
     if (!place) {
-        if (ec != platform::MakeError(platform::FileError::leadsOut)) NoteFailure("write", path, ec);
+        if (!LeadsOut(ec)) NoteFailure("write", path, ec);
         return false;
     }
+    // A FIFO or a device where a bundle file belongs stays what it is, also
+    // behind a link (a dangling link is replaced as it stands).
     if (place->kind == EntryKind::special) ec = platform::MakeError(platform::FileError::notRegularFile);
-    if (!ec) ec = m_transaction.StageWritten(*place, fill);
+    if (!ec) ec = stage(*place);
     if (ec) {
         NoteFailure("write", path, ec);
         return false;
@@ -170,7 +162,7 @@ bool BundleFiles::Copy(const std::string& source, const std::string& destination
     if (m_previewing && InPendingFolder(destination)) return Put(destination, {}, &*from, "copy to");
     const std::optional<Place> place = Reach(destination, LastLink::follow, ec);
     if (!place) {
-        if (ec != platform::MakeError(platform::FileError::leadsOut)) NoteFailure("copy to", destination, ec);
+        if (!LeadsOut(ec)) NoteFailure("copy to", destination, ec);
         return false;
     }
     if (place->kind == EntryKind::special) {

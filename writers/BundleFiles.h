@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -135,6 +136,10 @@ private:
     std::optional<platform::Place> Reach(const std::string& path, platform::LastLink last, std::error_code& ec,
                                          bool note = true);
     void NoteLinkOut(const platform::LinkOut& out);
+    // Stages new content for `path` with `stage`, once the path is reached
+    // and is no special file; a failure is noted.
+    [[nodiscard]] bool StageAt(const std::string& path,
+                               const std::function<std::error_code(const platform::Place&)>& stage);
     // Commits when enough is staged.
     void CommitWhenFull();
     void NoteKeepProblems();
